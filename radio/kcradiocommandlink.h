@@ -1,0 +1,136 @@
+#pragma once
+
+#include "kcreplybuffer.h"
+
+#include <QList>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QTimer;
+
+// How one owner of a command link (the radio panel, the parameter reader or
+// the eraser) differs from the others. The link itself is written once.
+struct KcLinkProfile
+{
+    enum class Owner { Panel, Reader, Eraser };
+
+    Owner owner = Owner::Panel;
+    // Class name that starts the owner's debug lines.
+    const char *className = "KcRadioConfigItemForm";
+    // The reader and the eraser write the first escape as soon as entry starts;
+    // the panel writes it at the first tick.
+    bool escapeAtStart = false;
+    // The panel writes the escape after a reopen even when the reopen failed
+    // (the bytes are lost); the others only after a successful reopen.
+    bool escapeAfterFailedReopen = false;
+    // The panel counts positive replies during a configuration.
+    bool countPositiveReplies = false;
+    // The reader and the eraser log the port's error string when an open
+    // fails; the panel reports it to the operator instead.
+    bool logOpenFailure = false;
+
+    static KcLinkProfile panel();
+    static KcLinkProfile reader();
+    static KcLinkProfile eraser();
+};
+
+// The serial command exchange with one radio: owns one serial port, opens it
+// with the radio line settings, brings the radio into command mode by writing
+// the escape at each baud rate in turn, and gathers every reply byte.
+class KcRadioCommandLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Give up after this many counted entry attempts.
+    static constexpr int MaxEntryAttempts = 6;
+    // Chunk count of a configuration at which "CONNECT 115200" also counts.
+    static constexpr int ConnectCountsAt = 7;
+
+    explicit KcRadioCommandLink(const KcLinkProfile &profile, QObject *parent = nullptr);
+    ~KcRadioCommandLink() override;
+
+    const KcLinkProfile &profile() const { return mProfile; }
+
+    // Name of the port to open. An owner that sets a source is asked at every
+    // open; a source that has no name makes the open fail without a report.
+    void setPortName(const QString &portName) { mPortName = portName; }
+    QString portName() const { return mPortName; }
+    void setPortNameSource(std::function<std::optional<QString>()> source);
+
+    int baudRate() const { return mBaudRate; }
+    void setBaudRate(int baudRate) { mBaudRate = baudRate; }
+    QList<int> baudRateList() const { return mBaudRateList; }
+
+    // (Re)creates the port object when needed, applies the line settings and
+    // opens it for reading and writing. Emits openFailed on failure.
+    bool openSerialport();
+    // Closes the port and schedules its object for deletion. False when there
+    // was no port object.
+    bool closeSerialPort();
+    bool hasPort() const { return mSerialPort != nullptr; }
+    bool isPortOpen() const;
+    QSerialPort *serialPort() const { return mSerialPort; }
+
+    // Starts command-mode entry on the port that the owner has just opened.
+    void startCommandModeEntry();
+    bool isEntering() const;
+    int entryAttempts() const { return mCmdModeTryCount; }
+
+    // Writes the escape "+++" and marks step 1.
+    void sendEnterCmdModeCmd();
+    // Writes one command (text plus CR; the escape without) and remembers it
+    // as the last command. A write to a port that is gone or closed is lost.
+    // Returns false when there is no port object.
+    bool writeCommand(const QString &commandText);
+
+    QString lastCmd() const { return mLastCmd; }
+    void setLastCmd(const QString &command) { mLastCmd = command; }
+    int sendStep() const { return mSendStep; }
+    void setSendStep(int step) { mSendStep = step; }
+    int okCount() const { return mOKCount; }
+    void resetOkCount() { mOKCount = 0; }
+
+    const KcReplyBuffer &recvBuffer() const { return mRecvBuffer; }
+    void clearRecvBuffer() { mRecvBuffer.clear(); }
+
+signals:
+    // The radio answered the escape: the owner's work can start.
+    void commandModeEntered();
+    // A chunk arrived that did not confirm command mode.
+    void replyReceived(const QByteArray &chunk);
+    // Six entry attempts went unanswered; the port is closed and the buffer
+    // cleared.
+    void gaveUp();
+    void openFailed(const QString &portName, const QString &errorString);
+
+private slots:
+    void onSendDLCmdModeCmd();
+    void onSerialReadyRead();
+    void onSerialError(QSerialPort::SerialPortError error);
+
+private:
+    QSerialPort *createSerialPort();
+    QString tag() const;
+
+    KcLinkProfile mProfile;
+    std::function<std::optional<QString>()> mPortNameSource;
+
+    QSerialPort *mSerialPort = nullptr;
+    QString mSerialPortName; // the name mSerialPort was created for
+    QString mPortName;
+    int mBaudRate = 115200;
+    QSerialPort::DataBits mDataBits = QSerialPort::Data8;
+    QSerialPort::Parity mParity = QSerialPort::NoParity;
+    QSerialPort::StopBits mStopBits = QSerialPort::OneStop;
+    QList<int> mBaudRateList{115200, 230400, 9600};
+    QTimer *mCmdModeTimer = nullptr;
+    int mCmdModeTryCount = 0;
+    QString mLastCmd;
+    KcReplyBuffer mRecvBuffer;
+    int mSendStep = 0;
+    int mOKCount = 0;
+};

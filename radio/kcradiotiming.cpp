@@ -1,0 +1,15 @@
+#include "kcradiotiming.h"
+
+int KcRadioTiming::sCommandIntervalMs = KcRadioTiming::DefaultCommandIntervalMs;
+int KcRadioTiming::sReplyWaitMs = KcRadioTiming::DefaultReplyWaitMs;
+
+void KcRadioTiming::setIntervalsForTesting(int commandIntervalMs, int replyWaitMs)
+{
+    sCommandIntervalMs = commandIntervalMs;
+    sReplyWaitMs = replyWaitMs;
+}
+
+void KcRadioTiming::restoreDefaults()
+{
+    setIntervalsForTesting(DefaultCommandIntervalMs, DefaultReplyWaitMs);
+}

@@ -1,0 +1,91 @@
+#include "configharness.h"
+
+#include "mainwindow.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+
+namespace ConfigHarness {
+
+void recordSignals(KcRadioConfigItemForm *panel, QStringList *log)
+{
+    QObject::connect(panel, &KcRadioConfigItemForm::sigRadioStartConfig,
+                     [log]() { log->append(QStringLiteral("start")); });
+    QObject::connect(panel, &KcRadioConfigItemForm::sigRadioEndConfig,
+                     [log]() { log->append(QStringLiteral("end")); });
+    QObject::connect(panel, &KcRadioConfigItemForm::sigGrdRadioConfigComplete, [log](bool ok) {
+        log->append(ok ? QStringLiteral("grd:true") : QStringLiteral("grd:false"));
+    });
+    QObject::connect(panel, &KcRadioConfigItemForm::sigAirRadioConfigComplete, [log](bool ok) {
+        log->append(ok ? QStringLiteral("air:true") : QStringLiteral("air:false"));
+    });
+}
+
+QWidget *pairForm(MainWindow &window, int netMode)
+{
+    auto *stack = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+    return stack ? stack->widget(netMode) : nullptr;
+}
+
+KcRadioConfigItemForm *panel(MainWindow &window, int netMode, int role)
+{
+    QWidget *form = pairForm(window, netMode);
+    if (!form)
+        return nullptr;
+    return form->findChild<KcRadioConfigItemForm *>(role == 0 ? QStringLiteral("wgtGrdRadio")
+                                                              : QStringLiteral("wgtAirRadio"));
+}
+
+QLabel *arrow(MainWindow &window, int netMode)
+{
+    QWidget *form = pairForm(window, netMode);
+    return form ? form->findChild<QLabel *>(QStringLiteral("labArrow")) : nullptr;
+}
+
+QStringList understoodCommands(const VirtualRadio &radio)
+{
+    QStringList commands;
+    for (const VirtualRadio::Received &received : radio.transcript())
+        if (received.understood)
+            commands << QString::fromLatin1(received.bytes).remove(QLatin1Char('\r'));
+    return commands;
+}
+
+void offerPorts(const QStringList &names)
+{
+    KcRadioConfigItemForm::setPortLister([names]() {
+        QList<KcPortEntry> ports;
+        for (const QString &name : names)
+            ports.append({name, false});
+        return ports;
+    });
+}
+
+bool configure(KcRadioConfigItemForm *panel, QStringList *log, int timeoutMs)
+{
+    const int endsBefore = log->count(QStringLiteral("end"));
+    auto *button = panel->findChild<QPushButton *>(QStringLiteral("btnConfig"));
+    if (!button || !button->isEnabled() || !panel->isEnabled())
+        return false;
+    button->click();
+    QTest::qWaitFor([&]() { return log->count(QStringLiteral("end")) > endsBefore; }, timeoutMs);
+    return log->count(QStringLiteral("end")) > endsBefore;
+}
+
+int enabledSelectionControls(MainWindow &window)
+{
+    const QStringList names{QStringLiteral("labRadioType"), QStringLiteral("cmbDLType"),
+                            QStringLiteral("btnP2P"), QStringLiteral("btnStar")};
+    int enabled = 0;
+    for (const QString &name : names) {
+        auto *widget = window.findChild<QWidget *>(name);
+        if (widget && widget->isEnabled())
+            ++enabled;
+    }
+    return enabled;
+}
+
+} // namespace ConfigHarness

@@ -1,0 +1,151 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+class QTimer;
+
+// A radio modem simulator on a pseudo-terminal. The slave side's path is
+// opened by QSerialPort like any serial port. The simulator keeps a slave
+// descriptor of its own open (so the pty survives the tool closing its port)
+// and reads the line speed that the tool set with tcgetattr: it understands
+// and answers bytes only when that speed equals its own serial rate, as a
+// real radio does. Runs in the thread that owns it, on QSocketNotifier.
+class VirtualRadio : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class EscapeAnswer {
+        NoCarrier, // "\r\nNO CARRIER\r\nOK\r\n"
+        Greeting,  // "\r\nWelcome to the Data-link Radio V300\r\nOK\r\n"
+        OkOnly,    // "\r\nOK\r\n"
+        Silence    // nothing
+    };
+
+    struct Options
+    {
+        int baudRate = 115200;                       // the radio's own serial rate
+        EscapeAnswer escapeAnswer = EscapeAnswer::NoCarrier;
+        bool echo = false;                           // echo every received byte back
+        int chunkSize = 0;                           // >0: replies written in pieces of this size
+        int chunkGapMs = 0;                          // gap between the pieces
+        int answerLimit = -1;                        // >=0: stop answering after this many commands
+        int unplugAfterCommands = -1;                // >=0: close the master after this many commands
+        int telemetryBytesPerSecond = 0;             // >0: stream data in data mode at this rate
+        bool ataChangesRate = true;                  // "ATA" makes S102's rate the radio's rate
+    };
+
+    // One received command: "+++" or a line with its CR, as received.
+    struct Received
+    {
+        qint64 msecs = 0;     // since start()
+        QByteArray bytes;     // exact bytes of the command
+        int lineSpeed = 0;    // the line speed the tool had set when it arrived
+        bool understood = false; // line speed matched the radio's rate
+    };
+
+    explicit VirtualRadio(const Options &options = Options(), QObject *parent = nullptr);
+    ~VirtualRadio() override;
+
+    // Opens the pseudo-terminal. False on failure.
+    bool start();
+    // The slave path, e.g. "/dev/pts/7": what goes into a port list.
+    QString portPath() const;
+
+    Options options() const { return mOptions; }
+    void setEscapeAnswer(EscapeAnswer answer) { mOptions.escapeAnswer = answer; }
+    void setEcho(bool echo) { mOptions.echo = echo; }
+    int baudRate() const { return mOptions.baudRate; }
+    void setBaudRate(int baudRate) { mOptions.baudRate = baudRate; }
+    void setTelemetryBytesPerSecond(int bytesPerSecond);
+
+    bool inCommandMode() const { return mCommandMode; }
+    // Register values as last set ("102" -> "1"); presets load defaults.
+    QMap<int, QString> registers() const { return mRegisters; }
+    void setRegister(int reg, const QString &value) { mRegisters[reg] = value; }
+    QMap<int, QString> storedRegisters() const { return mStored; }
+
+    // Writes bytes to the tool now, as the radio would on its own (a greeting
+    // at power-on, say); ignores the line speed.
+    void sendUnsolicited(const QByteArray &bytes);
+
+    // Every command received, in order.
+    QList<Received> transcript() const { return mTranscript; }
+    // Only the bytes of the commands, in order.
+    QList<QByteArray> commands() const;
+    // Every byte received, in order, as one array.
+    QByteArray rawReceived() const { return mRaw; }
+    void clearTranscript();
+    // The line speed the tool has set on the port now.
+    int currentLineSpeed() const;
+
+    // Closes the master side: the pty vanishes like a pulled USB adapter.
+    void unplug();
+    bool isUnplugged() const;
+
+    // The factory preset loaded last by "AT&F<n>", -1 before any.
+    int loadedPreset() const { return mLoadedPreset; }
+    // Bytes the line dropped because nobody read them (a full pty buffer).
+    qint64 droppedBytes() const { return mDroppedBytes; }
+    // Telemetry bytes written to the line so far.
+    qint64 telemetryBytesSent() const { return mTelemetrySent; }
+    // Serial rate of an S102 baud-rate code (0 = 230400 ... 14 = 300), 0 when unknown.
+    static int rateForBaudRateCode(int code);
+
+signals:
+    // Emitted for every transcript entry, heard or not, after the radio has
+    // acted on it; transcriptEntryAdded carries the whole entry.
+    void commandReceived(const QByteArray &bytes, int lineSpeed);
+    void transcriptEntryAdded(const VirtualRadio::Received &entry);
+
+private:
+    // implementation detail left to the implementer
+    void onReadable();
+    void handleCommand(const QByteArray &command, int lineSpeed);
+    void reply(const QByteArray &bytes);
+    void writeNow(const QByteArray &bytes);
+    void sendTelemetry();
+    qint64 writeToLine(const QByteArray &bytes); // bytes actually written
+    QList<QByteArray> takeCommands();
+    void record(const QByteArray &bytes, int lineSpeed, bool understood);
+    void handleLine(const QByteArray &line);
+    void setRegisterCommand(const QByteArray &body);
+    void loadPreset(int preset);
+    QByteArray settingsListing() const;
+    QByteArray escapeAnswerBytes() const;
+    QByteArray nextTelemetryFrame();
+    void writeNextPiece();
+    void updateTelemetryTimer();
+    bool answering() const;
+
+    Options mOptions;
+    int mMaster = -1;
+    int mSlave = -1;
+    QString mSlavePath;
+    QSocketNotifier *mNotifier = nullptr;
+    QTimer *mTelemetryTimer = nullptr;
+    QElapsedTimer mClock;
+    QByteArray mPending;
+    QByteArray mRaw;
+    QList<Received> mTranscript;
+    QMap<int, QString> mRegisters;
+    QMap<int, QString> mStored;
+    bool mCommandMode = false;
+    int mCommandsSeen = 0;
+    int mPendingSpeed = -1;             // line speed at which mPending began
+    QList<QByteArray> mOutQueue;        // reply pieces still to be written
+    QTimer *mChunkTimer = nullptr;
+    QElapsedTimer mTelemetryClock;
+    double mTelemetryCarry = 0.0;       // fraction of a byte owed to the next tick
+    QByteArray mTelemetryFrame;         // rest of the frame being streamed
+    quint32 mTelemetrySeq = 0;
+    qint64 mTelemetrySent = 0;
+    qint64 mDroppedBytes = 0;
+    int mLoadedPreset = -1;
+};

@@ -1,0 +1,486 @@
+// Whole configurations through the main window against virtual radios, with
+// shortened timing: the bytes each radio receives, the tip lines, the signals
+// and the enabled states of panels, arrow and selection controls.
+#include "configharness.h"
+#include "kcradiocommandlink.h"
+#include "kcradioconfigitemform.h"
+#include "kcradiotiming.h"
+#include "mainwindow.h"
+#include "virtualradio.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace ConfigHarness;
+
+namespace {
+
+constexpr int Tick = 40;
+
+QString tipOf(KcRadioConfigItemForm *panel)
+{
+    return panel->findChild<QLabel *>(QStringLiteral("labTipInfo"))->text();
+}
+
+void setRadioType(MainWindow &window, int type)
+{
+    window.findChild<QComboBox *>(QStringLiteral("cmbDLType"))->setCurrentIndex(type);
+}
+
+void showPage(MainWindow &window, int netMode)
+{
+    window.findChild<QPushButton *>(netMode == 0 ? QStringLiteral("btnP2P")
+                                                 : QStringLiteral("btnStar"))
+        ->click();
+}
+
+QLineEdit *idField(KcRadioConfigItemForm *panel)
+{
+    return panel->findChild<QLineEdit *>(QStringLiteral("leRadioID"));
+}
+
+QComboBox *combo(KcRadioConfigItemForm *panel, const char *name)
+{
+    return panel->findChild<QComboBox *>(QString::fromLatin1(name));
+}
+
+QMessageBox *openMessageBox()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+} // namespace
+
+class TestConfiguration : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { KcRadioTiming::setIntervalsForTesting(Tick, Tick / 2); }
+    void cleanupTestCase()
+    {
+        KcRadioTiming::restoreDefaults();
+        KcRadioConfigItemForm::setPortLister(nullptr);
+    }
+
+    void pairConfiguredEndToEnd_data();
+    void pairConfiguredEndToEnd();
+    void radioRateFound_data();
+    void radioRateFound();
+    void verdictByCounts_data();
+    void verdictByCounts();
+    void entryGivenUp();
+    void openFailureShowsBox();
+    void emptyPortListEndsQuietly();
+    void radioIdRule_data();
+    void radioIdRule();
+    void entryRecognisedBeforeFirstEscape();
+    void unpluggedMidRunEndsOnTime();
+};
+
+void TestConfiguration::pairConfiguredEndToEnd_data()
+{
+    QTest::addColumn<int>("netMode");
+    QTest::addColumn<int>("radioType");
+    QTest::addColumn<int>("baudIndex");
+    QTest::addColumn<int>("airborneIndex");
+    QTest::addColumn<QString>("groundCommands");
+    QTest::addColumn<QString>("airborneCommands");
+
+    const QString p2pTail = QStringLiteral("|ATS104=<id>|ATS113=%1|AT&W|ATA");
+    QTest::newRow("p2p MR300 9600") << 0 << 0 << 0 << 1
+        << "+++|AT&F10|ATS102=7|ATS103=0" + p2pTail.arg(0)
+        << "+++|AT&F11|ATS102=7|ATS103=0" + p2pTail.arg(0);
+    QTest::newRow("p2p MR300 115200") << 0 << 0 << 1 << 1
+        << "+++|AT&F10|ATS102=1|ATS103=0" + p2pTail.arg(0)
+        << "+++|AT&F11|ATS102=1|ATS103=0" + p2pTail.arg(0);
+    QTest::newRow("p2p MR300 230400") << 0 << 0 << 2 << 1
+        << "+++|AT&F10|ATS102=0|ATS103=2" + p2pTail.arg(0)
+        << "+++|AT&F11|ATS102=0|ATS103=2" + p2pTail.arg(0);
+    QTest::newRow("p2p MR240 any rate") << 0 << 1 << 2 << 1
+        << "+++|AT&F6|ATS102=1|ATS103=1" + p2pTail.arg(0)
+        << "+++|AT&F7|ATS102=1|ATS103=1" + p2pTail.arg(0);
+    QTest::newRow("p2p MR300S 9600") << 0 << 2 << 0 << 1
+        << "+++|AT&F10|ATS102=7|ATS103=0" + p2pTail.arg(3)
+        << "+++|AT&F11|ATS102=7|ATS103=0" + p2pTail.arg(3);
+    QTest::newRow("p2p MR300S 230400") << 0 << 2 << 2 << 1
+        << "+++|AT&F10|ATS102=0|ATS103=2" + p2pTail.arg(3)
+        << "+++|AT&F11|ATS102=0|ATS103=2" + p2pTail.arg(3);
+    QTest::newRow("star MR300") << 1 << 0 << 0 << 1
+        << "+++|AT&F7|ATS102=1|ATS103=1|ATS113=0|ATS104=<id>|AT&W|ATA"
+        << "+++|AT&F8|ATS102=1|ATS103=1|ATS113=0|ATS104=<id>|ATS105=2|AT&W|ATA";
+    QTest::newRow("star MR240 index 100") << 1 << 1 << 0 << 100
+        << "+++|AT&F7|ATS102=1|ATS103=1|ATS113=0|ATS104=<id>|AT&W|ATA"
+        << "+++|AT&F8|ATS102=1|ATS103=1|ATS113=0|ATS104=<id>|ATS105=101|AT&W|ATA";
+    QTest::newRow("star MR300S index 37") << 1 << 2 << 2 << 37
+        << "+++|AT&F7|ATS102=1|ATS103=1|ATS113=3|ATS104=<id>|AT&W|ATA"
+        << "+++|AT&F8|ATS102=1|ATS103=1|ATS113=3|ATS104=<id>|ATS105=38|AT&W|ATA";
+}
+
+void TestConfiguration::pairConfiguredEndToEnd()
+{
+    QFETCH(int, netMode);
+    QFETCH(int, radioType);
+    QFETCH(int, baudIndex);
+    QFETCH(int, airborneIndex);
+    QFETCH(QString, groundCommands);
+    QFETCH(QString, airborneCommands);
+
+    VirtualRadio groundRadio;
+    VirtualRadio airRadio;
+    QVERIFY(groundRadio.start());
+    QVERIFY(airRadio.start());
+    offerPorts({groundRadio.portPath(), airRadio.portPath()});
+
+    MainWindow window;
+    window.show();
+    setRadioType(window, radioType);
+    showPage(window, netMode);
+    KcRadioConfigItemForm *ground = panel(window, netMode, 0);
+    KcRadioConfigItemForm *air = panel(window, netMode, 1);
+    QVERIFY(ground && air);
+    combo(air, "cmbSerialPort")->setCurrentIndex(1);
+    combo(ground, "cmbBaudRate")->setCurrentIndex(baudIndex);
+    combo(air, "cmbAirborneIndex")->setCurrentIndex(airborneIndex - 1);
+    const QString id = idField(ground)->text();
+    QCOMPARE(idField(air)->text(), id);
+
+    QStringList groundLog, airLog;
+    recordSignals(ground, &groundLog);
+    recordSignals(air, &airLog);
+
+    // While the ground radio is being configured everything is locked.
+    auto *button = ground->findChild<QPushButton *>(QStringLiteral("btnConfig"));
+    button->click();
+    QCOMPARE(tipOf(ground), QStringLiteral("LabSetting"));
+    QVERIFY(!ground->isEnabled());
+    QVERIFY(!air->isEnabled());
+    QCOMPARE(enabledSelectionControls(window), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(groundLog.contains(QStringLiteral("end")), 10000);
+
+    QCOMPARE(groundLog, QStringList({"start", "grd:true", "end"}));
+    QCOMPARE(tipOf(ground), QStringLiteral("LabRadioSetSuccessful"));
+    QCOMPARE(understoodCommands(groundRadio),
+             QString(groundCommands).replace(QStringLiteral("<id>"), id).split(QLatin1Char('|')));
+    QVERIFY(ground->isEnabled());
+    QVERIFY(air->isEnabled());
+    QVERIFY(arrow(window, netMode)->isEnabled());
+    QCOMPARE(enabledSelectionControls(window), 4);
+    QVERIFY(!ground->link()->hasPort());
+
+    QVERIFY(configure(air, &airLog));
+    QCOMPARE(airLog, QStringList({"start", "air:true", "end"}));
+    QCOMPARE(tipOf(air), QStringLiteral("LabRadioSetSuccessful"));
+    QCOMPARE(understoodCommands(airRadio),
+             QString(airborneCommands).replace(QStringLiteral("<id>"), id).split(QLatin1Char('|')));
+    QVERIFY(ground->isEnabled());
+    QVERIFY(air->isEnabled());
+    QCOMPARE(enabledSelectionControls(window), 4);
+    // The ground panel saw none of the airborne run.
+    QCOMPARE(groundLog.size(), 3);
+}
+
+void TestConfiguration::radioRateFound_data()
+{
+    QTest::addColumn<int>("radioRate");
+    QTest::addColumn<int>("escapesBeforeAnswer");
+    QTest::newRow("115200") << 115200 << 0;
+    QTest::newRow("230400") << 230400 << 1;
+    QTest::newRow("9600") << 9600 << 2;
+}
+
+void TestConfiguration::radioRateFound()
+{
+    QFETCH(int, radioRate);
+    QFETCH(int, escapesBeforeAnswer);
+
+    VirtualRadio::Options options;
+    options.baudRate = radioRate;
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    offerPorts({radio.portPath()});
+    MainWindow window;
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    QStringList log;
+    recordSignals(ground, &log);
+
+    QVERIFY(configure(ground, &log));
+    QCOMPARE(log, QStringList({"start", "grd:true", "end"}));
+
+    // Unanswered escapes at the other rates, then every command at the radio's.
+    const QList<VirtualRadio::Received> transcript = radio.transcript();
+    QCOMPARE(transcript.size(), escapesBeforeAnswer + 8);
+    const QList<int> rotation{115200, 230400, 9600};
+    for (int i = 0; i < escapesBeforeAnswer; ++i) {
+        QCOMPARE(transcript.at(i).bytes, QByteArray("+++"));
+        QCOMPARE(transcript.at(i).lineSpeed, rotation.at(i));
+        QVERIFY(!transcript.at(i).understood);
+    }
+    for (int i = escapesBeforeAnswer; i < transcript.size(); ++i) {
+        QCOMPARE(transcript.at(i).lineSpeed, radioRate);
+        QVERIFY(transcript.at(i).understood);
+    }
+}
+
+void TestConfiguration::verdictByCounts_data()
+{
+    QTest::addColumn<int>("netMode");
+    QTest::addColumn<int>("answerLimit");
+    QTest::addColumn<QByteArray>("extraAfterAta");
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<bool>("success");
+
+    // A full P2P exchange counts eight positive replies: the escape, six "OK"
+    // and "CONNECT 115200" at seven.
+    QTest::newRow("p2p eight") << 0 << -1 << QByteArray() << false << true;
+    QTest::newRow("p2p seven: ATA unanswered") << 0 << 7 << QByteArray() << false << false;
+    QTest::newRow("p2p seven, ATA echoed") << 0 << 7 << QByteArray("ATA") << false << true;
+    QTest::newRow("p2p above eight") << 0 << -1 << QByteArray("\r\nOK\r\n") << false << false;
+    QTest::newRow("p2p stops answering mid-run") << 0 << 3 << QByteArray() << false << false;
+    QTest::newRow("p2p echoing radio") << 0 << -1 << QByteArray() << true << true;
+    QTest::newRow("star airborne nine") << 1 << -1 << QByteArray() << false << true;
+    QTest::newRow("star airborne eight") << 1 << 8 << QByteArray() << false << false;
+}
+
+void TestConfiguration::verdictByCounts()
+{
+    QFETCH(int, netMode);
+    QFETCH(int, answerLimit);
+    QFETCH(QByteArray, extraAfterAta);
+    QFETCH(bool, echo);
+    QFETCH(bool, success);
+
+    VirtualRadio groundRadio;
+    VirtualRadio::Options options;
+    options.answerLimit = answerLimit;
+    options.echo = echo;
+    VirtualRadio radio(options);
+    QVERIFY(groundRadio.start());
+    QVERIFY(radio.start());
+    offerPorts({groundRadio.portPath(), radio.portPath()});
+    MainWindow window;
+    showPage(window, netMode);
+
+    // Star runs are judged on the airborne panel (nine replies), after the
+    // ground radio has been configured.
+    KcRadioConfigItemForm *target = panel(window, netMode, 0);
+    QStringList log;
+    if (netMode == 1) {
+        QStringList groundLog;
+        recordSignals(target, &groundLog);
+        QVERIFY(configure(target, &groundLog));
+        target = panel(window, netMode, 1);
+    }
+    combo(target, "cmbSerialPort")->setCurrentText(radio.portPath());
+    recordSignals(target, &log);
+
+    // Replies the radio adds after "ATA": sent twice, each its own chunk.
+    int extras = 0;
+    connect(&radio, &VirtualRadio::commandReceived, this, [&](const QByteArray &command) {
+        if (command == "ATA\r" && !extraAfterAta.isEmpty())
+            for (int i = 0; i < 2; ++i)
+                QTimer::singleShot(5 + 5 * i, &radio, [&]() {
+                    radio.sendUnsolicited(extraAfterAta);
+                    ++extras;
+                });
+    });
+
+    QVERIFY(configure(target, &log));
+    const QString role = netMode == 1 ? QStringLiteral("air") : QStringLiteral("grd");
+    QCOMPARE(log, QStringList({"start", role + (success ? ":true" : ":false"), "end"}));
+    QCOMPARE(tipOf(target),
+             success ? QStringLiteral("LabRadioSetSuccessful") : QStringLiteral("LabRadioConfigFail"));
+    QCOMPARE(extras, extraAfterAta.isEmpty() ? 0 : 2);
+    // Every command still went out, answered or not.
+    QCOMPARE(radio.commands().size(), netMode == 1 ? 9 : 8);
+    QCOMPARE(radio.commands().last(), QByteArray("ATA\r"));
+    // After a failed ground run the pair keeps its airborne panel locked.
+    if (netMode == 0) {
+        QCOMPARE(panel(window, 0, 1)->isEnabled(), success);
+        QCOMPARE(arrow(window, 0)->isEnabled(), success);
+    }
+    QVERIFY(target->isEnabled());
+    QVERIFY(target->link()->recvBuffer().isEmpty());
+    QCOMPARE(target->link()->okCount(), 0);
+}
+
+void TestConfiguration::entryGivenUp()
+{
+    VirtualRadio::Options options;
+    options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    offerPorts({radio.portPath()});
+    MainWindow window;
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    QStringList log;
+    recordSignals(ground, &log);
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(configure(ground, &log));
+    // Six escapes one tick apart, the give-up at the seventh tick.
+    QVERIFY2(clock.elapsed() >= 7 * Tick, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(log, QStringList({"start", "end"}));
+    QCOMPARE(tipOf(ground), QStringLiteral("MsgDatalinkEnterCmdModeFailed"));
+    QCOMPARE(radio.commands(), QList<QByteArray>(6, QByteArray("+++")));
+    QVERIFY(ground->isEnabled());
+    QVERIFY(!panel(window, 0, 1)->isEnabled());
+    QCOMPARE(enabledSelectionControls(window), 4);
+    QVERIFY(!ground->link()->hasPort());
+}
+
+void TestConfiguration::openFailureShowsBox()
+{
+    const QString missing = QStringLiteral("/nonexistent/ttyKC0");
+    offerPorts({missing});
+    MainWindow window;
+    window.show();
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    QStringList log;
+    recordSignals(ground, &log);
+
+    QVERIFY(configure(ground, &log, 1000));
+    QCOMPARE(log, QStringList({"start", "end", "grd:false"}));
+    QMessageBox *box = openMessageBox();
+    QVERIFY(box);
+    QCOMPARE(box->windowTitle(), QStringLiteral("MsgError"));
+    QCOMPARE(box->text(), "MsgOpenSerialPortFail [" + missing + "]");
+    QCOMPARE(box->icon(), QMessageBox::Critical);
+    QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+    box->button(QMessageBox::Ok)->click();
+    QTRY_VERIFY(!openMessageBox());
+    QCOMPARE(tipOf(ground), QString());
+    QVERIFY(ground->isEnabled());
+    QCOMPARE(enabledSelectionControls(window), 4);
+}
+
+void TestConfiguration::emptyPortListEndsQuietly()
+{
+    offerPorts({});
+    MainWindow window;
+    KcRadioConfigItemForm *air = panel(window, 1, 1);
+    air->setEnabled(true);
+    QStringList log;
+    recordSignals(air, &log);
+    QVERIFY(configure(air, &log, 1000));
+    QCOMPARE(log, QStringList({"start", "end", "air:false"}));
+    QVERIFY(!openMessageBox());
+    QCOMPARE(tipOf(air), QString());
+    QVERIFY(air->isEnabled());
+}
+
+void TestConfiguration::radioIdRule_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("sent"); // empty: refused
+
+    QTest::newRow("largest") << "4294967295" << "4294967295";
+    QTest::newRow("zero") << "0" << "0";
+    QTest::newRow("leading zeros kept") << "00567" << "00567";
+    QTest::newRow("white space around") << "  12 " << "12";
+    QTest::newRow("one above the range") << "4294967296" << "";
+    QTest::newRow("negative") << "-1" << "";
+    QTest::newRow("plus sign") << "+5" << "";
+    QTest::newRow("letters") << "12a" << "";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("blank") << "   " << "";
+    QTest::newRow("eleven digits") << "00000000001" << "";
+    QTest::newRow("inner blank") << "12 34" << "";
+    QTest::newRow("full-width digits") << QString::fromUtf8("１２") << "";
+}
+
+void TestConfiguration::radioIdRule()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, sent);
+
+    VirtualRadio radio;
+    QVERIFY(radio.start());
+    offerPorts({radio.portPath()});
+    MainWindow window;
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    KcRadioConfigItemForm *air = panel(window, 0, 1);
+    idField(ground)->setText(typed);
+    // The hand-over copies the text as typed, whatever it is.
+    QCOMPARE(idField(air)->text(), typed);
+    QStringList log;
+    recordSignals(ground, &log);
+
+    QVERIFY(configure(ground, &log));
+    if (sent.isEmpty()) {
+        QCOMPARE(log, QStringList({"start", "end", "grd:false"}));
+        QCOMPARE(tipOf(ground), QStringLiteral("LabIdExceeded"));
+        QVERIFY(!ground->link()->hasPort());
+        QVERIFY(radio.commands().isEmpty());
+    } else {
+        QCOMPARE(log, QStringList({"start", "grd:true", "end"}));
+        QVERIFY(radio.commands().contains("ATS104=" + sent.toLatin1() + "\r"));
+    }
+    QVERIFY(ground->isEnabled());
+    QCOMPARE(idField(ground)->text(), typed);
+}
+
+void TestConfiguration::entryRecognisedBeforeFirstEscape()
+{
+    // After a run that gave up, the last command is still the escape: a radio
+    // that greets on its own before the first escape of the next run starts
+    // the sequence at step 0, which writes the escape itself.
+    VirtualRadio::Options options;
+    options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    offerPorts({radio.portPath()});
+    MainWindow window;
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    QStringList log;
+    recordSignals(ground, &log);
+    QVERIFY(configure(ground, &log));
+    QCOMPARE(tipOf(ground), QStringLiteral("MsgDatalinkEnterCmdModeFailed"));
+
+    radio.clearTranscript();
+    radio.setEscapeAnswer(VirtualRadio::EscapeAnswer::NoCarrier);
+    log.clear();
+    ground->findChild<QPushButton *>(QStringLiteral("btnConfig"))->click();
+    radio.sendUnsolicited("\r\nWelcome to the Data-link Radio\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("end")), 10000);
+    QCOMPARE(log, QStringList({"start", "grd:true", "end"}));
+    const QStringList commands = understoodCommands(radio);
+    QCOMPARE(commands.size(), 8);
+    QCOMPARE(commands.first(), QStringLiteral("+++"));
+    QCOMPARE(commands.at(1), QStringLiteral("AT&F10"));
+    QCOMPARE(commands.last(), QStringLiteral("ATA"));
+}
+
+void TestConfiguration::unpluggedMidRunEndsOnTime()
+{
+    VirtualRadio::Options options;
+    options.unplugAfterCommands = 3;
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    offerPorts({radio.portPath()});
+    MainWindow window;
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    QStringList log;
+    recordSignals(ground, &log);
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(configure(ground, &log));
+    // The run still ends through its verdict, at the tick after "ATA".
+    QCOMPARE(log, QStringList({"start", "grd:false", "end"}));
+    QVERIFY(clock.elapsed() < 20 * Tick + 2000);
+    QCOMPARE(tipOf(ground), QStringLiteral("LabRadioConfigFail"));
+    QVERIFY(!ground->link()->hasPort());
+}
+
+QTEST_MAIN(TestConfiguration)
+#include "tst_configuration.moc"

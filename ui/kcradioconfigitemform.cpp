@@ -1,0 +1,448 @@
+#include "kcradioconfigitemform.h"
+#include "ui_kcradioconfigitemform.h"
+
+#include "kcradiocommandlink.h"
+#include "kcradioeraser.h"
+#include "kcradioid.h"
+#include "kcradioparamreader.h"
+#include "kcradioprotocol.h"
+#include "kcradiotiming.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QMessageBox>
+#include <QSerialPortInfo>
+#include <QTimer>
+
+namespace {
+
+using namespace KcRadioProtocol;
+
+enum ConfigKind { P2PGround = 0, P2PAirborne = 1, StarGround = 2, StarAirborne = 3 };
+
+// Commands of a complete run, the escape included: the count of positive
+// replies that a successful configuration yields.
+int expectedCount(int kind) { return kind == StarAirborne ? 9 : 8; }
+
+KcRadioConfigItemForm::PortLister &portLister()
+{
+    static KcRadioConfigItemForm::PortLister lister = &KcRadioConfigItemForm::systemPorts;
+    return lister;
+}
+
+bool baudRateRowApplies(int radioType) { return radioType == MR300 || radioType == MR300S; }
+
+} // namespace
+
+KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
+    : QWidget(parent), ui(new Ui::KcRadioConfigItemForm),
+      mLink(new KcRadioCommandLink(KcLinkProfile::panel(), this))
+{
+    ui->setupUi(this);
+
+    // The panel's port is the one selected in its list, read at every open;
+    // an empty list fails the open without a report.
+    mLink->setPortNameSource([this]() -> std::optional<QString> {
+        if (ui->cmbSerialPort->count() == 0)
+            return std::nullopt;
+        return ui->cmbSerialPort->currentText();
+    });
+    connect(mLink, &KcRadioCommandLink::commandModeEntered, this,
+            &KcRadioConfigItemForm::onCommandModeEntered);
+    connect(mLink, &KcRadioCommandLink::gaveUp, this,
+            &KcRadioConfigItemForm::onCommandModeGivenUp);
+    connect(mLink, &KcRadioCommandLink::openFailed, this, &KcRadioConfigItemForm::onOpenFailed);
+
+    connect(ui->leRadioID, &QLineEdit::textChanged, this,
+            &KcRadioConfigItemForm::sigGrdRadioIDChanged);
+    connect(ui->cmbBaudRate, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &KcRadioConfigItemForm::sigGrdRadioBaudRateChanged);
+
+    QStringList indexes;
+    for (int index = 1; index <= 100; ++index)
+        indexes << QString::number(index);
+    ui->cmbAirborneIndex->addItems(indexes);
+    // The item data is the radio's S102 code for the rate.
+    ui->cmbBaudRate->addItem(QStringLiteral("9600"), 7);
+    ui->cmbBaudRate->addItem(QStringLiteral("115200"), 1);
+    ui->cmbBaudRate->addItem(QStringLiteral("230400"), 0);
+
+    ui->labBaudRate->hide();
+    ui->cmbBaudRate->hide();
+    ui->btnQuit->hide();
+    ui->btnRead->hide();
+    ui->btnEarse->hide();
+}
+
+KcRadioConfigItemForm::~KcRadioConfigItemForm() { delete ui; }
+
+void KcRadioConfigItemForm::setPortLister(PortLister lister)
+{
+    portLister() = lister ? std::move(lister) : PortLister(&KcRadioConfigItemForm::systemPorts);
+}
+
+QList<KcPortEntry> KcRadioConfigItemForm::systemPorts()
+{
+    QList<KcPortEntry> ports;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        ports.append({info.portName(), info.isBusy()});
+    return ports;
+}
+
+void KcRadioConfigItemForm::setupRole(int radioType, int netMode, int role)
+{
+    mRadioType = radioType;
+    mNetMode = netMode;
+    mRadioRole = role;
+    mConfigKind = netMode * 2 + role;
+
+    const bool ground = role == Ground;
+    if (netMode == P2P || ground) {
+        ui->labAirborneIndex->hide();
+        ui->cmbAirborneIndex->hide();
+    }
+    if (!ground) {
+        ui->leRadioID->hide();
+        ui->btnGenerateRadioID->hide();
+    }
+    if (netMode == P2P && ground) {
+        ui->labBaudRate->setVisible(baudRateRowApplies(radioType));
+        ui->cmbBaudRate->setVisible(baudRateRowApplies(radioType));
+        ui->btnRead->show();
+    }
+    ui->labTitle->setText(ground ? tr("LabRadioOfGround") : tr("LabRadioOfAirborne"));
+    if (ground)
+        on_btnGenerateRadioID_clicked();
+
+    adjustSize();
+    searchPorts();
+}
+
+void KcRadioConfigItemForm::setRadioType(int radioType)
+{
+    mRadioType = radioType;
+    ui->labBaudRate->setVisible(baudRateRowApplies(radioType));
+    ui->cmbBaudRate->setVisible(baudRateRowApplies(radioType));
+}
+
+void KcRadioConfigItemForm::searchPorts()
+{
+    ui->cmbSerialPort->clear();
+    QStringList names;
+    for (const KcPortEntry &port : portLister()())
+        if (!port.busy)
+            names << port.name;
+    ui->cmbSerialPort->addItems(names);
+}
+
+void KcRadioConfigItemForm::on_btnSearch_clicked() { searchPorts(); }
+
+// --- Radio ID ---------------------------------------------------------------
+
+void KcRadioConfigItemForm::on_btnGenerateRadioID_clicked()
+{
+    const auto seed = quint32(QDateTime::currentMSecsSinceEpoch() & 0xffffffffULL);
+    ui->leRadioID->setText(QString::number(KcRadioId::generate(seed)));
+}
+
+void KcRadioConfigItemForm::onGrdRadioIDChanged(QString idStr)
+{
+    ui->leRadioID->setText(idStr);
+    qDebug() << "KcRadioConfigItemForm::onGrdRadioIDChanged" << mRadioType << mNetMode
+             << mRadioRole << idStr;
+}
+
+void KcRadioConfigItemForm::onGrdRadioBaudRateChanged(int baudRateIndex)
+{
+    ui->cmbBaudRate->setCurrentIndex(baudRateIndex);
+}
+
+// --- Port -------------------------------------------------------------------
+
+bool KcRadioConfigItemForm::openSerialport() { return mLink->openSerialport(); }
+
+bool KcRadioConfigItemForm::closeSerialPort() { return mLink->closeSerialPort(); }
+
+void KcRadioConfigItemForm::onOpenFailed(const QString &portName)
+{
+    const QString text = QStringLiteral("%1 [%2]").arg(tr("MsgOpenSerialPortFail"), portName);
+    // One box per panel: a port that keeps failing during the entry attempts
+    // updates the box instead of stacking new ones. The box is modal to the
+    // window but does not stop the event loop, so the radio timers keep time.
+    if (mOpenFailureBox) {
+        mOpenFailureBox->setText(text);
+        return;
+    }
+    mOpenFailureBox = new QMessageBox(QMessageBox::Critical, tr("MsgError"), text,
+                                      QMessageBox::Ok, window());
+    mOpenFailureBox->setAttribute(Qt::WA_DeleteOnClose);
+    mOpenFailureBox->open();
+}
+
+// --- Configuration ----------------------------------------------------------
+
+void KcRadioConfigItemForm::on_btnConfig_clicked()
+{
+    emit sigRadioStartConfig();
+    bool goesOn = false;
+    if (mConfigKind >= P2PGround && mConfigKind <= StarAirborne && prepareConfig()) {
+        ensureSequenceTimer(mConfigKind);
+        startCmdModeTimer();
+        goesOn = true;
+    }
+    qDebug() << "kcradioconfigitemform" << __LINE__ << "KcRadioConfigItemForm::on_btnConfig_clicked"
+             << goesOn;
+}
+
+bool KcRadioConfigItemForm::prepareConfig()
+{
+    if (!openSerialport()) {
+        endConfigRefused();
+        return false;
+    }
+    const std::optional<QString> digits = KcRadioId::acceptedDigits(ui->leRadioID->text());
+    if (!digits) {
+        ui->labTipInfo->setText(tr("LabIdExceeded"));
+        closeSerialPort();
+        endConfigRefused();
+        return false;
+    }
+    mRadioIdToSend = *digits;
+    ui->labTipInfo->setText(tr("LabSetting"));
+    setEnabled(false);
+    return true;
+}
+
+void KcRadioConfigItemForm::endConfigRefused()
+{
+    emit sigRadioEndConfig();
+    setEnabled(true);
+    emitVerdict(false);
+}
+
+void KcRadioConfigItemForm::emitVerdict(bool ok)
+{
+    if (mRadioRole == Ground)
+        emit sigGrdRadioConfigComplete(ok);
+    else
+        emit sigAirRadioConfigComplete(ok);
+}
+
+void KcRadioConfigItemForm::startCmdModeTimer() { mLink->startCommandModeEntry(); }
+
+void KcRadioConfigItemForm::onCommandModeEntered()
+{
+    qDebug() << "kcradioconfigitemform" << __LINE__ << "KcRadioConfigItemForm::onSerialReadyRead"
+             << "change cmd send time";
+    // Every chunk that arrives before the first command restarts the wait, so
+    // the first command follows the radio's last word by a full interval.
+    ensureSequenceTimer(mConfigKind)->start(KcRadioTiming::commandIntervalMs());
+}
+
+void KcRadioConfigItemForm::onCommandModeGivenUp()
+{
+    ui->labTipInfo->setText(tr("MsgDatalinkEnterCmdModeFailed"));
+    setEnabled(true);
+    emit sigRadioEndConfig();
+}
+
+QTimer *KcRadioConfigItemForm::sequenceTimer(int kind) const
+{
+    switch (kind) {
+    case P2PGround:
+        return mP2PGrdSendTimer;
+    case P2PAirborne:
+        return mP2PAirSendTimer;
+    case StarGround:
+        return mStarGrdSendTimer;
+    case StarAirborne:
+        return mStarAirSendTimer;
+    default:
+        return nullptr;
+    }
+}
+
+QTimer *KcRadioConfigItemForm::ensureSequenceTimer(int kind)
+{
+    if (QTimer *timer = sequenceTimer(kind))
+        return timer;
+    auto *timer = new QTimer(this);
+    timer->setTimerType(Qt::PreciseTimer);
+    switch (kind) {
+    case P2PGround:
+        connect(timer, &QTimer::timeout, this, &KcRadioConfigItemForm::onP2PGrdSendTimeout);
+        mP2PGrdSendTimer = timer;
+        break;
+    case P2PAirborne:
+        connect(timer, &QTimer::timeout, this, &KcRadioConfigItemForm::onP2PAirSendTimeout);
+        mP2PAirSendTimer = timer;
+        break;
+    case StarGround:
+        connect(timer, &QTimer::timeout, this, &KcRadioConfigItemForm::onStarGrdSendTimeout);
+        mStarGrdSendTimer = timer;
+        break;
+    default:
+        connect(timer, &QTimer::timeout, this, &KcRadioConfigItemForm::onStarAirSendTimeout);
+        mStarAirSendTimer = timer;
+        break;
+    }
+    return timer;
+}
+
+void KcRadioConfigItemForm::onP2PGrdSendTimeout() { runSequenceStep(P2PGround); }
+void KcRadioConfigItemForm::onP2PAirSendTimeout() { runSequenceStep(P2PAirborne); }
+void KcRadioConfigItemForm::onStarGrdSendTimeout() { runSequenceStep(StarGround); }
+void KcRadioConfigItemForm::onStarAirSendTimeout() { runSequenceStep(StarAirborne); }
+
+void KcRadioConfigItemForm::runSequenceStep(int kind)
+{
+    const int step = mLink->sendStep();
+    if (step >= expectedCount(kind)) {
+        finishSequence(kind);
+        return;
+    }
+    mLink->setSendStep(step + 1);
+    mLink->writeCommand(commandForStep(kind, step));
+}
+
+QString KcRadioConfigItemForm::commandForStep(int kind, int step) const
+{
+    if (step == 0)
+        return QString::fromLatin1(Escape);
+
+    const int netMode = kind / 2;
+    const int role = kind % 2;
+    if (netMode == P2P) {
+        const int code = baudRateCodeFor(P2P, mRadioType, ui->cmbBaudRate->currentData().toInt());
+        switch (step) {
+        case 1:
+            return presetCmd(P2P, role, mRadioType);
+        case 2:
+            return setBaudRateCodeCmd(code);
+        case 3:
+            return setS103Cmd(s103ValueFor(P2P, mRadioType, code));
+        case 4:
+            return setRadioIdCmd(mRadioIdToSend);
+        case 5:
+            return setS113Cmd(s113ValueFor(mRadioType));
+        case 6:
+            return QString::fromLatin1(StoreCmd);
+        default:
+            return QString::fromLatin1(DataModeCmd);
+        }
+    }
+
+    // Star: the same registers for every radio type but S113; the airborne
+    // radio also learns its index in the network.
+    switch (step) {
+    case 1:
+        return presetCmd(Star, role, mRadioType);
+    case 2:
+        return setBaudRateCodeCmd(baudRateCodeFor(Star, mRadioType, 1));
+    case 3:
+        return setS103Cmd(s103ValueFor(Star, mRadioType, 1));
+    case 4:
+        return setS113Cmd(s113ValueFor(mRadioType));
+    case 5:
+        return setRadioIdCmd(mRadioIdToSend);
+    default:
+        break;
+    }
+    if (role == Airborne && step == 6)
+        return setAirborneIndexCmd(ui->cmbAirborneIndex->currentText().toInt());
+    const int storeStep = role == Airborne ? 7 : 6;
+    return QString::fromLatin1(step == storeStep ? StoreCmd : DataModeCmd);
+}
+
+void KcRadioConfigItemForm::finishSequence(int kind)
+{
+    mLink->setLastCmd(QString());
+    mLink->setSendStep(0);
+    sequenceTimer(kind)->stop();
+
+    const KcReplyBuffer &replies = mLink->recvBuffer();
+    const int okInBuffer = replies.count(OkToken);
+    setEnabled(true);
+    qDebug() << "mOKCount:" << mLink->okCount() << "count:" << okInBuffer;
+
+    const int expected = expectedCount(kind);
+    const bool ok = mLink->okCount() == expected || okInBuffer == expected ||
+                    replies.contains(DataModeCmd);
+    if (ok) {
+        ui->labTipInfo->setText(tr("LabRadioSetSuccessful"));
+        emitVerdict(true);
+    } else {
+        emitVerdict(false);
+        setEnabled(true);
+        ui->labTipInfo->setText(tr("LabRadioConfigFail"));
+    }
+
+    mLink->clearRecvBuffer();
+    mLink->resetOkCount();
+    closeSerialPort();
+    emit sigRadioEndConfig();
+}
+
+// --- Leaving command mode ---------------------------------------------------
+
+void KcRadioConfigItemForm::on_btnQuit_clicked()
+{
+    if (!openSerialport())
+        return;
+    setEnabled(false);
+    mLink->writeCommand(QString::fromLatin1(DataModeCmd));
+    QTimer::singleShot(KcRadioTiming::replyWaitMs(), this, [this]() {
+        closeSerialPort();
+        setEnabled(true);
+    });
+}
+
+// --- Read and erase ---------------------------------------------------------
+
+void KcRadioConfigItemForm::on_btnRead_clicked()
+{
+    closeSerialPort();
+    if (!mParamReader) {
+        mParamReader = new KcRadioParamReader(this);
+        connect(mParamReader, &KcRadioParamReader::sigRadioIDReady, this,
+                &KcRadioConfigItemForm::onRadioIDReady);
+    }
+    setEnabled(false);
+    mParamReader->readRadioParam(ui->cmbSerialPort->currentText());
+}
+
+void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QString idStr,
+                                           int baudRateFlag)
+{
+    qDebug() << "KcRadioConfigItemForm::onRadioIDReady" << isSucc << resultStr << idStr
+             << baudRateFlag;
+    setEnabled(true);
+    if (isSucc) {
+        ui->leRadioID->setText(idStr);
+        // Rates the list lacks leave the selection as it was.
+        const int index =
+            ui->cmbBaudRate->findText(QString::number(baudRateForCode(baudRateFlag)));
+        if (index >= 0)
+            ui->cmbBaudRate->setCurrentIndex(index);
+    }
+    ui->labTipInfo->setText(resultStr);
+}
+
+void KcRadioConfigItemForm::on_btnEarse_clicked()
+{
+    closeSerialPort();
+    if (!mRadioEraser) {
+        mRadioEraser = new KcRadioEraser(this);
+        connect(mRadioEraser, &KcRadioEraser::sigEarseRadioResult, this,
+                &KcRadioConfigItemForm::onEarseRadioResult);
+    }
+    setEnabled(false);
+    mRadioEraser->earseRadio(ui->cmbSerialPort->currentText());
+}
+
+void KcRadioConfigItemForm::onEarseRadioResult(bool isSucc)
+{
+    setEnabled(true);
+    qDebug() << "KcRadioConfigItemForm::onEarseRadioResult" << isSucc;
+    ui->labTipInfo->setText(isSucc ? tr("MsgRadioEarseSuccessfully") : tr("MsgRadioEarseFailed"));
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+class KcRadioCommandLink;
+class KcRadioEraser;
+class KcRadioParamReader;
+class QMessageBox;
+class QTimer;
+
+namespace Ui {
+class KcRadioConfigItemForm;
+}
+
+// A serial port as the port search sees it.
+struct KcPortEntry
+{
+    QString name;
+    bool busy = false;
+};
+
+// The panel for one radio: its port, radio ID and baud rate, and the work on
+// that radio (configuration, ID generation, read and erase).
+class KcRadioConfigItemForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit KcRadioConfigItemForm(QWidget *parent = nullptr);
+    ~KcRadioConfigItemForm() override;
+
+    void setupRole(int radioType, int netMode, int role);
+    void setRadioType(int radioType);
+
+    // The platform's serial ports, in its order; replaceable so that tests can
+    // offer a list with busy and free ports.
+    using PortLister = std::function<QList<KcPortEntry>()>;
+    static void setPortLister(PortLister lister);
+    static QList<KcPortEntry> systemPorts();
+
+    int configKind() const { return mConfigKind; }
+    int radioType() const { return mRadioType; }
+    KcRadioCommandLink *link() const { return mLink; }
+
+signals:
+    void sigRadioStartConfig();
+    void sigRadioEndConfig();
+    void sigGrdRadioIDChanged(QString idStr);
+    void sigGrdRadioBaudRateChanged(int baudRateIndex);
+    void sigGrdRadioConfigComplete(bool ok);
+    void sigAirRadioConfigComplete(bool ok);
+
+public slots:
+    void onGrdRadioIDChanged(QString idStr);
+    void onGrdRadioBaudRateChanged(int baudRateIndex);
+
+private slots:
+    void on_btnSearch_clicked();
+    void on_btnGenerateRadioID_clicked();
+    void on_btnConfig_clicked();
+    void onP2PGrdSendTimeout();
+    void onP2PAirSendTimeout();
+    void onStarGrdSendTimeout();
+    void onStarAirSendTimeout();
+    void on_btnRead_clicked();
+    void on_btnEarse_clicked();
+    void onRadioIDReady(bool isSucc, QString resultStr, QString idStr, int baudRateFlag);
+    void onEarseRadioResult(bool isSucc);
+    void on_btnQuit_clicked();
+
+    void onCommandModeEntered();
+    void onCommandModeGivenUp();
+    void onOpenFailed(const QString &portName);
+
+private:
+    bool openSerialport();
+    bool closeSerialPort();
+    bool prepareConfig();
+    void startCmdModeTimer();
+    void endConfigRefused();
+    void emitVerdict(bool ok);
+    void runSequenceStep(int kind);
+    QString commandForStep(int kind, int step) const;
+    void finishSequence(int kind);
+    QTimer *sequenceTimer(int kind) const;
+    QTimer *ensureSequenceTimer(int kind);
+    void searchPorts();
+
+    Ui::KcRadioConfigItemForm *ui;
+    int mRadioType = 0;
+    int mConfigKind = 0;
+    int mNetMode = 0;
+    int mRadioRole = 0;
+    KcRadioCommandLink *mLink = nullptr;
+    QString mRadioIdToSend; // the checked ID digits of the running configuration
+    QTimer *mP2PGrdSendTimer = nullptr;
+    QTimer *mP2PAirSendTimer = nullptr;
+    QTimer *mStarGrdSendTimer = nullptr;
+    QTimer *mStarAirSendTimer = nullptr;
+    KcRadioParamReader *mParamReader = nullptr;
+    KcRadioEraser *mRadioEraser = nullptr;
+    QPointer<QMessageBox> mOpenFailureBox;
+};

@@ -57,6 +57,14 @@ QMessageBox *openMessageBox()
     return nullptr;
 }
 
+QList<QByteArray> escapes(int count)
+{
+    QList<QByteArray> list;
+    for (int i = 0; i < count; ++i)
+        list << QByteArray("+++");
+    return list;
+}
+
 } // namespace
 
 class TestConfiguration : public QObject
@@ -135,7 +143,11 @@ void TestConfiguration::pairConfiguredEndToEnd()
     QFETCH(QString, airborneCommands);
 
     VirtualRadio groundRadio;
-    VirtualRadio airRadio;
+    // A star airborne run needs nine positive replies: this radio answers
+    // "ATA" with "OK" before "CONNECT 115200".
+    VirtualRadio::Options airOptions;
+    airOptions.okBeforeConnect = true;
+    VirtualRadio airRadio(airOptions);
     QVERIFY(groundRadio.start());
     QVERIFY(airRadio.start());
     offerPorts({groundRadio.portPath(), airRadio.portPath()});
@@ -236,18 +248,20 @@ void TestConfiguration::verdictByCounts_data()
     QTest::addColumn<int>("answerLimit");
     QTest::addColumn<QByteArray>("extraAfterAta");
     QTest::addColumn<bool>("echo");
+    QTest::addColumn<bool>("okBeforeConnect");
     QTest::addColumn<bool>("success");
 
     // A full P2P exchange counts eight positive replies: the escape, six "OK"
     // and "CONNECT 115200" at seven.
-    QTest::newRow("p2p eight") << 0 << -1 << QByteArray() << false << true;
-    QTest::newRow("p2p seven: ATA unanswered") << 0 << 7 << QByteArray() << false << false;
-    QTest::newRow("p2p seven, ATA echoed") << 0 << 7 << QByteArray("ATA") << false << true;
-    QTest::newRow("p2p above eight") << 0 << -1 << QByteArray("\r\nOK\r\n") << false << false;
-    QTest::newRow("p2p stops answering mid-run") << 0 << 3 << QByteArray() << false << false;
-    QTest::newRow("p2p echoing radio") << 0 << -1 << QByteArray() << true << true;
-    QTest::newRow("star airborne nine") << 1 << -1 << QByteArray() << false << true;
-    QTest::newRow("star airborne eight") << 1 << 8 << QByteArray() << false << false;
+    QTest::newRow("p2p eight") << 0 << -1 << QByteArray() << false << false << true;
+    QTest::newRow("p2p seven: ATA unanswered") << 0 << 7 << QByteArray() << false << false << false;
+    QTest::newRow("p2p seven, ATA echoed") << 0 << 7 << QByteArray("ATA") << false << false << true;
+    QTest::newRow("p2p above eight") << 0 << -1 << QByteArray("\r\nOK\r\n") << false << false << false;
+    QTest::newRow("p2p stops answering mid-run") << 0 << 3 << QByteArray() << false << false << false;
+    QTest::newRow("p2p echoing radio") << 0 << -1 << QByteArray() << true << false << true;
+    QTest::newRow("star airborne nine") << 1 << -1 << QByteArray() << false << true << true;
+    QTest::newRow("star airborne echoing radio") << 1 << -1 << QByteArray() << true << false << true;
+    QTest::newRow("star airborne eight") << 1 << 8 << QByteArray() << false << false << false;
 }
 
 void TestConfiguration::verdictByCounts()
@@ -256,12 +270,14 @@ void TestConfiguration::verdictByCounts()
     QFETCH(int, answerLimit);
     QFETCH(QByteArray, extraAfterAta);
     QFETCH(bool, echo);
+    QFETCH(bool, okBeforeConnect);
     QFETCH(bool, success);
 
     VirtualRadio groundRadio;
     VirtualRadio::Options options;
     options.answerLimit = answerLimit;
     options.echo = echo;
+    options.okBeforeConnect = okBeforeConnect;
     VirtualRadio radio(options);
     QVERIFY(groundRadio.start());
     QVERIFY(radio.start());
@@ -331,7 +347,7 @@ void TestConfiguration::entryGivenUp()
     QVERIFY2(clock.elapsed() >= 7 * Tick, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(log, QStringList({"start", "end"}));
     QCOMPARE(tipOf(ground), QStringLiteral("MsgDatalinkEnterCmdModeFailed"));
-    QCOMPARE(radio.commands(), QList<QByteArray>(6, QByteArray("+++")));
+    QCOMPARE(radio.commands(), escapes(6));
     QVERIFY(ground->isEnabled());
     QVERIFY(!panel(window, 0, 1)->isEnabled());
     QCOMPARE(enabledSelectionControls(window), 4);
@@ -433,8 +449,10 @@ void TestConfiguration::entryRecognisedBeforeFirstEscape()
 {
     // After a run that gave up, the last command is still the escape: a radio
     // that greets on its own before the first escape of the next run starts
-    // the sequence at step 0, which writes the escape itself.
+    // the sequence at step 0, which writes the escape itself. The next run
+    // opens at the rate of the last attempt, 9600, the radio's rate here.
     VirtualRadio::Options options;
+    options.baudRate = 9600;
     options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
     VirtualRadio radio(options);
     QVERIFY(radio.start());

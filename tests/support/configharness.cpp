@@ -71,8 +71,8 @@ bool configure(KcRadioConfigItemForm *panel, QStringList *log, int timeoutMs)
     if (!button || !button->isEnabled() || !panel->isEnabled())
         return false;
     button->click();
-    QTest::qWaitFor([&]() { return log->count(QStringLiteral("end")) > endsBefore; }, timeoutMs);
-    return log->count(QStringLiteral("end")) > endsBefore;
+    return QTest::qWaitFor([&]() { return log->count(QStringLiteral("end")) > endsBefore; },
+                           timeoutMs);
 }
 
 int enabledSelectionControls(MainWindow &window)

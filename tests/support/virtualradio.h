@@ -21,7 +21,8 @@ class VirtualRadio : public QObject
     Q_OBJECT
 
 public:
-    enum class EscapeAnswer {
+    enum class EscapeAnswer
+    {
         NoCarrier, // "\r\nNO CARRIER\r\nOK\r\n"
         Greeting,  // "\r\nWelcome to the Data-link Radio V300\r\nOK\r\n"
         OkOnly,    // "\r\nOK\r\n"
@@ -30,27 +31,31 @@ public:
 
     struct Options
     {
-        int baudRate = 115200;                       // the radio's own serial rate
+        int baudRate = 115200; // the radio's own serial rate
         EscapeAnswer escapeAnswer = EscapeAnswer::NoCarrier;
-        bool echo = false;                           // echo every received byte back
-        int chunkSize = 0;                           // >0: replies written in pieces of this size
-        int chunkGapMs = 0;                          // gap between the pieces
-        int answerLimit = -1;                        // >=0: stop answering after this many commands
-        int unplugAfterCommands = -1;                // >=0: close the master after this many commands
-        int telemetryBytesPerSecond = 0;             // >0: stream data in data mode at this rate
-        bool ataChangesRate = true;                  // "ATA" makes S102's rate the radio's rate
+        bool echo = false;               // echo every received byte back
+        int chunkSize = 0;               // >0: replies written in pieces of this size
+        int chunkGapMs = 0;              // gap between the pieces
+        int answerLimit = -1;            // >=0: stop answering after this many commands
+        int unplugAfterCommands = -1;    // >=0: close the master after this many commands
+        int telemetryBytesPerSecond = 0; // >0: stream data in data mode at this rate
+        bool ataChangesRate = true;      // "ATA" makes S102's rate the radio's rate
+        bool okBeforeConnect = false;    // "ATA" answered "OK" before "CONNECT 115200"
     };
 
     // One received command: "+++" or a line with its CR, as received.
     struct Received
     {
-        qint64 msecs = 0;     // since start()
-        QByteArray bytes;     // exact bytes of the command
-        int lineSpeed = 0;    // the line speed the tool had set when it arrived
+        qint64 msecs = 0;        // since start()
+        QByteArray bytes;        // exact bytes of the command
+        int lineSpeed = 0;       // the line speed the tool had set when it arrived
         bool understood = false; // line speed matched the radio's rate
     };
 
-    explicit VirtualRadio(const Options &options = Options(), QObject *parent = nullptr);
+    // (Two constructors: a default argument of a nested type with member
+    // initialisers is not allowed inside its enclosing class.)
+    explicit VirtualRadio(QObject *parent = nullptr);
+    explicit VirtualRadio(const Options &options, QObject *parent = nullptr);
     ~VirtualRadio() override;
 
     // Opens the pseudo-terminal. False on failure.
@@ -138,12 +143,12 @@ private:
     QMap<int, QString> mStored;
     bool mCommandMode = false;
     int mCommandsSeen = 0;
-    int mPendingSpeed = -1;             // line speed at which mPending began
-    QList<QByteArray> mOutQueue;        // reply pieces still to be written
+    int mPendingSpeed = -1;      // line speed at which mPending began
+    QList<QByteArray> mOutQueue; // reply pieces still to be written
     QTimer *mChunkTimer = nullptr;
     QElapsedTimer mTelemetryClock;
-    double mTelemetryCarry = 0.0;       // fraction of a byte owed to the next tick
-    QByteArray mTelemetryFrame;         // rest of the frame being streamed
+    double mTelemetryCarry = 0.0; // fraction of a byte owed to the next tick
+    QByteArray mTelemetryFrame;   // rest of the frame being streamed
     quint32 mTelemetrySeq = 0;
     qint64 mTelemetrySent = 0;
     qint64 mDroppedBytes = 0;

@@ -1,0 +1,731 @@
+#include "virtualradio.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QtDebug>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+// How the simulated radio behaves:
+//
+// Framing. "+++" at the start of a command is the escape (no CR). Anything
+// else is a line up to and including one CR; LF bytes are ignored (dropped at
+// the start of a line, skipped inside it). A write that begins with "+++"
+// ends a partial line, as the guard time before an escape would. A partial
+// line longer than MaxPendingBytes is discarded, and so is a partial line
+// when the line speed changes under it. Every framed command becomes one
+// transcript entry; rawReceived() keeps every byte regardless.
+//
+// Hearing. Bytes are heard ("understood") only when the line speed the tool
+// set equals the radio's rate at the moment they are read. Bytes not heard
+// are recorded and otherwise ignored.
+//
+// Counting. Every heard transcript entry counts as one command towards
+// answerLimit and unplugAfterCommands, data lines in data mode included.
+// Beyond answerLimit the radio is hung: it records but neither echoes,
+// answers nor changes state.
+//
+// Modes. The radio powers up in data mode. There the escape switches to
+// command mode and is answered per EscapeAnswer; other lines are data with no
+// reply. In command mode "+++" answers OK and the AT commands below apply;
+// an empty line is ignored, any other line not understood answers ERROR.
+//
+// Factory defaults, loaded by every preset "AT&F<n>" (n = 0..99) and held at
+// power-up: S101=0 S102=1 S103=0 S104=0 S105=1 S108=30 S110=1 S113=0.
+//
+// Commands: "AT" OK; "AT&F<n>" preset; "AT&W" store; "AT&V" listing;
+// "ATA" CONNECT and data mode; "ATS<reg>=<value>" set; "ATS<reg>?" query.
+
+namespace {
+
+const QByteArray Escape("+++");
+const QByteArray Ok("\r\nOK\r\n");
+const QByteArray Error("\r\nERROR\r\n");
+const QByteArray Connect("\r\nCONNECT 115200\r\n");
+
+constexpr int MaxPendingBytes = 4096;
+constexpr int MaxReadPerWakeup = 65536;
+// Bounds of the test record, far beyond any test but finite for a CLI that
+// runs for hours.
+constexpr int MaxRawBytes = 16 * 1024 * 1024;
+constexpr int MaxTranscriptEntries = 100000;
+constexpr int TelemetryTickMs = 10;
+constexpr int TelemetryMaxCatchUpMs = 200;
+
+const QMap<int, QString> &factoryDefaults()
+{
+    static const QMap<int, QString> defaults{{101, "0"}, {102, "1"},  {103, "0"}, {104, "0"},
+                                             {105, "1"}, {108, "30"}, {110, "1"}, {113, "0"}};
+    return defaults;
+}
+
+// Largest value each register takes; registers not listed take 0..65535.
+quint64 registerMaximum(int reg)
+{
+    switch (reg) {
+    case 102:
+        return 14;
+    case 103:
+    case 113:
+        return 9;
+    case 104:
+        return 4294967295ULL;
+    case 105:
+        return 255;
+    default:
+        return 65535;
+    }
+}
+
+bool isDigits(const QByteArray &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+int rateFromSpeedCode(speed_t code)
+{
+    switch (code) {
+    case B50:
+        return 50;
+    case B75:
+        return 75;
+    case B110:
+        return 110;
+    case B134:
+        return 134;
+    case B150:
+        return 150;
+    case B200:
+        return 200;
+    case B300:
+        return 300;
+    case B600:
+        return 600;
+    case B1200:
+        return 1200;
+    case B1800:
+        return 1800;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+#ifdef B57600
+    case B57600:
+        return 57600;
+#endif
+#ifdef B115200
+    case B115200:
+        return 115200;
+#endif
+#ifdef B230400
+    case B230400:
+        return 230400;
+#endif
+#ifdef B460800
+    case B460800:
+        return 460800;
+#endif
+#ifdef B500000
+    case B500000:
+        return 500000;
+#endif
+#ifdef B576000
+    case B576000:
+        return 576000;
+#endif
+#ifdef B921600
+    case B921600:
+        return 921600;
+#endif
+#ifdef B1000000
+    case B1000000:
+        return 1000000;
+#endif
+#ifdef B1152000
+    case B1152000:
+        return 1152000;
+#endif
+#ifdef B1500000
+    case B1500000:
+        return 1500000;
+#endif
+#ifdef B2000000
+    case B2000000:
+        return 2000000;
+#endif
+#ifdef B2500000
+    case B2500000:
+        return 2500000;
+#endif
+#ifdef B3000000
+    case B3000000:
+        return 3000000;
+#endif
+#ifdef B3500000
+    case B3500000:
+        return 3500000;
+#endif
+#ifdef B4000000
+    case B4000000:
+        return 4000000;
+#endif
+    default:
+        return 0;
+    }
+}
+
+#ifdef __linux__
+// A rate without a Bxxx constant (28800, say) is set with the kernel's
+// termios2 and the BOTHER code; glibc's termios.h knows neither, so the
+// kernel layout is spelled out here.
+struct KernelTermios2
+{
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+constexpr speed_t KernelBOther = 0010000;
+
+int customRate(int fd)
+{
+    KernelTermios2 tio{};
+    if (::ioctl(fd, _IOR('T', 0x2A, KernelTermios2), &tio) != 0)
+        return 0;
+    return int(tio.c_ospeed);
+}
+#endif
+
+QByteArray escapeAnswerFor(VirtualRadio::EscapeAnswer answer)
+{
+    switch (answer) {
+    case VirtualRadio::EscapeAnswer::NoCarrier:
+        return QByteArrayLiteral("\r\nNO CARRIER\r\nOK\r\n");
+    case VirtualRadio::EscapeAnswer::Greeting:
+        return QByteArrayLiteral("\r\nWelcome to the Data-link Radio V300\r\nOK\r\n");
+    case VirtualRadio::EscapeAnswer::OkOnly:
+        return Ok;
+    case VirtualRadio::EscapeAnswer::Silence:
+        break;
+    }
+    return QByteArray();
+}
+
+} // namespace
+
+VirtualRadio::VirtualRadio(QObject *parent) : VirtualRadio(Options(), parent) {}
+
+VirtualRadio::VirtualRadio(const Options &options, QObject *parent)
+    : QObject(parent), mOptions(options), mRegisters(factoryDefaults()), mStored(factoryDefaults())
+{
+    mChunkTimer = new QTimer(this);
+    mChunkTimer->setSingleShot(true);
+    connect(mChunkTimer, &QTimer::timeout, this, &VirtualRadio::writeNextPiece);
+
+    mTelemetryTimer = new QTimer(this);
+    mTelemetryTimer->setInterval(TelemetryTickMs);
+    connect(mTelemetryTimer, &QTimer::timeout, this, &VirtualRadio::sendTelemetry);
+}
+
+VirtualRadio::~VirtualRadio()
+{
+    unplug();
+}
+
+bool VirtualRadio::start()
+{
+    if (mMaster >= 0)
+        return true;
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master < 0) {
+        qWarning() << "VirtualRadio::start posix_openpt failed:" << qt_error_string(errno);
+        return false;
+    }
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    char name[128] = {};
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name, sizeof(name)) != 0) {
+        qWarning() << "VirtualRadio::start pty setup failed:" << qt_error_string(errno);
+        ::close(master);
+        return false;
+    }
+    // Our own slave descriptor keeps the pty alive while the tool has its port
+    // closed; it is never read.
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0) {
+        qWarning() << "VirtualRadio::start cannot open" << name << qt_error_string(errno);
+        ::close(master);
+        return false;
+    }
+    // Raw from the start, so that nothing the tool writes is echoed by the
+    // line discipline before the tool sets its own settings.
+    termios tio{};
+    if (::tcgetattr(slave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slave, TCSANOW, &tio);
+    }
+
+    mMaster = master;
+    mSlave = slave;
+    mSlavePath = QString::fromLocal8Bit(name);
+    mPending.clear();
+    mPendingSpeed = -1;
+    if (!mClock.isValid())
+        mClock.start();
+
+    mNotifier = new QSocketNotifier(mMaster, QSocketNotifier::Read, this);
+    connect(mNotifier, &QSocketNotifier::activated, this, &VirtualRadio::onReadable);
+    updateTelemetryTimer();
+    return true;
+}
+
+QString VirtualRadio::portPath() const
+{
+    return mSlavePath;
+}
+
+void VirtualRadio::setTelemetryBytesPerSecond(int bytesPerSecond)
+{
+    mOptions.telemetryBytesPerSecond = qMax(0, bytesPerSecond);
+    updateTelemetryTimer();
+}
+
+void VirtualRadio::sendUnsolicited(const QByteArray &bytes)
+{
+    writeToLine(bytes);
+}
+
+QList<QByteArray> VirtualRadio::commands() const
+{
+    QList<QByteArray> result;
+    result.reserve(mTranscript.size());
+    for (const Received &entry : mTranscript)
+        result.append(entry.bytes);
+    return result;
+}
+
+void VirtualRadio::clearTranscript()
+{
+    mTranscript.clear();
+    mRaw.clear();
+}
+
+int VirtualRadio::currentLineSpeed() const
+{
+    if (mSlave < 0)
+        return 0;
+    termios tio{};
+    if (::tcgetattr(mSlave, &tio) != 0)
+        return 0;
+    const speed_t code = ::cfgetospeed(&tio);
+#ifdef __linux__
+    if (code == KernelBOther)
+        return customRate(mSlave);
+#endif
+    return rateFromSpeedCode(code);
+}
+
+void VirtualRadio::unplug()
+{
+    if (mNotifier) {
+        // May run inside the notifier's own activation: delete it later.
+        mNotifier->setEnabled(false);
+        mNotifier->deleteLater();
+        mNotifier = nullptr;
+    }
+    mChunkTimer->stop();
+    mTelemetryTimer->stop();
+    mOutQueue.clear();
+    mPending.clear();
+    if (mMaster >= 0) {
+        ::close(mMaster);
+        mMaster = -1;
+    }
+    if (mSlave >= 0) {
+        ::close(mSlave);
+        mSlave = -1;
+    }
+}
+
+bool VirtualRadio::isUnplugged() const
+{
+    return mMaster < 0;
+}
+
+int VirtualRadio::rateForBaudRateCode(int code)
+{
+    static const int rates[] = {230400, 115200, 57600, 38400, 28800, 19200, 14400, 9600,
+                                7200,   4800,   3600,  2400,  1200,  600,   300};
+    if (code < 0 || code >= int(sizeof(rates) / sizeof(rates[0])))
+        return 0;
+    return rates[code];
+}
+
+void VirtualRadio::onReadable()
+{
+    if (mMaster < 0)
+        return;
+
+    QByteArray chunk;
+    char buffer[4096];
+    while (chunk.size() < MaxReadPerWakeup) {
+        const ssize_t n = ::read(mMaster, buffer, sizeof(buffer));
+        if (n > 0) {
+            chunk.append(buffer, int(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && chunk.isEmpty()) {
+            // Cannot happen while our own slave descriptor is open; stop
+            // listening rather than spin on a level-triggered error.
+            qWarning() << "VirtualRadio::onReadable read failed:" << qt_error_string(errno);
+            if (mNotifier)
+                mNotifier->setEnabled(false);
+        }
+        break;
+    }
+    if (chunk.isEmpty())
+        return;
+
+    // The speed is read now: the tool may have reopened its port at another
+    // rate since the last bytes.
+    const int speed = currentLineSpeed();
+    const bool understood = speed == mOptions.baudRate;
+
+    mRaw.append(chunk);
+    if (mRaw.size() > MaxRawBytes)
+        mRaw.remove(0, mRaw.size() - MaxRawBytes);
+
+    if (speed != mPendingSpeed) {
+        mPending.clear();
+        mPendingSpeed = speed;
+    }
+    if (!mPending.isEmpty() && chunk.startsWith(Escape))
+        mPending.clear();
+
+    if (understood && mOptions.echo && answering())
+        reply(chunk);
+
+    mPending.append(chunk);
+    const QList<QByteArray> framed = takeCommands();
+    for (const QByteArray &command : framed) {
+        if (understood && mOptions.unplugAfterCommands >= 0 &&
+            mCommandsSeen >= mOptions.unplugAfterCommands) {
+            unplug();
+            return;
+        }
+        record(command, speed, understood);
+        const Received entry = mTranscript.last();
+        if (understood) {
+            ++mCommandsSeen;
+            if (mOptions.answerLimit < 0 || mCommandsSeen <= mOptions.answerLimit)
+                handleCommand(command, speed);
+            if (mOptions.unplugAfterCommands >= 0 && mCommandsSeen >= mOptions.unplugAfterCommands)
+                unplug();
+        }
+        emit commandReceived(command, speed);
+        emit transcriptEntryAdded(entry);
+        if (mMaster < 0)
+            return; // unplugged: the rest of the chunk is lost with the line
+    }
+}
+
+QList<QByteArray> VirtualRadio::takeCommands()
+{
+    QList<QByteArray> result;
+    for (;;) {
+        int start = 0;
+        while (start < mPending.size() && mPending.at(start) == '\n')
+            ++start;
+        if (start > 0)
+            mPending.remove(0, start);
+        if (mPending.isEmpty())
+            break;
+        if (mPending.startsWith(Escape)) {
+            result.append(Escape);
+            mPending.remove(0, Escape.size());
+            continue;
+        }
+        if (Escape.startsWith(mPending))
+            break; // "+" or "++": wait for the rest of a possible escape
+        const int cr = mPending.indexOf('\r');
+        if (cr < 0) {
+            if (mPending.size() > MaxPendingBytes)
+                mPending.clear();
+            break;
+        }
+        result.append(mPending.left(cr + 1));
+        mPending.remove(0, cr + 1);
+    }
+    return result;
+}
+
+void VirtualRadio::record(const QByteArray &bytes, int lineSpeed, bool understood)
+{
+    Received entry;
+    entry.msecs = mClock.isValid() ? mClock.elapsed() : 0;
+    entry.bytes = bytes;
+    entry.lineSpeed = lineSpeed;
+    entry.understood = understood;
+    mTranscript.append(entry);
+    while (mTranscript.size() > MaxTranscriptEntries)
+        mTranscript.removeFirst();
+}
+
+bool VirtualRadio::answering() const
+{
+    return mOptions.answerLimit < 0 || mCommandsSeen < mOptions.answerLimit;
+}
+
+void VirtualRadio::handleCommand(const QByteArray &command, int lineSpeed)
+{
+    Q_UNUSED(lineSpeed)
+    if (command == Escape) {
+        if (mCommandMode) {
+            reply(Ok);
+            return;
+        }
+        mCommandMode = true;
+        reply(escapeAnswerBytes());
+        return;
+    }
+    if (!mCommandMode)
+        return; // data for the air link
+    QByteArray line = command;
+    line.replace('\n', QByteArray());
+    if (line.endsWith('\r'))
+        line.chop(1);
+    handleLine(line);
+}
+
+void VirtualRadio::handleLine(const QByteArray &line)
+{
+    if (line.isEmpty())
+        return;
+    if (line.size() < 2 || line.left(2).toUpper() != "AT") {
+        reply(Error);
+        return;
+    }
+    const QByteArray body = line.mid(2).toUpper();
+    if (body.isEmpty()) {
+        reply(Ok);
+    } else if (body.startsWith("&F")) {
+        const QByteArray number = body.mid(2);
+        if (number.isEmpty() || (isDigits(number) && number.size() <= 2)) {
+            loadPreset(number.isEmpty() ? 0 : number.toInt());
+            reply(Ok);
+        } else {
+            reply(Error);
+        }
+    } else if (body == "&W") {
+        mStored = mRegisters;
+        reply(Ok);
+    } else if (body == "&V") {
+        reply(settingsListing());
+    } else if (body == "A") {
+        reply(mOptions.okBeforeConnect ? Ok + Connect : Connect);
+        mCommandMode = false;
+        if (mOptions.ataChangesRate) {
+            bool ok = false;
+            const int rate = rateForBaudRateCode(mRegisters.value(102).toInt(&ok));
+            if (ok && rate > 0)
+                mOptions.baudRate = rate;
+        }
+    } else if (body.startsWith('S')) {
+        setRegisterCommand(body.mid(1));
+    } else {
+        reply(Error);
+    }
+}
+
+void VirtualRadio::setRegisterCommand(const QByteArray &body)
+{
+    if (body.endsWith('?')) {
+        const QByteArray number = body.left(body.size() - 1);
+        if (!isDigits(number) || number.size() > 4 || number.toInt() > 999) {
+            reply(Error);
+            return;
+        }
+        reply("\r\n" + mRegisters.value(number.toInt(), "0").toLatin1() + "\r\nOK\r\n");
+        return;
+    }
+    const int eq = body.indexOf('=');
+    if (eq < 0) {
+        reply(Error);
+        return;
+    }
+    const QByteArray number = body.left(eq);
+    const QByteArray value = body.mid(eq + 1);
+    if (!isDigits(number) || number.size() > 4 || number.toInt() > 999 || !isDigits(value) ||
+        value.size() > 10) {
+        reply(Error);
+        return;
+    }
+    const int reg = number.toInt();
+    if (value.toULongLong() > registerMaximum(reg)) {
+        reply(Error);
+        return;
+    }
+    // Kept as typed: a radio ID "00567" lists as "00567".
+    mRegisters[reg] = QString::fromLatin1(value);
+    reply(Ok);
+}
+
+void VirtualRadio::loadPreset(int preset)
+{
+    mRegisters = factoryDefaults();
+    mLoadedPreset = preset;
+}
+
+QByteArray VirtualRadio::settingsListing() const
+{
+    // "\r\nS101=0 S102=1 S103=0 S104=0\r\n S105=1 ...\r\nOK\r\n": blanks
+    // between entries, a line break before the blank after every fourth.
+    QByteArray listing("\r\n");
+    int index = 0;
+    for (auto it = mRegisters.cbegin(); it != mRegisters.cend(); ++it, ++index) {
+        if (index > 0)
+            listing += (index % 4 == 0) ? "\r\n " : " ";
+        listing += 'S' + QByteArray::number(it.key()) + '=' + it.value().toLatin1();
+    }
+    listing += "\r\nOK\r\n";
+    return listing;
+}
+
+QByteArray VirtualRadio::escapeAnswerBytes() const
+{
+    return escapeAnswerFor(mOptions.escapeAnswer);
+}
+
+void VirtualRadio::reply(const QByteArray &bytes)
+{
+    if (bytes.isEmpty() || mMaster < 0)
+        return;
+    if (mOptions.chunkSize <= 0 && mOutQueue.isEmpty()) {
+        writeNow(bytes);
+        return;
+    }
+    if (mOptions.chunkSize <= 0) {
+        mOutQueue.append(bytes);
+    } else {
+        for (int at = 0; at < bytes.size(); at += mOptions.chunkSize)
+            mOutQueue.append(bytes.mid(at, mOptions.chunkSize));
+    }
+    if (!mChunkTimer->isActive())
+        writeNextPiece();
+}
+
+void VirtualRadio::writeNextPiece()
+{
+    if (mOutQueue.isEmpty())
+        return;
+    writeNow(mOutQueue.takeFirst());
+    if (!mOutQueue.isEmpty())
+        mChunkTimer->start(qMax(0, mOptions.chunkGapMs));
+}
+
+void VirtualRadio::writeNow(const QByteArray &bytes)
+{
+    writeToLine(bytes);
+}
+
+qint64 VirtualRadio::writeToLine(const QByteArray &bytes)
+{
+    if (mMaster < 0)
+        return 0;
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n =
+            ::write(mMaster, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break; // EAGAIN: a full line drops what nobody reads
+    }
+    mDroppedBytes += bytes.size() - written;
+    return written;
+}
+
+void VirtualRadio::updateTelemetryTimer()
+{
+    if (mMaster >= 0 && mOptions.telemetryBytesPerSecond > 0) {
+        if (!mTelemetryTimer->isActive()) {
+            mTelemetryClock.start();
+            mTelemetryCarry = 0.0;
+            mTelemetryTimer->start();
+        }
+    } else {
+        mTelemetryTimer->stop();
+    }
+}
+
+void VirtualRadio::sendTelemetry()
+{
+    if (mMaster < 0 || mOptions.telemetryBytesPerSecond <= 0) {
+        mTelemetryTimer->stop();
+        return;
+    }
+    const qint64 elapsed = qMin<qint64>(mTelemetryClock.restart(), TelemetryMaxCatchUpMs);
+    // Stream only in data mode, after any reply still being written, and only
+    // while the tool's line runs at the radio's rate.
+    if (mCommandMode || !mOutQueue.isEmpty() || currentLineSpeed() != mOptions.baudRate) {
+        // A paused stream resumes with a whole frame.
+        mTelemetryCarry = 0.0;
+        mTelemetryFrame.clear();
+        return;
+    }
+    const double due =
+        mTelemetryCarry + double(mOptions.telemetryBytesPerSecond) * elapsed / 1000.0;
+    const int count = int(due);
+    mTelemetryCarry = due - count;
+    if (count <= 0)
+        return;
+    while (mTelemetryFrame.size() < count)
+        mTelemetryFrame += nextTelemetryFrame();
+    const QByteArray piece = mTelemetryFrame.left(count);
+    mTelemetryFrame.remove(0, count);
+    mTelemetrySent += writeToLine(piece);
+}
+
+QByteArray VirtualRadio::nextTelemetryFrame()
+{
+    // "$TLM,<seq>,<altitude>,<speed>,<rssi>,<voltage>*<xx>\r\n". Besides
+    // "TLM" only digits, ',', '-', '$', '*' and lower-case hex appear, so no
+    // reply token of the radio can show up, not even where dropped bytes
+    // join two frames.
+    const quint32 seq = mTelemetrySeq++;
+    const QByteArray payload =
+        "TLM," + QByteArray::number(seq) + ',' + QByteArray::number(1000 + (seq * 37) % 500) + ',' +
+        QByteArray::number((seq * 13) % 90) + ',' + QByteArray::number(-40 - int(seq % 50)) + ',' +
+        QByteArray::number(11000 + (seq * 7) % 1600);
+    quint8 checksum = 0;
+    for (const char c : payload)
+        checksum ^= quint8(c);
+    return '$' + payload + '*' + QByteArray::number(checksum, 16).rightJustified(2, '0') + "\r\n";
+}

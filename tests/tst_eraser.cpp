@@ -1,0 +1,417 @@
+// The radio eraser against the virtual radio: command-mode entry, the three
+// steps and their timing, and the verdict from the "OK" count or an "ATA".
+#include "kcradiocommandlink.h"
+#include "kcradioeraser.h"
+#include "kcradiotiming.h"
+#include "virtualradio.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QSerialPort>
+#include <QtTest>
+
+namespace {
+
+constexpr int Tick = 150; // entry retry and step interval
+constexpr int ReplyWait = 100;
+constexpr int ResultTimeout = 10000;
+
+const QByteArray Escape("+++");
+const QByteArray ResetCmd("ATS102=7\r");
+const QByteArray StoreCmd("AT&W\r");
+const QByteArray DataModeCmd("ATA\r");
+const QList<QByteArray> FullRun{Escape, ResetCmd, StoreCmd, DataModeCmd};
+
+struct Outcome
+{
+    bool isSucc = false;
+    bool portObjectAtSignal = false;
+    bool portOpenAtSignal = false;
+    qint64 atMs = -1;
+};
+
+// Records every result of an eraser with the state of its port at the
+// moment of the signal, and the arrival time of every command at the radio,
+// both on one clock.
+class Probe
+{
+public:
+    Probe(KcRadioEraser *eraser, VirtualRadio *radio)
+    {
+        mClock.start();
+        QObject::connect(eraser, &KcRadioEraser::sigEarseRadioResult, eraser,
+                         [this, eraser](bool isSucc) {
+                             Outcome outcome;
+                             outcome.isSucc = isSucc;
+                             outcome.portObjectAtSignal = eraser->link()->hasPort();
+                             outcome.portOpenAtSignal = eraser->link()->isPortOpen();
+                             outcome.atMs = mClock.elapsed();
+                             results.append(outcome);
+                         });
+        if (radio) {
+            QObject::connect(radio, &VirtualRadio::commandReceived, radio,
+                             [this](const QByteArray &bytes, int) {
+                                 arrivals.append(qMakePair(bytes, mClock.elapsed()));
+                             });
+        }
+    }
+    qint64 now() const { return mClock.elapsed(); }
+    void restartClock() { mClock.restart(); }
+    qint64 arrivalOf(const QByteArray &command) const
+    {
+        for (const auto &arrival : arrivals) {
+            if (arrival.first == command)
+                return arrival.second;
+        }
+        return -1;
+    }
+    qint64 lastArrivalOf(const QByteArray &command) const
+    {
+        qint64 at = -1;
+        for (const auto &arrival : arrivals) {
+            if (arrival.first == command)
+                at = arrival.second;
+        }
+        return at;
+    }
+
+    QList<Outcome> results;
+    QList<QPair<QByteArray, qint64>> arrivals;
+
+private:
+    QElapsedTimer mClock;
+};
+
+VirtualRadio::Options radioOptions(int baudRate = 115200, int answerLimit = -1)
+{
+    VirtualRadio::Options options;
+    options.baudRate = baudRate;
+    options.answerLimit = answerLimit;
+    return options;
+}
+
+QList<int> escapeSpeeds(const VirtualRadio &radio)
+{
+    QList<int> speeds;
+    for (const VirtualRadio::Received &entry : radio.transcript()) {
+        if (entry.bytes == Escape)
+            speeds.append(entry.lineSpeed);
+    }
+    return speeds;
+}
+
+// Everything the eraser received in one run, gathered from the link's
+// signals is not possible (confirming chunks carry none), so the radio's own
+// output is rebuilt from what a test sends; see okCount rows.
+
+} // namespace
+
+Q_DECLARE_METATYPE(VirtualRadio::EscapeAnswer)
+
+class TstEraser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void openFailure_data();
+    void openFailure();
+    void silentRadio();
+    void noCarrierOnly();
+    void verdict_data();
+    void verdict();
+    void okCountedBeforeConfirmation();
+    void bytesBeforeTheFirstStepDelayIt();
+    void secondEraseStartsAtTheLastRate();
+    void destroyedWhileStepping();
+};
+
+void TstEraser::initTestCase() { KcRadioTiming::setIntervalsForTesting(Tick, ReplyWait); }
+
+void TstEraser::cleanupTestCase() { KcRadioTiming::restoreDefaults(); }
+
+void TstEraser::openFailure_data()
+{
+    QTest::addColumn<QString>("portName");
+    QTest::newRow("empty port name") << QString();
+    QTest::newRow("no such device") << QStringLiteral("/nonexistent/kc-tty-none");
+}
+
+void TstEraser::openFailure()
+{
+    QFETCH(QString, portName);
+    KcRadioEraser eraser(nullptr);
+    Probe probe(&eraser, nullptr);
+
+    eraser.earseRadio(portName);
+
+    QCOMPARE(probe.results.size(), 1);
+    QCOMPARE(probe.results.first().isSucc, false);
+    QVERIFY(eraser.link()->hasPort());
+    QVERIFY(!eraser.link()->isPortOpen());
+    QCOMPARE(eraser.link()->lastCmd(), QString());
+    QCOMPARE(eraser.link()->sendStep(), 0);
+    QVERIFY(!eraser.link()->isEntering());
+
+    QTest::qWait(3 * Tick);
+    QCOMPARE(probe.results.size(), 1);
+}
+
+void TstEraser::silentRadio()
+{
+    VirtualRadio radio(radioOptions(115200, 0));
+    QVERIFY(radio.start());
+    KcRadioEraser eraser(nullptr);
+    Probe probe(&eraser, &radio);
+
+    probe.restartClock();
+    eraser.earseRadio(radio.portPath());
+    QCOMPARE(eraser.link()->lastCmd(), QStringLiteral("+++"));
+    QCOMPARE(eraser.link()->sendStep(), 1);
+
+    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    const Outcome outcome = probe.results.first();
+    QCOMPARE(outcome.isSucc, false);
+    QVERIFY(!outcome.portObjectAtSignal);
+    QVERIFY2(outcome.atMs >= 7 * Tick - 5, qPrintable(QString::number(outcome.atMs)));
+    QCOMPARE(escapeSpeeds(radio), (QList<int>{115200, 115200, 230400, 9600, 115200, 230400, 9600}));
+    QCOMPARE(radio.commands().size(), 7);
+    QVERIFY(eraser.link()->recvBuffer().isEmpty());
+    QCOMPARE(eraser.link()->entryAttempts(), 0);
+
+    QTest::qWait(3 * Tick);
+    QCOMPARE(probe.results.size(), 1);
+    QCOMPARE(radio.commands().size(), 7);
+}
+
+void TstEraser::noCarrierOnly()
+{
+    // The radio answers the escape ("\r\nNO CARRIER\r\nOK\r\n") and nothing else.
+    VirtualRadio radio(radioOptions(115200, 1));
+    QVERIFY(radio.start());
+    KcRadioEraser eraser(nullptr);
+    Probe probe(&eraser, &radio);
+
+    eraser.earseRadio(radio.portPath());
+    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    const Outcome outcome = probe.results.first();
+    QCOMPARE(outcome.isSucc, false);
+    // The result comes on the open port, which is closed right after.
+    QVERIFY(outcome.portOpenAtSignal);
+    QVERIFY(!eraser.link()->hasPort());
+    QCOMPARE(eraser.link()->sendStep(), 0);
+    QCOMPARE(eraser.link()->lastCmd(), QString());
+    QVERIFY(eraser.link()->recvBuffer().isEmpty());
+
+    // The three commands went out one step apart all the same.
+    QCOMPARE(radio.commands(), FullRun);
+    const qint64 escape = probe.arrivalOf(Escape);
+    const qint64 reset = probe.arrivalOf(ResetCmd);
+    const qint64 store = probe.arrivalOf(StoreCmd);
+    const qint64 dataMode = probe.arrivalOf(DataModeCmd);
+    QVERIFY2(reset - escape >= Tick - 5, qPrintable(QString::number(reset - escape)));
+    QVERIFY2(store - reset >= Tick - 5, qPrintable(QString::number(store - reset)));
+    QVERIFY2(dataMode - store >= Tick - 5, qPrintable(QString::number(dataMode - store)));
+    QVERIFY(outcome.atMs - escape >= 4 * Tick - 5);
+
+    QTest::qWait(3 * Tick);
+    QCOMPARE(probe.results.size(), 1);
+}
+
+void TstEraser::verdict_data()
+{
+    QTest::addColumn<VirtualRadio::EscapeAnswer>("escapeAnswer");
+    QTest::addColumn<int>("answerLimit");
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<QList<QByteArray>>("extra"); // sent when "ATS102=7" arrives
+    QTest::addColumn<bool>("isSucc");
+
+    using A = VirtualRadio::EscapeAnswer;
+    // A radio that answers everything: one OK with the escape answer, one
+    // for ATS102=7 and one for AT&W; "ATA" answers CONNECT: three in all.
+    QTest::newRow("three OK") << A::NoCarrier << -1 << false << QList<QByteArray>{} << false;
+    QTest::newRow("three OK, greeting") << A::Greeting << -1 << false << QList<QByteArray>{}
+                                        << false;
+    QTest::newRow("two OK") << A::NoCarrier << 2 << false << QList<QByteArray>{} << false;
+    QTest::newRow("four OK") << A::NoCarrier << -1 << false
+                             << QList<QByteArray>{"\r\nOK\r\n"} << true;
+    QTest::newRow("four OK, greeting") << A::Greeting << -1 << false
+                                       << QList<QByteArray>{"\r\nOK\r\n"} << true;
+    QTest::newRow("four OK, three in one chunk")
+        << A::NoCarrier << 1 << false << QList<QByteArray>{"OKOKOK"} << true;
+    QTest::newRow("four OK, split between chunks")
+        << A::NoCarrier << 1 << false << QList<QByteArray>{"OK O", "K O", "K"} << true;
+    QTest::newRow("five OK") << A::NoCarrier << -1 << false
+                             << QList<QByteArray>{"\r\nOK\r\n", "\r\nOK\r\n"} << false;
+    QTest::newRow("five OK and ATA") << A::NoCarrier << -1 << false
+                                     << QList<QByteArray>{"OK OK ATA"} << true;
+    QTest::newRow("one OK and ATA") << A::NoCarrier << 1 << false << QList<QByteArray>{"xATAx"}
+                                    << true;
+    QTest::newRow("lower-case ata is not ATA")
+        << A::NoCarrier << 1 << false << QList<QByteArray>{"ata"} << false;
+    // The echo of "ATA\r" decides, whatever the count.
+    QTest::newRow("echoing radio, three OK") << A::NoCarrier << -1 << true
+                                              << QList<QByteArray>{} << true;
+    QTest::newRow("echoing radio, five OK")
+        << A::NoCarrier << -1 << true << QList<QByteArray>{"\r\nOK\r\n", "\r\nOK\r\n"} << true;
+}
+
+void TstEraser::verdict()
+{
+    QFETCH(VirtualRadio::EscapeAnswer, escapeAnswer);
+    QFETCH(int, answerLimit);
+    QFETCH(bool, echo);
+    QFETCH(QList<QByteArray>, extra);
+    QFETCH(bool, isSucc);
+
+    VirtualRadio::Options options = radioOptions(115200, answerLimit);
+    options.escapeAnswer = escapeAnswer;
+    options.echo = echo;
+    options.ataChangesRate = false;
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    connect(&radio, &VirtualRadio::commandReceived, &radio, [&radio, extra](const QByteArray &b) {
+        if (b != ResetCmd)
+            return;
+        for (int i = 0; i < extra.size(); ++i) {
+            const QByteArray piece = extra.at(i);
+            QTimer::singleShot(10 * i, &radio, [&radio, piece] { radio.sendUnsolicited(piece); });
+        }
+    });
+    KcRadioEraser eraser(nullptr);
+    Probe probe(&eraser, &radio);
+
+    eraser.earseRadio(radio.portPath());
+    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QCOMPARE(probe.results.first().isSucc, isSucc);
+    QCOMPARE(radio.commands(), FullRun);
+    QVERIFY(!eraser.link()->hasPort());
+
+    QTest::qWait(2 * Tick);
+    QCOMPARE(probe.results.size(), 1);
+}
+
+void TstEraser::okCountedBeforeConfirmation()
+{
+    // The radio hears only 230400: the OK written at once arrives while the
+    // first escapes go unheard, stays in the buffer through the retries and
+    // makes, with the three of the run, exactly four.
+    VirtualRadio::Options options = radioOptions(230400);
+    options.ataChangesRate = false;
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    KcRadioEraser eraser(nullptr);
+    Probe probe(&eraser, &radio);
+
+    eraser.earseRadio(radio.portPath());
+    radio.sendUnsolicited("\r\nOK\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QCOMPARE(probe.results.first().isSucc, true);
+    QCOMPARE(escapeSpeeds(radio), (QList<int>{115200, 115200, 230400}));
+
+    // The same radio without the extra OK: three, false; the buffer of the
+    // earlier erase does not carry over.
+    radio.clearTranscript();
+    eraser.earseRadio(radio.portPath());
+    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 2, ResultTimeout);
+    QCOMPARE(probe.results.at(1).isSucc, false);
+    QCOMPARE(radio.commands(), FullRun);
+}
+
+void TstEraser::bytesBeforeTheFirstStepDelayIt()
+{
+    VirtualRadio radio(radioOptions(115200, 1));
+    QVERIFY(radio.start());
+    KcRadioEraser eraser(nullptr);
+    Probe probe(&eraser, &radio);
+
+    // After the escape: four chunks of data, half a step apart, each of
+    // which arrives while "+++" is still the last command.
+    constexpr int Chunks = 4;
+    QList<qint64> sentAt;
+    connect(&radio, &VirtualRadio::commandReceived, &radio,
+            [&radio, &sentAt, &probe](const QByteArray &bytes) {
+                if (bytes != Escape)
+                    return;
+                for (int i = 1; i <= Chunks; ++i) {
+                    QTimer::singleShot(i * Tick / 2, &radio, [&radio, &sentAt, &probe] {
+                        sentAt.append(probe.now());
+                        radio.sendUnsolicited("data");
+                    });
+                }
+            });
+
+    eraser.earseRadio(radio.portPath());
+    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QCOMPARE(sentAt.size(), Chunks);
+    QCOMPARE(radio.commands(), FullRun);
+    const qint64 escape = probe.arrivalOf(Escape);
+    const qint64 reset = probe.arrivalOf(ResetCmd);
+    // Without the restarts the first step would have come one step after the
+    // escape, before the last chunk was even sent.
+    QVERIFY2(sentAt.last() - escape >= Chunks * Tick / 2 - 5,
+             qPrintable(QString::number(sentAt.last() - escape)));
+    QVERIFY2(reset - sentAt.last() >= Tick - 5,
+             qPrintable(QStringLiteral("escape %1, last chunk %2, ATS102=7 %3")
+                            .arg(escape)
+                            .arg(sentAt.last())
+                            .arg(reset)));
+    QCOMPARE(probe.results.first().isSucc, false);
+}
+
+void TstEraser::secondEraseStartsAtTheLastRate()
+{
+    // The radio hears 9600 only; "ATS102=7" and "ATA" keep it there.
+    VirtualRadio radio(radioOptions(9600));
+    QVERIFY(radio.start());
+    KcRadioEraser eraser(nullptr);
+    Probe probe(&eraser, &radio);
+
+    eraser.earseRadio(radio.portPath());
+    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QCOMPARE(escapeSpeeds(radio), (QList<int>{115200, 115200, 230400, 9600}));
+    QCOMPARE(radio.registers().value(102), QStringLiteral("7"));
+    QCOMPARE(radio.storedRegisters().value(102), QStringLiteral("7"));
+    QCOMPARE(eraser.link()->baudRate(), 9600);
+
+    radio.clearTranscript();
+    eraser.earseRadio(radio.portPath());
+    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 2, ResultTimeout);
+    QCOMPARE(radio.commands(), FullRun);
+    QCOMPARE(radio.transcript().first().lineSpeed, 9600);
+    QVERIFY(radio.transcript().first().understood);
+
+    // A radio gone deaf: first at 9600 again, then from the top of the list.
+    radio.clearTranscript();
+    radio.setBaudRate(57600);
+    eraser.earseRadio(radio.portPath());
+    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 3, ResultTimeout);
+    QCOMPARE(probe.results.at(2).isSucc, false);
+    QCOMPARE(escapeSpeeds(radio), (QList<int>{9600, 115200, 230400, 9600, 115200, 230400, 9600}));
+    QTest::qWait(2 * Tick);
+    QCOMPARE(probe.results.size(), 3);
+}
+
+void TstEraser::destroyedWhileStepping()
+{
+    VirtualRadio radio(radioOptions());
+    QVERIFY(radio.start());
+    auto *eraser = new KcRadioEraser(nullptr);
+    int results = 0;
+    connect(eraser, &KcRadioEraser::sigEarseRadioResult, this, [&results] { ++results; });
+
+    eraser->earseRadio(radio.portPath());
+    QTRY_COMPARE_WITH_TIMEOUT(radio.commands().size(), 2, ResultTimeout);
+    const QPointer<QSerialPort> port = eraser->link()->serialPort();
+    QVERIFY(!port.isNull());
+    delete eraser;
+    QVERIFY(port.isNull());
+    QTest::qWait(3 * Tick);
+    QCOMPARE(radio.commands(), (QList<QByteArray>{Escape, ResetCmd}));
+    QCOMPARE(results, 0);
+}
+
+QTEST_GUILESS_MAIN(TstEraser)
+#include "tst_eraser.moc"

@@ -1,0 +1,231 @@
+// Reading a radio's ID and rate into the P2P pair, and erasing a radio, from
+// the panel's side, against virtual radios with shortened timing.
+#include "configharness.h"
+#include "kcradioconfigitemform.h"
+#include "kcradioeraser.h"
+#include "kcradioparamreader.h"
+#include "kcradiotiming.h"
+#include "mainwindow.h"
+#include "virtualradio.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace ConfigHarness;
+
+namespace {
+
+QString tipOf(KcRadioConfigItemForm *panel)
+{
+    return panel->findChild<QLabel *>(QStringLiteral("labTipInfo"))->text();
+}
+
+QString idOf(KcRadioConfigItemForm *panel)
+{
+    return panel->findChild<QLineEdit *>(QStringLiteral("leRadioID"))->text();
+}
+
+QComboBox *rates(KcRadioConfigItemForm *panel)
+{
+    return panel->findChild<QComboBox *>(QStringLiteral("cmbBaudRate"));
+}
+
+QPushButton *button(KcRadioConfigItemForm *panel, const char *name)
+{
+    return panel->findChild<QPushButton *>(QString::fromLatin1(name));
+}
+
+QList<QByteArray> escapes(int count)
+{
+    QList<QByteArray> list;
+    for (int i = 0; i < count; ++i)
+        list << QByteArray("+++");
+    return list;
+}
+
+} // namespace
+
+class TestPanelReadErase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { KcRadioTiming::setIntervalsForTesting(40, 60); }
+    void cleanupTestCase()
+    {
+        KcRadioTiming::restoreDefaults();
+        KcRadioConfigItemForm::setPortLister(nullptr);
+    }
+
+    void readWithoutPortFailsAtOnce();
+    void readFillsBothPanels_data();
+    void readFillsBothPanels();
+    void flagSelectsRate_data();
+    void flagSelectsRate();
+    void failedReadKeepsValues();
+    void eraseResult_data();
+    void eraseResult();
+};
+
+void TestPanelReadErase::readWithoutPortFailsAtOnce()
+{
+    offerPorts({});
+    MainWindow window;
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    const QString id = idOf(ground);
+    QStringList log;
+    recordSignals(ground, &log);
+
+    button(ground, "btnRead")->click();
+    // The open failure arrives before the click returns.
+    QCOMPARE(tipOf(ground), QStringLiteral("MsgSerialPortOpenFailed"));
+    QVERIFY(ground->isEnabled());
+    QCOMPARE(idOf(ground), id);
+    // A read is not a configuration: the pair and the window see nothing.
+    QVERIFY(log.isEmpty());
+    QCOMPARE(enabledSelectionControls(window), 4);
+}
+
+void TestPanelReadErase::readFillsBothPanels_data()
+{
+    QTest::addColumn<QString>("s102");
+    QTest::addColumn<QString>("s104");
+    QTest::addColumn<QString>("selected");
+    QTest::newRow("305 at 115200") << "1" << "305" << "115200";
+    QTest::newRow("230400") << "0" << "4294967295" << "230400";
+    QTest::newRow("9600, leading zeros") << "7" << "00567" << "9600";
+    QTest::newRow("38400 is not listed") << "3" << "42" << "9600";
+}
+
+void TestPanelReadErase::readFillsBothPanels()
+{
+    QFETCH(QString, s102);
+    QFETCH(QString, s104);
+    QFETCH(QString, selected);
+
+    // The radio keeps its rate after "ATA", so both reads find it at once.
+    VirtualRadio::Options options;
+    options.ataChangesRate = false;
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    radio.setRegister(102, s102);
+    radio.setRegister(104, s104);
+    offerPorts({radio.portPath()});
+    MainWindow window;
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    KcRadioConfigItemForm *air = panel(window, 0, 1);
+
+    // Two reads in a row: both succeed, one reader serves them.
+    for (int read = 0; read < 2; ++read) {
+        rates(ground)->setCurrentIndex(0);
+        button(ground, "btnRead")->click();
+        QVERIFY(!ground->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(ground->isEnabled(), 5000);
+        QCOMPARE(tipOf(ground), QStringLiteral("MsgRadioIDReadSuccessfully"));
+        QCOMPARE(idOf(ground), s104);
+        QCOMPARE(idOf(air), s104);
+        QCOMPARE(rates(ground)->currentText(), selected);
+        QCOMPARE(rates(air)->currentText(), selected);
+    }
+    QCOMPARE(ground->findChildren<KcRadioParamReader *>().size(), 1);
+    QVERIFY(radio.commands().contains("AT&V\r"));
+    QCOMPARE(radio.commands().last(), QByteArray("ATA\r"));
+}
+
+void TestPanelReadErase::flagSelectsRate_data()
+{
+    QTest::addColumn<int>("flag");
+    QTest::addColumn<QString>("selected");
+    QTest::newRow("0") << 0 << "230400";
+    QTest::newRow("1") << 1 << "115200";
+    QTest::newRow("7") << 7 << "9600";
+    QTest::newRow("2 (57600) leaves it") << 2 << "230400";
+    QTest::newRow("14 (300) leaves it") << 14 << "230400";
+    QTest::newRow("fallback 115200") << 115200 << "115200";
+    QTest::newRow("negative") << -1 << "115200";
+    QTest::newRow("15") << 15 << "115200";
+}
+
+void TestPanelReadErase::flagSelectsRate()
+{
+    QFETCH(int, flag);
+    QFETCH(QString, selected);
+    offerPorts({});
+    MainWindow window;
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    rates(ground)->setCurrentIndex(2);
+    QVERIFY(QMetaObject::invokeMethod(ground, "onRadioIDReady", Q_ARG(bool, true),
+                                      Q_ARG(QString, QStringLiteral("done")),
+                                      Q_ARG(QString, QStringLiteral("305")), Q_ARG(int, flag)));
+    QCOMPARE(rates(ground)->currentText(), selected);
+    QCOMPARE(rates(panel(window, 0, 1))->currentText(), selected);
+    QCOMPARE(idOf(ground), QStringLiteral("305"));
+    QCOMPARE(tipOf(ground), QStringLiteral("done"));
+}
+
+void TestPanelReadErase::failedReadKeepsValues()
+{
+    VirtualRadio::Options options;
+    options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    offerPorts({radio.portPath()});
+    MainWindow window;
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    rates(ground)->setCurrentIndex(1);
+    const QString id = idOf(ground);
+
+    button(ground, "btnRead")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(ground->isEnabled(), 5000);
+    QCOMPARE(tipOf(ground), QStringLiteral("MsgEnterCmdModeFailed"));
+    QCOMPARE(idOf(ground), id);
+    QCOMPARE(rates(ground)->currentText(), QStringLiteral("115200"));
+    QCOMPARE(radio.commands(), escapes(7));
+}
+
+void TestPanelReadErase::eraseResult_data()
+{
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("echoing radio") << true << false << "MsgRadioEarseSuccessfully";
+    QTest::newRow("silent radio") << false << true << "MsgRadioEarseFailed";
+}
+
+void TestPanelReadErase::eraseResult()
+{
+    QFETCH(bool, echo);
+    QFETCH(bool, silent);
+    QFETCH(QString, tip);
+
+    VirtualRadio::Options options;
+    options.echo = echo;
+    if (silent)
+        options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    offerPorts({radio.portPath()});
+    MainWindow window;
+    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    const QString id = idOf(ground);
+    const int rate = rates(ground)->currentIndex();
+
+    // The Erase button is hidden; its handling is still complete.
+    QPushButton *erase = button(ground, "btnEarse");
+    QVERIFY(erase->isHidden());
+    erase->click();
+    QVERIFY(!ground->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(ground->isEnabled(), 5000);
+    QCOMPARE(tipOf(ground), tip);
+    QCOMPARE(idOf(ground), id);
+    QCOMPARE(rates(ground)->currentIndex(), rate);
+    QCOMPARE(ground->findChildren<KcRadioEraser *>().size(), 1);
+    if (!silent)
+        QCOMPARE(radio.registers().value(102), QStringLiteral("7"));
+}
+
+QTEST_MAIN(TestPanelReadErase)
+#include "tst_panelreaderase.moc"

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "startupprobe.h"
 #include "translationloader.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
     {
         MainWindow window;
         window.show();
+        installStartupProbe(&window);
         result = app.exec();
     }
     return result;

@@ -65,9 +65,17 @@ bool KcRadioCommandLink::isPortOpen() const { return mSerialPort && mSerialPort-
 
 bool KcRadioCommandLink::isEntering() const { return mCmdModeTimer && mCmdModeTimer->isActive(); }
 
+namespace {
+int sLivePortObjects = 0;
+} // namespace
+
+int KcRadioCommandLink::livePortObjects() { return sLivePortObjects; }
+
 QSerialPort *KcRadioCommandLink::createSerialPort()
 {
     auto *port = new QSerialPort(mPortName);
+    ++sLivePortObjects;
+    connect(port, &QObject::destroyed, []() { --sLivePortObjects; });
     mSerialPortName = mPortName;
     connect(port, &QSerialPort::readyRead, this, &KcRadioCommandLink::onSerialReadyRead);
     connect(port, &QSerialPort::errorOccurred, this, &KcRadioCommandLink::onSerialError);

@@ -74,6 +74,9 @@ public:
     bool hasPort() const { return mSerialPort != nullptr; }
     bool isPortOpen() const;
     QSerialPort *serialPort() const { return mSerialPort; }
+    // Port objects of all links that exist right now, released or not yet
+    // deleted: a leak shows as growth here.
+    static int livePortObjects();
 
     // Starts command-mode entry on the port that the owner has just opened.
     void startCommandModeEntry();

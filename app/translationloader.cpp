@@ -1,0 +1,81 @@
+#include "translationloader.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTranslator>
+
+namespace {
+// The locale key follows the prefix and one separator character.
+constexpr int LocaleKeyLength = 5;
+const char FallbackLocale[] = "en_US";
+const char TranslationPrefix[] = "Trns";
+const char TranslationSuffix[] = "qm";
+
+QString defaultDictDir()
+{
+    // The working directory, not the program's folder: the tool is started
+    // from the folder that carries its dictionaries.
+    return QDir::currentPath() + QStringLiteral("/dict/");
+}
+} // namespace
+
+bool searchTranslationFiles(QMap<QString, QString> &map, const QString &prefix,
+                            const QString &suffix)
+{
+    return searchTranslationFilesIn(defaultDictDir(), map, prefix, suffix);
+}
+
+bool searchTranslationFilesIn(const QString &dirPath, QMap<QString, QString> &map,
+                              const QString &prefix, const QString &suffix)
+{
+    QDir dir(dirPath);
+    if (!dir.exists())
+        return false;
+
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot,
+                          QDir::Name | QDir::DirsFirst);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir())
+            continue;
+        const QString name = entry.fileName();
+        if (!name.startsWith(prefix, Qt::CaseSensitive) ||
+            !name.endsWith(suffix, Qt::CaseSensitive))
+            continue;
+        // A later name with the same key replaces the earlier one.
+        map.insert(name.mid(prefix.length() + 1, LocaleKeyLength), entry.absoluteFilePath());
+    }
+    return !map.isEmpty();
+}
+
+QString chooseTranslationFile(const QMap<QString, QString> &map, const QString &localeName)
+{
+    if (map.contains(localeName))
+        return map.value(localeName);
+    const QString fallback = QString::fromLatin1(FallbackLocale);
+    if (map.contains(fallback))
+        return map.value(fallback);
+    return map.isEmpty() ? QString() : map.first();
+}
+
+bool loadTranslation(QApplication &app, QTranslator &translator, QMap<QString, QString> &map)
+{
+    return loadTranslationFrom(app, translator, map, defaultDictDir(), QLocale::system().name());
+}
+
+bool loadTranslationFrom(QApplication &app, QTranslator &translator, QMap<QString, QString> &map,
+                         const QString &dirPath, const QString &localeName)
+{
+    if (!searchTranslationFilesIn(dirPath, map, QString::fromLatin1(TranslationPrefix),
+                                  QString::fromLatin1(TranslationSuffix)))
+        return false;
+
+    const QString file = chooseTranslationFile(map, localeName);
+    // An unreadable or invalid file leaves the keys untranslated; no other
+    // file is tried.
+    if (translator.load(file, QString(), QString(), QString()))
+        app.installTranslator(&translator);
+    return true;
+}

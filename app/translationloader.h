@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+class QApplication;
+class QTranslator;
+
+// Translation files live in "dict" under the working directory, one per
+// locale, named <prefix><separator><locale key>...<suffix>, for example
+// "Trns_zh_CN.qm".
+
+// Adds every plain file of "<current directory>/dict/" whose name starts with
+// prefix and ends with suffix to map (locale key -> absolute path). Returns
+// whether the map holds an entry afterwards; false when the folder is missing.
+bool searchTranslationFiles(QMap<QString, QString> &map, const QString &prefix,
+                            const QString &suffix);
+
+// The same search in the given folder.
+bool searchTranslationFilesIn(const QString &dirPath, QMap<QString, QString> &map,
+                              const QString &prefix, const QString &suffix);
+
+// The file for localeName: its own, else the "en_US" one, else the one with
+// the smallest key. Empty only for an empty map.
+QString chooseTranslationFile(const QMap<QString, QString> &map, const QString &localeName);
+
+// Installs the translation of the system locale found under the current
+// directory's "dict". Returns false when no translation file exists (nothing
+// installed), true otherwise, also when the chosen file could not be loaded.
+bool loadTranslation(QApplication &app, QTranslator &translator, QMap<QString, QString> &map);
+
+// The same with the folder and the locale name given.
+bool loadTranslationFrom(QApplication &app, QTranslator &translator, QMap<QString, QString> &map,
+                         const QString &dirPath, const QString &localeName);

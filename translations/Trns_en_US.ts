@@ -1,0 +1,148 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>KcRadioConfigForm</name>
+    <message>
+        <source>Form</source>
+        <translation>Radio Pair</translation>
+    </message>
+</context>
+<context>
+    <name>KcRadioConfigItemForm</name>
+    <message>
+        <source>Form</source>
+        <translation>Radio</translation>
+    </message>
+    <message>
+        <source>LabTitle</source>
+        <translation>Radio</translation>
+    </message>
+    <message>
+        <source>BtnSearch</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>BtnGenerate</source>
+        <translation>New</translation>
+    </message>
+    <message>
+        <source>BtnRead</source>
+        <translation>Read</translation>
+    </message>
+    <message>
+        <source>LabAirborneIndex</source>
+        <translation>Airborne No.</translation>
+    </message>
+    <message>
+        <source>LabBaudRate</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>BtnEarse</source>
+        <translation>Erase</translation>
+    </message>
+    <message>
+        <source>BtnConfig</source>
+        <translation>Configure</translation>
+    </message>
+    <message>
+        <source>退出指令模式</source>
+        <translation>Exit Command Mode</translation>
+    </message>
+    <message>
+        <source>LabRadioOfGround</source>
+        <translation>Ground Radio</translation>
+    </message>
+    <message>
+        <source>LabRadioOfAirborne</source>
+        <translation>Airborne Radio</translation>
+    </message>
+    <message>
+        <source>MsgOpenSerialPortFail</source>
+        <translation>Cannot open the serial port. Check that the radio is powered and cabled and that no other program uses the port; on Linux the user must be in the dialout group.</translation>
+    </message>
+    <message>
+        <source>MsgError</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>LabIdExceeded</source>
+        <translation>Radio ID must be a number
+from 0 to 4294967295</translation>
+    </message>
+    <message>
+        <source>LabSetting</source>
+        <translation>Configuring…</translation>
+    </message>
+    <message>
+        <source>MsgDatalinkEnterCmdModeFailed</source>
+        <translation>Radio did not answer. Check power/cable,
+port not in use elsewhere, Linux dialout group.</translation>
+    </message>
+    <message>
+        <source>LabRadioSetSuccessful</source>
+        <translation>Radio configured successfully</translation>
+    </message>
+    <message>
+        <source>LabRadioConfigFail</source>
+        <translation>Radio configuration failed</translation>
+    </message>
+    <message>
+        <source>MsgRadioEarseSuccessfully</source>
+        <translation>Radio erased</translation>
+    </message>
+    <message>
+        <source>MsgRadioEarseFailed</source>
+        <translation>Radio erase failed</translation>
+    </message>
+</context>
+<context>
+    <name>KcRadioParamReader</name>
+    <message>
+        <source>MsgSerialPortOpenFailed</source>
+        <translation>Cannot open the port. Check power/cable,
+port not in use elsewhere, Linux dialout group.</translation>
+    </message>
+    <message>
+        <source>MsgEnterCmdModeFailed</source>
+        <translation>Radio did not answer. Check power/cable,
+port not in use elsewhere, Linux dialout group.</translation>
+    </message>
+    <message>
+        <source>MsgRadioIDReadSuccessfully</source>
+        <translation>Radio ID read</translation>
+    </message>
+    <message>
+        <source>MsgRadioIDReadFailed</source>
+        <translation>Could not read the radio ID</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>MainWindow</source>
+        <translation>Radio Configuration</translation>
+    </message>
+    <message>
+        <source>LabRadioConfig</source>
+        <translation>Data Link Radio Configuration</translation>
+    </message>
+    <message>
+        <source>LabRadioType</source>
+        <translation>Radio model:</translation>
+    </message>
+    <message>
+        <source>BtnP2PMode</source>
+        <translation>P2P Mode</translation>
+    </message>
+    <message>
+        <source>BtnStarMode</source>
+        <translation>Star Mode</translation>
+    </message>
+    <message>
+        <source>V1.0.0</source>
+        <translation>V1.0.0</translation>
+    </message>
+</context>
+</TS>

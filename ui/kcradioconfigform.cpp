@@ -1,0 +1,84 @@
+#include "kcradioconfigform.h"
+#include "ui_kcradioconfigform.h"
+
+namespace {
+// Blue arrow while the airborne side may be configured, grey otherwise.
+const char ArrowStyle[] = "QLabel{border-image:url(:/images/arrow_blue.png);}"
+                          "QLabel:disabled{border-image:url(:/images/arrow_gray.png);}";
+} // namespace
+
+KcRadioConfigForm::KcRadioConfigForm(QWidget *parent)
+    : QWidget(parent), ui(new Ui::KcRadioConfigForm)
+{
+    ui->setupUi(this);
+    ui->labArrow->setStyleSheet(QString::fromLatin1(ArrowStyle));
+
+    // The airborne radio waits for a successful ground configuration.
+    ui->wgtAirRadio->setEnabled(false);
+    ui->labArrow->setEnabled(false);
+
+    KcRadioConfigItemForm *grd = ui->wgtGrdRadio;
+    KcRadioConfigItemForm *air = ui->wgtAirRadio;
+    // Only the ground panel hands its radio ID and baud rate over.
+    connect(grd, &KcRadioConfigItemForm::sigGrdRadioIDChanged, air,
+            &KcRadioConfigItemForm::onGrdRadioIDChanged);
+    connect(grd, &KcRadioConfigItemForm::sigGrdRadioBaudRateChanged, air,
+            &KcRadioConfigItemForm::onGrdRadioBaudRateChanged);
+    connect(grd, &KcRadioConfigItemForm::sigGrdRadioConfigComplete, this,
+            &KcRadioConfigForm::onGrdRadioConfigComplete);
+    connect(air, &KcRadioConfigItemForm::sigAirRadioConfigComplete, this,
+            &KcRadioConfigForm::onAirRadioConfigComplete);
+    // The relays come before onRadioConfigStart, so the main window locks its
+    // selection before the panels are disabled here.
+    connect(grd, &KcRadioConfigItemForm::sigRadioStartConfig, this,
+            &KcRadioConfigForm::sigRadioStartConfig);
+    connect(grd, &KcRadioConfigItemForm::sigRadioEndConfig, this,
+            &KcRadioConfigForm::sigRadioEndConfig);
+    connect(air, &KcRadioConfigItemForm::sigRadioStartConfig, this,
+            &KcRadioConfigForm::sigRadioStartConfig);
+    connect(air, &KcRadioConfigItemForm::sigRadioEndConfig, this,
+            &KcRadioConfigForm::sigRadioEndConfig);
+    connect(grd, &KcRadioConfigItemForm::sigRadioStartConfig, this,
+            &KcRadioConfigForm::onRadioConfigStart);
+    connect(air, &KcRadioConfigItemForm::sigRadioStartConfig, this,
+            &KcRadioConfigForm::onRadioConfigStart);
+}
+
+KcRadioConfigForm::~KcRadioConfigForm()
+{
+    delete ui;
+}
+
+void KcRadioConfigForm::setupPanels(int radioType, int netMode)
+{
+    // The connections exist already, so the ID that the ground panel
+    // generates here reaches the airborne panel at once.
+    ui->wgtGrdRadio->setupRole(radioType, netMode, 0);
+    ui->wgtAirRadio->setupRole(radioType, netMode, 1);
+}
+
+void KcRadioConfigForm::setRadioType(int radioType)
+{
+    ui->wgtGrdRadio->setRadioType(radioType);
+    ui->wgtAirRadio->setRadioType(radioType);
+}
+
+void KcRadioConfigForm::onRadioConfigStart()
+{
+    ui->wgtGrdRadio->setEnabled(false);
+    ui->wgtAirRadio->setEnabled(false);
+}
+
+void KcRadioConfigForm::onGrdRadioConfigComplete(bool ok)
+{
+    // The ground panel has enabled itself already.
+    ui->labArrow->setEnabled(ok);
+    ui->wgtAirRadio->setEnabled(ok);
+}
+
+void KcRadioConfigForm::onAirRadioConfigComplete(bool)
+{
+    ui->labArrow->setEnabled(true);
+    ui->wgtGrdRadio->setEnabled(true);
+    ui->wgtAirRadio->setEnabled(true);
+}

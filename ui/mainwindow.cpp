@@ -1,0 +1,174 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "kcradioconfigform.h"
+
+#include <QBrush>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPen>
+
+namespace {
+const char VersionText[] = "V1.0.22";
+constexpr int TitleBandHeight = 40;
+constexpr int NetModeP2P = 0;
+constexpr int NetModeStar = 1;
+constexpr int RadioTypeMR240 = 1;
+
+// The button of the shown mode: blue bold text over a light-blue underline.
+const QString &selectedModeStyle()
+{
+    static const QString style = QStringLiteral(
+        "QPushButton{background:transparent; color:rgb(25, 141, 216);font: 75 10pt "
+        "\"微软雅黑\";border-width:2px; border-style:none none solid none;border-color:rgb(86, "
+        "203, 255);}QPushButton:disabled{background:transparent; color:gray;border-width:2px; "
+        "border-style:none none solid none;border-color:gray;}");
+    return style;
+}
+
+const QString &unselectedModeStyle()
+{
+    static const QString style = QStringLiteral(
+        "QPushButton{background:transparent; color:black;font: 75 10pt "
+        "\"微软雅黑\";border:none;}QPushButton:disabled{background:transparent; color:gray;}");
+    return style;
+}
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow),
+      mTitleImage(QStringLiteral(":/images/background_title.png"))
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_MouseTracking);
+    // The window draws its own frame and title band.
+    setWindowFlags(Qt::FramelessWindowHint);
+    ui->labVersion->setText(QString::fromLatin1(VersionText));
+    setupRadioSelection();
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+    qDeleteAll(mRadioConfigForms);
+    mRadioConfigForms.clear();
+}
+
+void MainWindow::setupRadioSelection()
+{
+    // The first item runs on_cmbDLType_currentIndexChanged while no pair form
+    // exists yet, which does nothing.
+    ui->cmbDLType->addItem(QStringLiteral("MR300"), 0);
+    ui->cmbDLType->addItem(QStringLiteral("MR240"), 1);
+    ui->cmbDLType->addItem(QStringLiteral("MR300S"), 2);
+
+    addRadioConfigForm(NetModeP2P);
+    addRadioConfigForm(NetModeStar);
+
+    ui->btnP2P->setStyleSheet(selectedModeStyle());
+    ui->btnStar->setStyleSheet(unselectedModeStyle());
+}
+
+void MainWindow::addRadioConfigForm(int netMode)
+{
+    // The page index in the stacked widget equals the network mode.
+    auto *form = new KcRadioConfigForm(this);
+    form->setupPanels(0, netMode);
+    connect(form, &KcRadioConfigForm::sigRadioStartConfig, this, &MainWindow::onRadioStartConfig);
+    connect(form, &KcRadioConfigForm::sigRadioEndConfig, this, &MainWindow::onRadioEndConfig);
+    ui->stackedWidget->addWidget(form);
+    mRadioConfigForms.append(form);
+}
+
+void MainWindow::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        mDragging = true;
+        mDragOffset = event->globalPos() - pos();
+    }
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        mDragging = false;
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    // Keeps the grab point under the cursor.
+    if (mDragging)
+        move(event->globalPos() - mDragOffset);
+}
+
+void MainWindow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setBrush(QBrush(Qt::white, Qt::SolidPattern));
+    painter.setPen(
+        QPen(QBrush(QColor(180, 180, 180)), 2.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+    // Half of the 2-pixel line falls outside the window: a 1-pixel outline.
+    painter.drawRect(0, 0, width(), height());
+    painter.drawPixmap(QRect(0, 0, width(), TitleBandHeight), mTitleImage);
+}
+
+void MainWindow::closeEvent(QCloseEvent *)
+{
+    // Nothing to confirm or save; the close is accepted.
+}
+
+void MainWindow::on_btnClose_clicked()
+{
+    close();
+}
+
+void MainWindow::on_btnMin_clicked()
+{
+    showMinimized();
+}
+
+void MainWindow::showNetMode(int netMode)
+{
+    ui->btnP2P->setStyleSheet(netMode == NetModeP2P ? selectedModeStyle() : unselectedModeStyle());
+    ui->btnStar->setStyleSheet(netMode == NetModeStar ? selectedModeStyle()
+                                                      : unselectedModeStyle());
+    ui->stackedWidget->setCurrentIndex(netMode);
+}
+
+void MainWindow::on_btnP2P_clicked()
+{
+    showNetMode(NetModeP2P);
+}
+
+void MainWindow::on_btnStar_clicked()
+{
+    showNetMode(NetModeStar);
+}
+
+void MainWindow::on_cmbDLType_currentIndexChanged(int)
+{
+    const int radioType = ui->cmbDLType->currentData(Qt::UserRole).toInt();
+    for (KcRadioConfigForm *form : qAsConst(mRadioConfigForms))
+        form->setRadioType(radioType);
+    // The MR240 works point-to-point only.
+    if (radioType == RadioTypeMR240)
+        on_btnP2P_clicked();
+}
+
+void MainWindow::onRadioStartConfig()
+{
+    setSelectionEnabled(false);
+}
+
+void MainWindow::onRadioEndConfig()
+{
+    setSelectionEnabled(true);
+}
+
+void MainWindow::setSelectionEnabled(bool enabled)
+{
+    ui->labRadioType->setEnabled(enabled);
+    ui->cmbDLType->setEnabled(enabled);
+    ui->btnP2P->setEnabled(enabled);
+    ui->btnStar->setEnabled(enabled);
+}

@@ -68,14 +68,14 @@ void TestRadioProtocol::commandLine_data()
     QTest::newRow("store") << QString::fromLatin1(StoreCmd) << QByteArray("AT&W\r") << 5;
     QTest::newRow("list") << QString::fromLatin1(ListSettingsCmd) << QByteArray("AT&V\r") << 5;
     QTest::newRow("data mode") << QString::fromLatin1(DataModeCmd) << QByteArray("ATA\r") << 4;
-    QTest::newRow("five-digit ID") << setRadioIdCmd(QStringLiteral("12345"))
-                                   << QByteArray("ATS104=12345\r") << 13;
+    QTest::newRow("five-digit ID")
+        << setRadioIdCmd(QStringLiteral("12345")) << QByteArray("ATS104=12345\r") << 13;
     QTest::newRow("ID as typed, leading zero kept")
         << setRadioIdCmd(QStringLiteral("007")) << QByteArray("ATS104=007\r") << 11;
     QTest::newRow("largest ID") << setRadioIdCmd(QStringLiteral("4294967295"))
                                 << QByteArray("ATS104=4294967295\r") << 18;
-    QTest::newRow("airborne index 100") << setAirborneIndexCmd(100) << QByteArray("ATS105=101\r")
-                                        << 11;
+    QTest::newRow("airborne index 100")
+        << setAirborneIndexCmd(100) << QByteArray("ATS105=101\r") << 11;
     QTest::newRow("airborne index 1") << setAirborneIndexCmd(1) << QByteArray("ATS105=2\r") << 9;
     QTest::newRow("airborne index 9") << setAirborneIndexCmd(9) << QByteArray("ATS105=10\r") << 10;
     QTest::newRow("S102 code 0") << setBaudRateCodeCmd(0) << QByteArray("ATS102=0\r") << 9;
@@ -84,8 +84,8 @@ void TestRadioProtocol::commandLine_data()
     QTest::newRow("S103 2") << setS103Cmd(2) << QByteArray("ATS103=2\r") << 9;
     QTest::newRow("S113 3") << setS113Cmd(3) << QByteArray("ATS113=3\r") << 9;
     QTest::newRow("S113 0") << setS113Cmd(0) << QByteArray("ATS113=0\r") << 9;
-    QTest::newRow("generic register") << setRegisterCmd(120, QStringLiteral("5"))
-                                      << QByteArray("ATS120=5\r") << 9;
+    QTest::newRow("generic register")
+        << setRegisterCmd(120, QStringLiteral("5")) << QByteArray("ATS120=5\r") << 9;
 }
 
 void TestRadioProtocol::commandLine()
@@ -116,12 +116,12 @@ void TestRadioProtocol::presetCmd_data()
         int type;
         const char *preset;
     } rows[] = {
-        {P2P, Ground, MR300, "AT&F10"},    {P2P, Ground, MR240, "AT&F6"},
-        {P2P, Ground, MR300S, "AT&F10"},   {P2P, Airborne, MR300, "AT&F11"},
-        {P2P, Airborne, MR240, "AT&F7"},   {P2P, Airborne, MR300S, "AT&F11"},
-        {Star, Ground, MR300, "AT&F7"},    {Star, Ground, MR240, "AT&F7"},
-        {Star, Ground, MR300S, "AT&F7"},   {Star, Airborne, MR300, "AT&F8"},
-        {Star, Airborne, MR240, "AT&F8"},  {Star, Airborne, MR300S, "AT&F8"},
+        {P2P, Ground, MR300, "AT&F10"},   {P2P, Ground, MR240, "AT&F6"},
+        {P2P, Ground, MR300S, "AT&F10"},  {P2P, Airborne, MR300, "AT&F11"},
+        {P2P, Airborne, MR240, "AT&F7"},  {P2P, Airborne, MR300S, "AT&F11"},
+        {Star, Ground, MR300, "AT&F7"},   {Star, Ground, MR240, "AT&F7"},
+        {Star, Ground, MR300S, "AT&F7"},  {Star, Airborne, MR300, "AT&F8"},
+        {Star, Airborne, MR240, "AT&F8"}, {Star, Airborne, MR300S, "AT&F8"},
     };
     for (const auto &row : rows) {
         QTest::addRow("mode %d role %d type %d", row.mode, row.role, row.type)
@@ -149,15 +149,14 @@ void TestRadioProtocol::baudRateCodeFor_data()
     // P2P MR300 and MR300S write the operator's choice; MR240 and every star
     // sequence write 1.
     for (int selected : {0, 1, 7}) {
-        QTest::addRow("P2P MR300 selected %d", selected) << int(P2P) << int(MR300) << selected
-                                                         << selected;
-        QTest::addRow("P2P MR300S selected %d", selected) << int(P2P) << int(MR300S) << selected
-                                                          << selected;
-        QTest::addRow("P2P MR240 selected %d", selected) << int(P2P) << int(MR240) << selected
-                                                         << 1;
+        QTest::addRow("P2P MR300 selected %d", selected)
+            << int(P2P) << int(MR300) << selected << selected;
+        QTest::addRow("P2P MR300S selected %d", selected)
+            << int(P2P) << int(MR300S) << selected << selected;
+        QTest::addRow("P2P MR240 selected %d", selected) << int(P2P) << int(MR240) << selected << 1;
         for (int type : {int(MR300), int(MR240), int(MR300S)})
-            QTest::addRow("star type %d selected %d", type, selected) << int(Star) << type
-                                                                      << selected << 1;
+            QTest::addRow("star type %d selected %d", type, selected)
+                << int(Star) << type << selected << 1;
     }
 }
 
@@ -267,8 +266,8 @@ void TestRadioProtocol::hasRadioBanner_data()
     QTest::newRow("empty") << QByteArray() << false;
     QTest::newRow("lower case") << QByteArray("welcome radio v300") << false;
     QTest::newRow("Welcome split by a byte") << rawBytes("Wel\0come Radio") << false;
-    QTest::newRow("NO CARRIER is not the greeting") << QByteArray("\r\nNO CARRIER\r\nOK\r\n")
-                                                    << false;
+    QTest::newRow("NO CARRIER is not the greeting")
+        << QByteArray("\r\nNO CARRIER\r\nOK\r\n") << false;
     QTest::newRow("Radi and V30 only") << QByteArray("Welcome Radi V30") << false;
 }
 

@@ -28,8 +28,8 @@ int wholeBufferCount(const QByteArray &haystack, const QByteArray &token)
 // The tokens the radio link looks for, plus a few with bytes of their own.
 QList<QByteArray> replyTokens()
 {
-    return {"OK",   "NO CARRIER", "CONNECT 115200", "ATA", "Welcome", "V300",
-            "Radio", "S102",      "S104",           "\r\n", "=",       "Welcome to the Data-link"};
+    return {"OK",    "NO CARRIER", "CONNECT 115200", "ATA",  "Welcome", "V300",
+            "Radio", "S102",       "S104",           "\r\n", "=",       "Welcome to the Data-link"};
 }
 
 // Compares every answer of the buffer with the whole-buffer oracle.
@@ -314,7 +314,8 @@ void TestReplyBuffer::clearResets()
 void TestReplyBuffer::bannerSplitAtEveryPoint_data()
 {
     QTest::addColumn<QByteArray>("stream");
-    QTest::newRow("full greeting") << QByteArray("\r\nWelcome to the Data-link Radio V300\r\nOK\r\n");
+    QTest::newRow("full greeting")
+        << QByteArray("\r\nWelcome to the Data-link Radio V300\r\nOK\r\n");
     QTest::newRow("Welcome and Radio") << QByteArray("xx Radio yy Welcome");
     QTest::newRow("Welcome and V300") << QByteArray("V300....Welcome");
     QTest::newRow("Welcome alone") << QByteArray("..Welcome..");

@@ -1,10 +1,16 @@
 #include "virtualradio.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QtDebug>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -39,7 +45,15 @@
 // power-up: S101=0 S102=1 S103=0 S104=0 S105=1 S108=30 S110=1 S113=0.
 //
 // Commands: "AT" OK; "AT&F<n>" preset; "AT&W" store; "AT&V" listing;
-// "ATA" CONNECT and data mode; "ATS<reg>=<value>" set; "ATS<reg>?" query.
+// "ATA" "CONNECT 115200" (after an OK with okBeforeConnect), data mode, and
+// with ataChangesRate S102's rate becomes the radio's rate;
+// "ATS<reg>=<value>" set (1 to 10 digits within the register's range, kept
+// as typed); "ATS<reg>?" query. Register numbers above 999 are ERROR.
+//
+// Echo writes heard bytes back as they arrive, ahead of any reply, in both
+// modes. Replies go through one queue, so that chunked replies keep their
+// order. Telemetry frames flow only in data mode, at the radio's line
+// speed, and never in the middle of a reply.
 
 namespace {
 
@@ -49,6 +63,10 @@ const QByteArray Error("\r\nERROR\r\n");
 const QByteArray Connect("\r\nCONNECT 115200\r\n");
 
 constexpr int MaxPendingBytes = 4096;
+constexpr int MaxHeldBackPtys = 32;
+// How long the number of a vanished radio is not handed out again: longer
+// than any tool keeps retrying a port that is gone.
+constexpr qint64 VanishedHoldBackMs = 60000;
 constexpr int MaxReadPerWakeup = 65536;
 // Bounds of the test record, far beyond any test but finite for a CLI that
 // runs for hours.
@@ -217,6 +235,85 @@ int customRate(int fd)
 }
 #endif
 
+// Numbers of ptys whose radio was unplugged lately, shared by all processes
+// through marker files: "<temp>/kcvirtualradio-vanished/pts_7".
+QString vanishedMarker(const QString &slavePath)
+{
+    if (!slavePath.startsWith(QLatin1String("/dev/pts/")))
+        return QString();
+    return QDir::tempPath() + QLatin1String("/kcvirtualradio-vanished/pts_") + slavePath.mid(9);
+}
+
+void markVanished(const QString &slavePath)
+{
+    const QString marker = vanishedMarker(slavePath);
+    if (marker.isEmpty() || !QDir().mkpath(QFileInfo(marker).path()))
+        return;
+    QFile file(marker);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch()));
+}
+
+bool vanishedRecently(const QString &slavePath)
+{
+    const QString marker = vanishedMarker(slavePath);
+    if (marker.isEmpty())
+        return false;
+    QFile file(marker);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 when = file.readAll().trimmed().toLongLong();
+    const qint64 age = QDateTime::currentMSecsSinceEpoch() - when;
+    if (age >= 0 && age < VanishedHoldBackMs)
+        return true;
+    file.close();
+    file.remove(); // old news
+    return false;
+}
+
+// A pty master with its slave unlocked; the slave path goes into name.
+int openPseudoTerminal(char *name, size_t size)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master < 0) {
+        qWarning() << "VirtualRadio::start posix_openpt failed:" << qt_error_string(errno);
+        return -1;
+    }
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, size) != 0) {
+        qWarning() << "VirtualRadio::start pty setup failed:" << qt_error_string(errno);
+        ::close(master);
+        return -1;
+    }
+    return master;
+}
+
+// Whether a live process holds the UUCP-style lock file that QSerialPort
+// takes for this port ("LCK..pts_7" for "/dev/pts/7").
+bool isLockedByLiveProcess(const QString &slavePath)
+{
+    static const char *const lockDirectories[] = {
+        "/var/lock", "/etc/locks", "/var/spool/locks",  "/var/spool/uucp",
+        "/tmp",      "/var/tmp",   "/var/lock/lockdev", "/run/lock"};
+    QString portName = slavePath;
+    if (portName.startsWith(QLatin1String("/dev/")))
+        portName.remove(0, 5);
+    const QString fileName =
+        QLatin1String("/LCK..") + portName.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char *directory : lockDirectories) {
+        const QString path = QLatin1String(directory) + fileName;
+        if (!QFile::exists(path))
+            continue;
+        qint64 pid = 0;
+        QString hostName;
+        QString appName;
+        if (QLockFile(path).getLockInfo(&pid, &hostName, &appName) && pid > 0 &&
+            (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+            return true;
+    }
+    return false;
+}
+
 QByteArray escapeAnswerFor(VirtualRadio::EscapeAnswer answer)
 {
     switch (answer) {
@@ -250,7 +347,7 @@ VirtualRadio::VirtualRadio(const Options &options, QObject *parent)
 
 VirtualRadio::~VirtualRadio()
 {
-    unplug();
+    closeLine(false);
 }
 
 bool VirtualRadio::start()
@@ -258,17 +355,30 @@ bool VirtualRadio::start()
     if (mMaster >= 0)
         return true;
 
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master < 0) {
-        qWarning() << "VirtualRadio::start posix_openpt failed:" << qt_error_string(errno);
-        return false;
-    }
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    // The kernel hands out the lowest free pty number. A number whose radio
+    // vanished lately may still be retried by the tool that used it (in this
+    // or another test process), and one whose serial-port lock file a live
+    // process holds cannot be opened: such numbers are held back while
+    // another one is taken.
+    QList<int> heldBack;
     char name[128] = {};
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-        ::ptsname_r(master, name, sizeof(name)) != 0) {
-        qWarning() << "VirtualRadio::start pty setup failed:" << qt_error_string(errno);
-        ::close(master);
+    int master = -1;
+    while (master < 0) {
+        const int candidate = openPseudoTerminal(name, sizeof(name));
+        if (candidate < 0)
+            break;
+        const QString path = QString::fromLocal8Bit(name);
+        // Past the limit any number is better than none.
+        if (heldBack.size() < MaxHeldBackPtys &&
+            (vanishedRecently(path) || isLockedByLiveProcess(path)))
+            heldBack.append(candidate);
+        else
+            master = candidate;
+    }
+    for (const int fd : qAsConst(heldBack))
+        ::close(fd);
+    if (master < 0) {
+        qWarning() << "VirtualRadio::start: no usable pseudo-terminal";
         return false;
     }
     // Our own slave descriptor keeps the pty alive while the tool has its port
@@ -349,6 +459,13 @@ int VirtualRadio::currentLineSpeed() const
 
 void VirtualRadio::unplug()
 {
+    closeLine(true);
+}
+
+void VirtualRadio::closeLine(bool vanished)
+{
+    if (vanished && mMaster >= 0)
+        markVanished(mSlavePath);
     if (mNotifier) {
         // May run inside the notifier's own activation: delete it later.
         mNotifier->setEnabled(false);

@@ -16,6 +16,8 @@ class QTimer;
 // and reads the line speed that the tool set with tcgetattr: it understands
 // and answers bytes only when that speed equals its own serial rate, as a
 // real radio does. Runs in the thread that owns it, on QSocketNotifier.
+// Framing, counting, factory defaults and the command set are described at
+// the top of virtualradio.cpp.
 class VirtualRadio : public QObject
 {
     Q_OBJECT
@@ -91,6 +93,8 @@ public:
     int currentLineSpeed() const;
 
     // Closes the master side: the pty vanishes like a pulled USB adapter.
+    // Its number is then held back from new radios for a minute (across
+    // processes), since the tool may keep retrying the vanished path.
     void unplug();
     bool isUnplugged() const;
 
@@ -128,6 +132,7 @@ private:
     void writeNextPiece();
     void updateTelemetryTimer();
     bool answering() const;
+    void closeLine(bool vanished); // vanished: the number is held back a while
 
     Options mOptions;
     int mMaster = -1;

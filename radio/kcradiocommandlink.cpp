@@ -59,17 +59,29 @@ void KcRadioCommandLink::setPortNameSource(std::function<std::optional<QString>(
     mPortNameSource = std::move(source);
 }
 
-QString KcRadioCommandLink::tag() const { return QString::fromLatin1(mProfile.className); }
+QString KcRadioCommandLink::tag() const
+{
+    return QString::fromLatin1(mProfile.className);
+}
 
-bool KcRadioCommandLink::isPortOpen() const { return mSerialPort && mSerialPort->isOpen(); }
+bool KcRadioCommandLink::isPortOpen() const
+{
+    return mSerialPort && mSerialPort->isOpen();
+}
 
-bool KcRadioCommandLink::isEntering() const { return mCmdModeTimer && mCmdModeTimer->isActive(); }
+bool KcRadioCommandLink::isEntering() const
+{
+    return mCmdModeTimer && mCmdModeTimer->isActive();
+}
 
 namespace {
 int sLivePortObjects = 0;
 } // namespace
 
-int KcRadioCommandLink::livePortObjects() { return sLivePortObjects; }
+int KcRadioCommandLink::livePortObjects()
+{
+    return sLivePortObjects;
+}
 
 QSerialPort *KcRadioCommandLink::createSerialPort()
 {
@@ -165,8 +177,8 @@ void KcRadioCommandLink::sendEnterCmdModeCmd()
         if (mProfile.owner == KcLinkProfile::Owner::Panel)
             qDebug() << "KcRadioConfigItemForm::radioEnterCmdMode failed: serialPort is null";
         else
-            qDebug() << qPrintable(tag() +
-                                   QStringLiteral("::sendEnterCmdModeCmd failed: serialPort is null"));
+            qDebug() << qPrintable(
+                tag() + QStringLiteral("::sendEnterCmdModeCmd failed: serialPort is null"));
         return;
     }
     mSendStep = 1;

@@ -15,7 +15,12 @@ class QTimer;
 // the eraser) differs from the others. The link itself is written once.
 struct KcLinkProfile
 {
-    enum class Owner { Panel, Reader, Eraser };
+    enum class Owner
+    {
+        Panel,
+        Reader,
+        Eraser
+    };
 
     Owner owner = Owner::Panel;
     // Class name that starts the owner's debug lines.

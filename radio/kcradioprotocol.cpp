@@ -23,11 +23,26 @@ QString setRegisterCmd(int reg, const QString &value)
     return QStringLiteral("ATS%1=%2").arg(reg).arg(value);
 }
 
-QString setBaudRateCodeCmd(int code) { return setRegisterCmd(102, QString::number(code)); }
-QString setS103Cmd(int value) { return setRegisterCmd(103, QString::number(value)); }
-QString setRadioIdCmd(const QString &idText) { return setRegisterCmd(104, idText); }
-QString setAirborneIndexCmd(int index) { return setRegisterCmd(105, QString::number(index + 1)); }
-QString setS113Cmd(int value) { return setRegisterCmd(113, QString::number(value)); }
+QString setBaudRateCodeCmd(int code)
+{
+    return setRegisterCmd(102, QString::number(code));
+}
+QString setS103Cmd(int value)
+{
+    return setRegisterCmd(103, QString::number(value));
+}
+QString setRadioIdCmd(const QString &idText)
+{
+    return setRegisterCmd(104, idText);
+}
+QString setAirborneIndexCmd(int index)
+{
+    return setRegisterCmd(105, QString::number(index + 1));
+}
+QString setS113Cmd(int value)
+{
+    return setRegisterCmd(113, QString::number(value));
+}
 
 QString presetCmd(int netMode, int role, int radioType)
 {
@@ -52,7 +67,10 @@ int s103ValueFor(int netMode, int radioType, int baudRateCode)
     return baudRateCode == 0 ? 2 : 0;
 }
 
-int s113ValueFor(int radioType) { return radioType == MR300S ? 3 : 0; }
+int s113ValueFor(int radioType)
+{
+    return radioType == MR300S ? 3 : 0;
+}
 
 int baudRateForCode(int code)
 {

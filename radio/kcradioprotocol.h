@@ -8,9 +8,22 @@
 // tests. Plain functions, no port and no widget.
 namespace KcRadioProtocol {
 
-enum RadioType { MR300 = 0, MR240 = 1, MR300S = 2 };
-enum NetMode { P2P = 0, Star = 1 };
-enum RadioRole { Ground = 0, Airborne = 1 };
+enum RadioType
+{
+    MR300 = 0,
+    MR240 = 1,
+    MR300S = 2
+};
+enum NetMode
+{
+    P2P = 0,
+    Star = 1
+};
+enum RadioRole
+{
+    Ground = 0,
+    Airborne = 1
+};
 
 // Command texts as they appear in mLastCmd (without the carriage return).
 extern const char *const Escape;          // "+++"
@@ -19,9 +32,9 @@ extern const char *const ListSettingsCmd; // "AT&V"
 extern const char *const DataModeCmd;     // "ATA"
 
 // Reply tokens.
-extern const char *const OkToken;         // "OK"
-extern const char *const NoCarrierToken;  // "NO CARRIER"
-extern const char *const ConnectToken;    // "CONNECT 115200"
+extern const char *const OkToken;        // "OK"
+extern const char *const NoCarrierToken; // "NO CARRIER"
+extern const char *const ConnectToken;   // "CONNECT 115200"
 
 // Bytes written for a command: the text followed by one CR, except the
 // escape, which goes out as its three bytes alone.

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
-void KcReplyBuffer::append(const QByteArray &chunk) { mBytes.append(chunk); }
+void KcReplyBuffer::append(const QByteArray &chunk)
+{
+    mBytes.append(chunk);
+}
 
 void KcReplyBuffer::clear()
 {

@@ -22,11 +22,6 @@ namespace {
 
 constexpr int Tick = 40;
 
-QString tipOf(KcRadioConfigItemForm *panel)
-{
-    return panel->findChild<QLabel *>(QStringLiteral("labTipInfo"))->text();
-}
-
 void setRadioType(MainWindow &window, int type)
 {
     window.findChild<QComboBox *>(QStringLiteral("cmbDLType"))->setCurrentIndex(type);
@@ -34,35 +29,20 @@ void setRadioType(MainWindow &window, int type)
 
 void showPage(MainWindow &window, int netMode)
 {
-    window.findChild<QPushButton *>(netMode == 0 ? QStringLiteral("btnP2P")
-                                                 : QStringLiteral("btnStar"))
+    window
+        .findChild<QPushButton *>(netMode == 0 ? QStringLiteral("btnP2P")
+                                               : QStringLiteral("btnStar"))
         ->click();
 }
 
 QLineEdit *idField(KcRadioConfigItemForm *panel)
 {
-    return panel->findChild<QLineEdit *>(QStringLiteral("leRadioID"));
+    return child<QLineEdit>(panel, "leRadioID");
 }
 
 QComboBox *combo(KcRadioConfigItemForm *panel, const char *name)
 {
-    return panel->findChild<QComboBox *>(QString::fromLatin1(name));
-}
-
-QMessageBox *openMessageBox()
-{
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
-            return box;
-    return nullptr;
-}
-
-QList<QByteArray> escapes(int count)
-{
-    QList<QByteArray> list;
-    for (int i = 0; i < count; ++i)
-        list << QByteArray("+++");
-    return list;
+    return child<QComboBox>(panel, name);
 }
 
 } // namespace
@@ -104,32 +84,32 @@ void TestConfiguration::pairConfiguredEndToEnd_data()
     QTest::addColumn<QString>("airborneCommands");
 
     const QString p2pTail = QStringLiteral("|ATS104=<id>|ATS113=%1|AT&W|ATA");
-    QTest::newRow("p2p MR300 9600") << 0 << 0 << 0 << 1
-        << "+++|AT&F10|ATS102=7|ATS103=0" + p2pTail.arg(0)
+    QTest::newRow("p2p MR300 9600")
+        << 0 << 0 << 0 << 1 << "+++|AT&F10|ATS102=7|ATS103=0" + p2pTail.arg(0)
         << "+++|AT&F11|ATS102=7|ATS103=0" + p2pTail.arg(0);
-    QTest::newRow("p2p MR300 115200") << 0 << 0 << 1 << 1
-        << "+++|AT&F10|ATS102=1|ATS103=0" + p2pTail.arg(0)
+    QTest::newRow("p2p MR300 115200")
+        << 0 << 0 << 1 << 1 << "+++|AT&F10|ATS102=1|ATS103=0" + p2pTail.arg(0)
         << "+++|AT&F11|ATS102=1|ATS103=0" + p2pTail.arg(0);
-    QTest::newRow("p2p MR300 230400") << 0 << 0 << 2 << 1
-        << "+++|AT&F10|ATS102=0|ATS103=2" + p2pTail.arg(0)
+    QTest::newRow("p2p MR300 230400")
+        << 0 << 0 << 2 << 1 << "+++|AT&F10|ATS102=0|ATS103=2" + p2pTail.arg(0)
         << "+++|AT&F11|ATS102=0|ATS103=2" + p2pTail.arg(0);
-    QTest::newRow("p2p MR240 any rate") << 0 << 1 << 2 << 1
-        << "+++|AT&F6|ATS102=1|ATS103=1" + p2pTail.arg(0)
+    QTest::newRow("p2p MR240 any rate")
+        << 0 << 1 << 2 << 1 << "+++|AT&F6|ATS102=1|ATS103=1" + p2pTail.arg(0)
         << "+++|AT&F7|ATS102=1|ATS103=1" + p2pTail.arg(0);
-    QTest::newRow("p2p MR300S 9600") << 0 << 2 << 0 << 1
-        << "+++|AT&F10|ATS102=7|ATS103=0" + p2pTail.arg(3)
+    QTest::newRow("p2p MR300S 9600")
+        << 0 << 2 << 0 << 1 << "+++|AT&F10|ATS102=7|ATS103=0" + p2pTail.arg(3)
         << "+++|AT&F11|ATS102=7|ATS103=0" + p2pTail.arg(3);
-    QTest::newRow("p2p MR300S 230400") << 0 << 2 << 2 << 1
-        << "+++|AT&F10|ATS102=0|ATS103=2" + p2pTail.arg(3)
+    QTest::newRow("p2p MR300S 230400")
+        << 0 << 2 << 2 << 1 << "+++|AT&F10|ATS102=0|ATS103=2" + p2pTail.arg(3)
         << "+++|AT&F11|ATS102=0|ATS103=2" + p2pTail.arg(3);
-    QTest::newRow("star MR300") << 1 << 0 << 0 << 1
-        << "+++|AT&F7|ATS102=1|ATS103=1|ATS113=0|ATS104=<id>|AT&W|ATA"
+    QTest::newRow("star MR300")
+        << 1 << 0 << 0 << 1 << "+++|AT&F7|ATS102=1|ATS103=1|ATS113=0|ATS104=<id>|AT&W|ATA"
         << "+++|AT&F8|ATS102=1|ATS103=1|ATS113=0|ATS104=<id>|ATS105=2|AT&W|ATA";
-    QTest::newRow("star MR240 index 100") << 1 << 1 << 0 << 100
-        << "+++|AT&F7|ATS102=1|ATS103=1|ATS113=0|ATS104=<id>|AT&W|ATA"
+    QTest::newRow("star MR240 index 100")
+        << 1 << 1 << 0 << 100 << "+++|AT&F7|ATS102=1|ATS103=1|ATS113=0|ATS104=<id>|AT&W|ATA"
         << "+++|AT&F8|ATS102=1|ATS103=1|ATS113=0|ATS104=<id>|ATS105=101|AT&W|ATA";
-    QTest::newRow("star MR300S index 37") << 1 << 2 << 2 << 37
-        << "+++|AT&F7|ATS102=1|ATS103=1|ATS113=3|ATS104=<id>|AT&W|ATA"
+    QTest::newRow("star MR300S index 37")
+        << 1 << 2 << 2 << 37 << "+++|AT&F7|ATS102=1|ATS103=1|ATS113=3|ATS104=<id>|AT&W|ATA"
         << "+++|AT&F8|ATS102=1|ATS103=1|ATS113=3|ATS104=<id>|ATS105=38|AT&W|ATA";
 }
 
@@ -256,11 +236,14 @@ void TestConfiguration::verdictByCounts_data()
     QTest::newRow("p2p eight") << 0 << -1 << QByteArray() << false << false << true;
     QTest::newRow("p2p seven: ATA unanswered") << 0 << 7 << QByteArray() << false << false << false;
     QTest::newRow("p2p seven, ATA echoed") << 0 << 7 << QByteArray("ATA") << false << false << true;
-    QTest::newRow("p2p above eight") << 0 << -1 << QByteArray("\r\nOK\r\n") << false << false << false;
-    QTest::newRow("p2p stops answering mid-run") << 0 << 3 << QByteArray() << false << false << false;
+    QTest::newRow("p2p above eight")
+        << 0 << -1 << QByteArray("\r\nOK\r\n") << false << false << false;
+    QTest::newRow("p2p stops answering mid-run")
+        << 0 << 3 << QByteArray() << false << false << false;
     QTest::newRow("p2p echoing radio") << 0 << -1 << QByteArray() << true << false << true;
     QTest::newRow("star airborne nine") << 1 << -1 << QByteArray() << false << true << true;
-    QTest::newRow("star airborne echoing radio") << 1 << -1 << QByteArray() << true << false << true;
+    QTest::newRow("star airborne echoing radio")
+        << 1 << -1 << QByteArray() << true << false << true;
     QTest::newRow("star airborne eight") << 1 << 8 << QByteArray() << false << false << false;
 }
 
@@ -312,8 +295,8 @@ void TestConfiguration::verdictByCounts()
     QVERIFY(configure(target, &log));
     const QString role = netMode == 1 ? QStringLiteral("air") : QStringLiteral("grd");
     QCOMPARE(log, QStringList({"start", role + (success ? ":true" : ":false"), "end"}));
-    QCOMPARE(tipOf(target),
-             success ? QStringLiteral("LabRadioSetSuccessful") : QStringLiteral("LabRadioConfigFail"));
+    QCOMPARE(tipOf(target), success ? QStringLiteral("LabRadioSetSuccessful")
+                                    : QStringLiteral("LabRadioConfigFail"));
     QCOMPARE(extras, extraAfterAta.isEmpty() ? 0 : 2);
     // Every command still went out, answered or not.
     QCOMPARE(radio.commands().size(), netMode == 1 ? 9 : 8);
@@ -399,18 +382,30 @@ void TestConfiguration::radioIdRule_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("sent"); // empty: refused
 
-    QTest::newRow("largest") << "4294967295" << "4294967295";
-    QTest::newRow("zero") << "0" << "0";
-    QTest::newRow("leading zeros kept") << "00567" << "00567";
-    QTest::newRow("white space around") << "  12 " << "12";
-    QTest::newRow("one above the range") << "4294967296" << "";
-    QTest::newRow("negative") << "-1" << "";
-    QTest::newRow("plus sign") << "+5" << "";
-    QTest::newRow("letters") << "12a" << "";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("blank") << "   " << "";
-    QTest::newRow("eleven digits") << "00000000001" << "";
-    QTest::newRow("inner blank") << "12 34" << "";
+    QTest::newRow("largest") << "4294967295"
+                             << "4294967295";
+    QTest::newRow("zero") << "0"
+                          << "0";
+    QTest::newRow("leading zeros kept") << "00567"
+                                        << "00567";
+    QTest::newRow("white space around") << "  12 "
+                                        << "12";
+    QTest::newRow("one above the range") << "4294967296"
+                                         << "";
+    QTest::newRow("negative") << "-1"
+                              << "";
+    QTest::newRow("plus sign") << "+5"
+                               << "";
+    QTest::newRow("letters") << "12a"
+                             << "";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("blank") << "   "
+                           << "";
+    QTest::newRow("eleven digits") << "00000000001"
+                                   << "";
+    QTest::newRow("inner blank") << "12 34"
+                                 << "";
     QTest::newRow("full-width digits") << QString::fromUtf8("１２") << "";
 }
 

@@ -18,32 +18,14 @@ using namespace ConfigHarness;
 
 namespace {
 
-QString tipOf(KcRadioConfigItemForm *panel)
-{
-    return panel->findChild<QLabel *>(QStringLiteral("labTipInfo"))->text();
-}
-
-QString idOf(KcRadioConfigItemForm *panel)
-{
-    return panel->findChild<QLineEdit *>(QStringLiteral("leRadioID"))->text();
-}
-
 QComboBox *rates(KcRadioConfigItemForm *panel)
 {
-    return panel->findChild<QComboBox *>(QStringLiteral("cmbBaudRate"));
+    return child<QComboBox>(panel, "cmbBaudRate");
 }
 
 QPushButton *button(KcRadioConfigItemForm *panel, const char *name)
 {
-    return panel->findChild<QPushButton *>(QString::fromLatin1(name));
-}
-
-QList<QByteArray> escapes(int count)
-{
-    QList<QByteArray> list;
-    for (int i = 0; i < count; ++i)
-        list << QByteArray("+++");
-    return list;
+    return child<QPushButton>(panel, name);
 }
 
 } // namespace
@@ -94,10 +76,18 @@ void TestPanelReadErase::readFillsBothPanels_data()
     QTest::addColumn<QString>("s102");
     QTest::addColumn<QString>("s104");
     QTest::addColumn<QString>("selected");
-    QTest::newRow("305 at 115200") << "1" << "305" << "115200";
-    QTest::newRow("230400") << "0" << "4294967295" << "230400";
-    QTest::newRow("9600, leading zeros") << "7" << "00567" << "9600";
-    QTest::newRow("38400 is not listed") << "3" << "42" << "9600";
+    QTest::newRow("305 at 115200") << "1"
+                                   << "305"
+                                   << "115200";
+    QTest::newRow("230400") << "0"
+                            << "4294967295"
+                            << "230400";
+    QTest::newRow("9600, leading zeros") << "7"
+                                         << "00567"
+                                         << "9600";
+    QTest::newRow("38400 is not listed") << "3"
+                                         << "42"
+                                         << "9600";
 }
 
 void TestPanelReadErase::readFillsBothPanels()

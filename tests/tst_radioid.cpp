@@ -26,7 +26,8 @@ void TestRadioId::fromDraws_data()
     QTest::newRow("r2 keeps its leading zeros") << 12u << 7u << quint64(1001200007);
     // Draws above 15 bits (as glibc's rand() gives) would leave the range:
     // the formula itself wraps by its modulos, which the generator avoids.
-    QTest::newRow("wide draws wrap") << 99999u << 99999u << quint64(1000000000 + 9999999999ULL % 9000000000ULL);
+    QTest::newRow("wide draws wrap")
+        << 99999u << 99999u << quint64(1000000000 + 9999999999ULL % 9000000000ULL);
 }
 
 void TestRadioId::fromDraws()
@@ -66,10 +67,14 @@ void TestRadioId::acceptedDigits_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("digits"); // null: refused
 
-    QTest::newRow("zero") << "0" << "0";
-    QTest::newRow("largest") << "4294967295" << "4294967295";
-    QTest::newRow("leading zeros") << "0000000001" << "0000000001";
-    QTest::newRow("tabs and blanks") << "\t 305 \n" << "305";
+    QTest::newRow("zero") << "0"
+                          << "0";
+    QTest::newRow("largest") << "4294967295"
+                             << "4294967295";
+    QTest::newRow("leading zeros") << "0000000001"
+                                   << "0000000001";
+    QTest::newRow("tabs and blanks") << "\t 305 \n"
+                                     << "305";
     QTest::newRow("above range") << "4294967296" << QString();
     QTest::newRow("ten nines") << "9999999999" << QString();
     QTest::newRow("eleven digits") << "01234567890" << QString();

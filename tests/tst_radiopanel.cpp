@@ -134,10 +134,14 @@ void TestRadioPanel::roles_data()
     QTest::addColumn<bool>("baudRow");
     QTest::addColumn<bool>("read");
 
-    QTest::newRow("p2p ground") << 0 << 0 << 0 << "LabRadioOfGround" << true << false << true << true;
-    QTest::newRow("p2p airborne") << 0 << 1 << 1 << "LabRadioOfAirborne" << false << false << false << false;
-    QTest::newRow("star ground") << 1 << 0 << 2 << "LabRadioOfGround" << true << false << false << false;
-    QTest::newRow("star airborne") << 1 << 1 << 3 << "LabRadioOfAirborne" << false << true << false << false;
+    QTest::newRow("p2p ground") << 0 << 0 << 0 << "LabRadioOfGround" << true << false << true
+                                << true;
+    QTest::newRow("p2p airborne") << 0 << 1 << 1 << "LabRadioOfAirborne" << false << false << false
+                                  << false;
+    QTest::newRow("star ground") << 1 << 0 << 2 << "LabRadioOfGround" << true << false << false
+                                 << false;
+    QTest::newRow("star airborne")
+        << 1 << 1 << 3 << "LabRadioOfAirborne" << false << true << false << false;
 }
 
 void TestRadioPanel::roles()

@@ -18,11 +18,20 @@ namespace {
 
 using namespace KcRadioProtocol;
 
-enum ConfigKind { P2PGround = 0, P2PAirborne = 1, StarGround = 2, StarAirborne = 3 };
+enum ConfigKind
+{
+    P2PGround = 0,
+    P2PAirborne = 1,
+    StarGround = 2,
+    StarAirborne = 3
+};
 
 // Commands of a complete run, the escape included: the count of positive
 // replies that a successful configuration yields.
-int expectedCount(int kind) { return kind == StarAirborne ? 9 : 8; }
+int expectedCount(int kind)
+{
+    return kind == StarAirborne ? 9 : 8;
+}
 
 KcRadioConfigItemForm::PortLister &portLister()
 {
@@ -30,7 +39,38 @@ KcRadioConfigItemForm::PortLister &portLister()
     return lister;
 }
 
-bool baudRateRowApplies(int radioType) { return radioType == MR300 || radioType == MR300S; }
+// The four panels of the main window are set up one after the other before
+// control first returns to the event loop: one port enumeration serves them
+// all instead of one each (an enumeration costs about 10 ms). The list
+// expires when control returns to the event loop and whenever the lister is
+// replaced; the Search button always enumerates afresh.
+struct SetupPortList
+{
+    QList<KcPortEntry> ports;
+    bool valid = false;
+};
+
+SetupPortList &setupPortList()
+{
+    static SetupPortList list;
+    return list;
+}
+
+QList<KcPortEntry> portsForSetup()
+{
+    SetupPortList &list = setupPortList();
+    if (!list.valid) {
+        list.ports = portLister()();
+        list.valid = true;
+        QTimer::singleShot(0, []() { setupPortList().valid = false; });
+    }
+    return list.ports;
+}
+
+bool baudRateRowApplies(int radioType)
+{
+    return radioType == MR300 || radioType == MR300S;
+}
 
 } // namespace
 
@@ -49,8 +89,7 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
     });
     connect(mLink, &KcRadioCommandLink::commandModeEntered, this,
             &KcRadioConfigItemForm::onCommandModeEntered);
-    connect(mLink, &KcRadioCommandLink::gaveUp, this,
-            &KcRadioConfigItemForm::onCommandModeGivenUp);
+    connect(mLink, &KcRadioCommandLink::gaveUp, this, &KcRadioConfigItemForm::onCommandModeGivenUp);
     connect(mLink, &KcRadioCommandLink::openFailed, this, &KcRadioConfigItemForm::onOpenFailed);
 
     connect(ui->leRadioID, &QLineEdit::textChanged, this,
@@ -74,11 +113,15 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
     ui->btnEarse->hide();
 }
 
-KcRadioConfigItemForm::~KcRadioConfigItemForm() { delete ui; }
+KcRadioConfigItemForm::~KcRadioConfigItemForm()
+{
+    delete ui;
+}
 
 void KcRadioConfigItemForm::setPortLister(PortLister lister)
 {
     portLister() = lister ? std::move(lister) : PortLister(&KcRadioConfigItemForm::systemPorts);
+    setupPortList().valid = false;
 }
 
 QList<KcPortEntry> KcRadioConfigItemForm::systemPorts()
@@ -115,7 +158,7 @@ void KcRadioConfigItemForm::setupRole(int radioType, int netMode, int role)
         on_btnGenerateRadioID_clicked();
 
     adjustSize();
-    searchPorts();
+    fillPortList(portsForSetup());
 }
 
 void KcRadioConfigItemForm::setRadioType(int radioType)
@@ -127,15 +170,23 @@ void KcRadioConfigItemForm::setRadioType(int radioType)
 
 void KcRadioConfigItemForm::searchPorts()
 {
+    fillPortList(portLister()());
+}
+
+void KcRadioConfigItemForm::fillPortList(const QList<KcPortEntry> &ports)
+{
     ui->cmbSerialPort->clear();
     QStringList names;
-    for (const KcPortEntry &port : portLister()())
+    for (const KcPortEntry &port : ports)
         if (!port.busy)
             names << port.name;
     ui->cmbSerialPort->addItems(names);
 }
 
-void KcRadioConfigItemForm::on_btnSearch_clicked() { searchPorts(); }
+void KcRadioConfigItemForm::on_btnSearch_clicked()
+{
+    searchPorts();
+}
 
 // --- Radio ID ---------------------------------------------------------------
 
@@ -148,8 +199,8 @@ void KcRadioConfigItemForm::on_btnGenerateRadioID_clicked()
 void KcRadioConfigItemForm::onGrdRadioIDChanged(QString idStr)
 {
     ui->leRadioID->setText(idStr);
-    qDebug() << "KcRadioConfigItemForm::onGrdRadioIDChanged" << mRadioType << mNetMode
-             << mRadioRole << idStr;
+    qDebug() << "KcRadioConfigItemForm::onGrdRadioIDChanged" << mRadioType << mNetMode << mRadioRole
+             << idStr;
 }
 
 void KcRadioConfigItemForm::onGrdRadioBaudRateChanged(int baudRateIndex)
@@ -159,9 +210,15 @@ void KcRadioConfigItemForm::onGrdRadioBaudRateChanged(int baudRateIndex)
 
 // --- Port -------------------------------------------------------------------
 
-bool KcRadioConfigItemForm::openSerialport() { return mLink->openSerialport(); }
+bool KcRadioConfigItemForm::openSerialport()
+{
+    return mLink->openSerialport();
+}
 
-bool KcRadioConfigItemForm::closeSerialPort() { return mLink->closeSerialPort(); }
+bool KcRadioConfigItemForm::closeSerialPort()
+{
+    return mLink->closeSerialPort();
+}
 
 void KcRadioConfigItemForm::onOpenFailed(const QString &portName)
 {
@@ -173,8 +230,8 @@ void KcRadioConfigItemForm::onOpenFailed(const QString &portName)
         mOpenFailureBox->setText(text);
         return;
     }
-    mOpenFailureBox = new QMessageBox(QMessageBox::Critical, tr("MsgError"), text,
-                                      QMessageBox::Ok, window());
+    mOpenFailureBox =
+        new QMessageBox(QMessageBox::Critical, tr("MsgError"), text, QMessageBox::Ok, window());
     mOpenFailureBox->setAttribute(Qt::WA_DeleteOnClose);
     mOpenFailureBox->open();
 }
@@ -228,7 +285,10 @@ void KcRadioConfigItemForm::emitVerdict(bool ok)
         emit sigAirRadioConfigComplete(ok);
 }
 
-void KcRadioConfigItemForm::startCmdModeTimer() { mLink->startCommandModeEntry(); }
+void KcRadioConfigItemForm::startCmdModeTimer()
+{
+    mLink->startCommandModeEntry();
+}
 
 void KcRadioConfigItemForm::onCommandModeEntered()
 {
@@ -289,10 +349,22 @@ QTimer *KcRadioConfigItemForm::ensureSequenceTimer(int kind)
     return timer;
 }
 
-void KcRadioConfigItemForm::onP2PGrdSendTimeout() { runSequenceStep(P2PGround); }
-void KcRadioConfigItemForm::onP2PAirSendTimeout() { runSequenceStep(P2PAirborne); }
-void KcRadioConfigItemForm::onStarGrdSendTimeout() { runSequenceStep(StarGround); }
-void KcRadioConfigItemForm::onStarAirSendTimeout() { runSequenceStep(StarAirborne); }
+void KcRadioConfigItemForm::onP2PGrdSendTimeout()
+{
+    runSequenceStep(P2PGround);
+}
+void KcRadioConfigItemForm::onP2PAirSendTimeout()
+{
+    runSequenceStep(P2PAirborne);
+}
+void KcRadioConfigItemForm::onStarGrdSendTimeout()
+{
+    runSequenceStep(StarGround);
+}
+void KcRadioConfigItemForm::onStarAirSendTimeout()
+{
+    runSequenceStep(StarAirborne);
+}
 
 void KcRadioConfigItemForm::runSequenceStep(int kind)
 {
@@ -366,8 +438,8 @@ void KcRadioConfigItemForm::finishSequence(int kind)
     qDebug() << "mOKCount:" << mLink->okCount() << "count:" << okInBuffer;
 
     const int expected = expectedCount(kind);
-    const bool ok = mLink->okCount() == expected || okInBuffer == expected ||
-                    replies.contains(DataModeCmd);
+    const bool ok =
+        mLink->okCount() == expected || okInBuffer == expected || replies.contains(DataModeCmd);
     if (ok) {
         ui->labTipInfo->setText(tr("LabRadioSetSuccessful"));
         emitVerdict(true);
@@ -420,8 +492,7 @@ void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QStri
     if (isSucc) {
         ui->leRadioID->setText(idStr);
         // Rates the list lacks leave the selection as it was.
-        const int index =
-            ui->cmbBaudRate->findText(QString::number(baudRateForCode(baudRateFlag)));
+        const int index = ui->cmbBaudRate->findText(QString::number(baudRateForCode(baudRateFlag)));
         if (index >= 0)
             ui->cmbBaudRate->setCurrentIndex(index);
     }

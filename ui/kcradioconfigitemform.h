@@ -89,6 +89,7 @@ private:
     QTimer *sequenceTimer(int kind) const;
     QTimer *ensureSequenceTimer(int kind);
     void searchPorts();
+    void fillPortList(const QList<KcPortEntry> &ports);
 
     Ui::KcRadioConfigItemForm *ui;
     int mRadioType = 0;

@@ -2,8 +2,11 @@
 
 #include "mainwindow.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
@@ -73,6 +76,32 @@ bool configure(KcRadioConfigItemForm *panel, QStringList *log, int timeoutMs)
     button->click();
     return QTest::qWaitFor([&]() { return log->count(QStringLiteral("end")) > endsBefore; },
                            timeoutMs);
+}
+
+QString tipOf(KcRadioConfigItemForm *panel)
+{
+    return child<QLabel>(panel, "labTipInfo")->text();
+}
+
+QString idOf(KcRadioConfigItemForm *panel)
+{
+    return child<QLineEdit>(panel, "leRadioID")->text();
+}
+
+QMessageBox *openMessageBox()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+QList<QByteArray> escapes(int count)
+{
+    QList<QByteArray> list;
+    for (int i = 0; i < count; ++i)
+        list << QByteArray("+++");
+    return list;
 }
 
 int enabledSelectionControls(MainWindow &window)

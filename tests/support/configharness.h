@@ -8,6 +8,7 @@
 
 class MainWindow;
 class QLabel;
+class QMessageBox;
 
 // Helpers shared by the tests that drive whole configurations through the
 // main window against virtual radios.
@@ -30,6 +31,21 @@ void offerPorts(const QStringList &names);
 
 // Presses the panel's Configure button and waits until the run has ended.
 bool configure(KcRadioConfigItemForm *panel, QStringList *log, int timeoutMs = 20000);
+
+// A named child widget of a panel or window.
+template <typename T> T *child(QWidget *parent, const char *name)
+{
+    return parent->findChild<T *>(QString::fromLatin1(name));
+}
+
+// The panel's tip line.
+QString tipOf(KcRadioConfigItemForm *panel);
+// The panel's radio ID text.
+QString idOf(KcRadioConfigItemForm *panel);
+// The message box on screen, if any.
+QMessageBox *openMessageBox();
+// The escape, count times: what a radio receives from unanswered attempts.
+QList<QByteArray> escapes(int count);
 
 // How many of the main window's four selection controls are enabled.
 int enabledSelectionControls(MainWindow &window);

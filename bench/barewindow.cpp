@@ -1,0 +1,15 @@
+// The baseline of the start-up benchmark: a bare Qt Widgets window with one
+// label, measured by the same probe as the program.
+#include "startupprobe.h"
+
+#include <QApplication>
+#include <QLabel>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QLabel label(QStringLiteral("Hello"));
+    label.show();
+    installStartupProbe(&label);
+    return app.exec();
+}

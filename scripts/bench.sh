@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and runs them, printing their figures:
+# - bench_soak: 200 configurations in one process (memory, descriptors and
+#   serial port objects must not grow);
+# - bench_startup: time to the first frame and peak memory of the program
+#   against a bare one-label window, on X (Xvfb when no DISPLAY is set) and on
+#   the offscreen platform.
+# Usage: scripts/bench.sh [build-dir]   (default: build-bench)
+# SOAK_RUNS and STARTUP_RUNS change the run counts (default 200 and 10).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+src=$(pwd)
+
+build=${1:-build-bench}
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKC_WERROR=ON
+fi
+cmake --build "$build" -j2 --target KcRadioConfig kc_translations barewindow bench_soak \
+    bench_startup
+build=$(cd "$build" && pwd)
+
+status=0
+
+echo "== soak"
+"$build/bench/bench_soak" --runs "${SOAK_RUNS:-200}" || status=1
+
+# An X server for the start-up figures: the one in DISPLAY, or our own Xvfb.
+xvfb_pid=
+cleanup() {
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
+    display=99
+    while [ -e "/tmp/.X$display-lock" ]; do
+        display=$((display + 1))
+    done
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do
+        [ -e "/tmp/.X11-unix/X$display" ] && break
+        sleep 0.1
+    done
+    export DISPLAY=":$display"
+fi
+
+if [ -n "${DISPLAY:-}" ]; then
+    echo "== start-up on X ($DISPLAY)"
+    "$build/bench/bench_startup" --runs "${STARTUP_RUNS:-10}" --platform xcb \
+        --build "$build" || status=1
+fi
+echo "== start-up offscreen"
+"$build/bench/bench_startup" --runs "${STARTUP_RUNS:-10}" --platform offscreen \
+    --build "$build" || status=1
+
+exit $status

@@ -1,0 +1,176 @@
+// With the window open and no radio work running, none of the program's
+// timers runs: neither on a fresh window nor after each way a configuration
+// can end. Timing is shortened, so a timer left running would tick many times
+// within the observed idle period.
+#include "configharness.h"
+#include "kcradiotiming.h"
+#include "mainwindow.h"
+#include "virtualradio.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using namespace ConfigHarness;
+
+// What the window does before it is watched.
+enum class Work
+{
+    None,
+    Success,
+    OpenFailure,
+    GivenUp,
+    Unplugged
+};
+Q_DECLARE_METATYPE(Work)
+
+namespace {
+
+constexpr int Tick = 40;
+
+bool isOurClass(const QObject *object)
+{
+    const QByteArray name = object->metaObject()->className();
+    return name.startsWith("Kc") || name == "MainWindow";
+}
+
+// Timer events of the program's own: those delivered to an object of one of
+// its classes, or to a QTimer that one of them owns. Timers of Qt's widgets
+// (the line edit's cursor blink and the like) are not the program's.
+class OwnTimerEvents : public QObject
+{
+public:
+    OwnTimerEvents() { qApp->installEventFilter(this); }
+    ~OwnTimerEvents() override { qApp->removeEventFilter(this); }
+
+    QStringList receivers() const { return mReceivers; }
+    void clear() { mReceivers.clear(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Timer)
+            return false;
+        const QObject *parent = watched->parent();
+        if (isOurClass(watched))
+            mReceivers << QString::fromLatin1(watched->metaObject()->className());
+        else if (qobject_cast<QTimer *>(watched) && parent && isOurClass(parent))
+            mReceivers << QStringLiteral("QTimer of %1").arg(parent->metaObject()->className());
+        return false;
+    }
+
+private:
+    QStringList mReceivers;
+};
+
+QMessageBox *visibleMessageBox()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+QStringList activeTimers(const MainWindow &window)
+{
+    QStringList active;
+    for (const QTimer *timer : window.findChildren<QTimer *>())
+        if (timer->isActive())
+            active << QStringLiteral("QTimer of %1 (%2 ms)")
+                          .arg(timer->parent()->metaObject()->className())
+                          .arg(timer->interval());
+    return active;
+}
+
+} // namespace
+
+class TestIdle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { KcRadioTiming::setIntervalsForTesting(Tick, Tick / 2); }
+    void cleanupTestCase()
+    {
+        KcRadioTiming::restoreDefaults();
+        KcRadioConfigItemForm::setPortLister(nullptr);
+    }
+
+    void noTimerRunsWhenIdle_data();
+    void noTimerRunsWhenIdle();
+};
+
+void TestIdle::noTimerRunsWhenIdle_data()
+{
+    QTest::addColumn<Work>("work");
+    QTest::addColumn<QStringList>("expectedLog");
+
+    QTest::newRow("fresh window") << Work::None << QStringList();
+    QTest::newRow("after a successful configuration")
+        << Work::Success << QStringList({"start", "grd:true", "end"});
+    QTest::newRow("after an open failure")
+        << Work::OpenFailure << QStringList({"start", "end", "grd:false"});
+    QTest::newRow("after command-mode entry given up")
+        << Work::GivenUp << QStringList({"start", "end"});
+    QTest::newRow("after the radio was unplugged")
+        << Work::Unplugged << QStringList({"start", "grd:false", "end"});
+}
+
+void TestIdle::noTimerRunsWhenIdle()
+{
+    QFETCH(Work, work);
+    QFETCH(QStringList, expectedLog);
+
+    std::unique_ptr<VirtualRadio> radio;
+    if (work == Work::OpenFailure) {
+        offerPorts({QStringLiteral("/nonexistent/ttyKC0")});
+    } else {
+        VirtualRadio::Options options;
+        if (work == Work::GivenUp)
+            options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+        if (work == Work::Unplugged)
+            options.unplugAfterCommands = 3;
+        radio = std::make_unique<VirtualRadio>(options);
+        QVERIFY(radio->start());
+        offerPorts({radio->portPath()});
+    }
+
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    OwnTimerEvents timerEvents;
+
+    if (work != Work::None) {
+        KcRadioConfigItemForm *ground = panel(window, 0, 0);
+        QStringList log;
+        recordSignals(ground, &log);
+        QVERIFY(configure(ground, &log));
+        QCOMPARE(log, expectedLog);
+        if (work == Work::OpenFailure) {
+            QMessageBox *box = visibleMessageBox();
+            QVERIFY(box);
+            box->button(QMessageBox::Ok)->click();
+            QTRY_VERIFY(!visibleMessageBox());
+        } else {
+            // The run was driven by the program's timers, and the recorder saw
+            // them: an empty record below means something.
+            QVERIFY(!timerEvents.receivers().isEmpty());
+            QVERIFY(!window.findChildren<QTimer *>().isEmpty());
+        }
+    }
+
+    QTest::qWait(300);
+    QCOMPARE(activeTimers(window), QStringList());
+
+    timerEvents.clear();
+    QTest::qWait(500);
+    QCOMPARE(timerEvents.receivers(), QStringList());
+}
+
+QTEST_MAIN(TestIdle)
+#include "tst_idle.moc"

@@ -65,15 +65,6 @@ public:
         }
         return -1;
     }
-    qint64 lastArrivalOf(const QByteArray &command) const
-    {
-        qint64 at = -1;
-        for (const auto &arrival : arrivals) {
-            if (arrival.first == command)
-                at = arrival.second;
-        }
-        return at;
-    }
 
     QList<Outcome> results;
     QList<QPair<QByteArray, qint64>> arrivals;
@@ -100,10 +91,6 @@ QList<int> escapeSpeeds(const VirtualRadio &radio)
     return speeds;
 }
 
-// Everything the eraser received in one run, gathered from the link's
-// signals is not possible (confirming chunks carry none), so the radio's own
-// output is rebuilt from what a test sends; see okCount rows.
-
 } // namespace
 
 Q_DECLARE_METATYPE(VirtualRadio::EscapeAnswer)
@@ -115,6 +102,7 @@ class TstEraser : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void cleanup();
 
     void openFailure_data();
     void openFailure();
@@ -128,9 +116,22 @@ private slots:
     void destroyedWhileStepping();
 };
 
-void TstEraser::initTestCase() { KcRadioTiming::setIntervalsForTesting(Tick, ReplyWait); }
+void TstEraser::initTestCase()
+{
+    KcRadioTiming::setIntervalsForTesting(Tick, ReplyWait);
+}
 
-void TstEraser::cleanupTestCase() { KcRadioTiming::restoreDefaults(); }
+void TstEraser::cleanupTestCase()
+{
+    KcRadioTiming::restoreDefaults();
+}
+
+void TstEraser::cleanup()
+{
+    // Every port object of the test is gone once the deferred deletions ran:
+    // none is leaked by a finished, failed or destroyed run.
+    QTRY_COMPARE(KcRadioCommandLink::livePortObjects(), 0);
+}
 
 void TstEraser::openFailure_data()
 {
@@ -232,28 +233,28 @@ void TstEraser::verdict_data()
     // A radio that answers everything: one OK with the escape answer, one
     // for ATS102=7 and one for AT&W; "ATA" answers CONNECT: three in all.
     QTest::newRow("three OK") << A::NoCarrier << -1 << false << QList<QByteArray>{} << false;
-    QTest::newRow("three OK, greeting") << A::Greeting << -1 << false << QList<QByteArray>{}
-                                        << false;
+    QTest::newRow("three OK, greeting")
+        << A::Greeting << -1 << false << QList<QByteArray>{} << false;
     QTest::newRow("two OK") << A::NoCarrier << 2 << false << QList<QByteArray>{} << false;
-    QTest::newRow("four OK") << A::NoCarrier << -1 << false
-                             << QList<QByteArray>{"\r\nOK\r\n"} << true;
-    QTest::newRow("four OK, greeting") << A::Greeting << -1 << false
-                                       << QList<QByteArray>{"\r\nOK\r\n"} << true;
+    QTest::newRow("four OK") << A::NoCarrier << -1 << false << QList<QByteArray>{"\r\nOK\r\n"}
+                             << true;
+    QTest::newRow("four OK, greeting")
+        << A::Greeting << -1 << false << QList<QByteArray>{"\r\nOK\r\n"} << true;
     QTest::newRow("four OK, three in one chunk")
         << A::NoCarrier << 1 << false << QList<QByteArray>{"OKOKOK"} << true;
     QTest::newRow("four OK, split between chunks")
         << A::NoCarrier << 1 << false << QList<QByteArray>{"OK O", "K O", "K"} << true;
     QTest::newRow("five OK") << A::NoCarrier << -1 << false
                              << QList<QByteArray>{"\r\nOK\r\n", "\r\nOK\r\n"} << false;
-    QTest::newRow("five OK and ATA") << A::NoCarrier << -1 << false
-                                     << QList<QByteArray>{"OK OK ATA"} << true;
-    QTest::newRow("one OK and ATA") << A::NoCarrier << 1 << false << QList<QByteArray>{"xATAx"}
-                                    << true;
+    QTest::newRow("five OK and ATA")
+        << A::NoCarrier << -1 << false << QList<QByteArray>{"OK OK ATA"} << true;
+    QTest::newRow("one OK and ATA")
+        << A::NoCarrier << 1 << false << QList<QByteArray>{"xATAx"} << true;
     QTest::newRow("lower-case ata is not ATA")
         << A::NoCarrier << 1 << false << QList<QByteArray>{"ata"} << false;
     // The echo of "ATA\r" decides, whatever the count.
-    QTest::newRow("echoing radio, three OK") << A::NoCarrier << -1 << true
-                                              << QList<QByteArray>{} << true;
+    QTest::newRow("echoing radio, three OK")
+        << A::NoCarrier << -1 << true << QList<QByteArray>{} << true;
     QTest::newRow("echoing radio, five OK")
         << A::NoCarrier << -1 << true << QList<QByteArray>{"\r\nOK\r\n", "\r\nOK\r\n"} << true;
 }

@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr int Tick = 150;        // entry retry interval
-constexpr int ReplyWait = 400;   // verdict wait after confirmation
+constexpr int Tick = 150;      // entry retry interval
+constexpr int ReplyWait = 400; // verdict wait after confirmation
 constexpr int ResultTimeout = 10000;
 
 const QByteArray Escape("+++");
@@ -39,19 +39,19 @@ public:
     explicit ResultProbe(KcRadioParamReader *reader)
     {
         mClock.start();
-        QObject::connect(reader, &KcRadioParamReader::sigRadioIDReady, reader,
-                         [this, reader](bool isSucc, const QString &text, const QString &id,
-                                        int flag) {
-                             Outcome outcome;
-                             outcome.isSucc = isSucc;
-                             outcome.text = text;
-                             outcome.id = id;
-                             outcome.flag = flag;
-                             outcome.portObjectAtSignal = reader->link()->hasPort();
-                             outcome.portOpenAtSignal = reader->link()->isPortOpen();
-                             outcome.atMs = mClock.elapsed();
-                             results.append(outcome);
-                         });
+        QObject::connect(
+            reader, &KcRadioParamReader::sigRadioIDReady, reader,
+            [this, reader](bool isSucc, const QString &text, const QString &id, int flag) {
+                Outcome outcome;
+                outcome.isSucc = isSucc;
+                outcome.text = text;
+                outcome.id = id;
+                outcome.flag = flag;
+                outcome.portObjectAtSignal = reader->link()->hasPort();
+                outcome.portOpenAtSignal = reader->link()->isPortOpen();
+                outcome.atMs = mClock.elapsed();
+                results.append(outcome);
+            });
     }
     void restartClock() { mClock.restart(); }
 
@@ -104,6 +104,7 @@ class TstParamReader : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void cleanup();
 
     void openFailure_data();
     void openFailure();
@@ -123,9 +124,22 @@ private slots:
     void destroyedWhileEntering();
 };
 
-void TstParamReader::initTestCase() { KcRadioTiming::setIntervalsForTesting(Tick, ReplyWait); }
+void TstParamReader::initTestCase()
+{
+    KcRadioTiming::setIntervalsForTesting(Tick, ReplyWait);
+}
 
-void TstParamReader::cleanupTestCase() { KcRadioTiming::restoreDefaults(); }
+void TstParamReader::cleanupTestCase()
+{
+    KcRadioTiming::restoreDefaults();
+}
+
+void TstParamReader::cleanup()
+{
+    // Every port object of the test is gone once the deferred deletions ran:
+    // none is leaked by a finished, failed or destroyed run.
+    QTRY_COMPARE(KcRadioCommandLink::livePortObjects(), 0);
+}
 
 void TstParamReader::openFailure_data()
 {
@@ -280,8 +294,7 @@ void TstParamReader::secondReadStartsAtTheLastRate()
     reader.readRadioParam(radio.portPath());
     QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 3, ResultTimeout);
     QCOMPARE(probe.results.at(2).text, QStringLiteral("MsgEnterCmdModeFailed"));
-    QCOMPARE(escapeSpeeds(radio),
-             (QList<int>{230400, 115200, 230400, 9600, 115200, 230400, 9600}));
+    QCOMPARE(escapeSpeeds(radio), (QList<int>{230400, 115200, 230400, 9600, 115200, 230400, 9600}));
     QTest::qWait(2 * Tick);
     QCOMPARE(probe.results.size(), 3);
 }
@@ -331,17 +344,16 @@ void TstParamReader::listings_data()
         << QList<QByteArray>{"\r\nS102=0\r\n S104=12345\r\n S105=1\r\nOK\r\n"} << true
         << QStringLiteral("12345") << 0;
     QTest::newRow("S104=00567 then CR LF and OK, no blank")
-        << QList<QByteArray>{"S104=00567\r\nOK\r\n"} << true << QStringLiteral("00567")
-        << 115200;
+        << QList<QByteArray>{"S104=00567\r\nOK\r\n"} << true << QStringLiteral("00567") << 115200;
     QTest::newRow("no S102") << QList<QByteArray>{"\r\nS101=0 S104=9 S105=1\r\nOK\r\n"} << true
                              << QStringLiteral("9") << 115200;
     QTest::newRow("S102=7, CR LF, then a blank")
         << QList<QByteArray>{"\r\nS102=7\r\n S104=31\r\n OK\r\n"} << true << QStringLiteral("31")
         << 7;
-    QTest::newRow("S102 not a number") << QList<QByteArray>{"S102=x S104=8 OK"} << true
-                                       << QStringLiteral("8") << 0;
-    QTest::newRow("OK but no S104") << QList<QByteArray>{"\r\nS101=0 S102=1\r\nOK\r\n"} << false
-                                    << QString() << 1;
+    QTest::newRow("S102 not a number")
+        << QList<QByteArray>{"S102=x S104=8 OK"} << true << QStringLiteral("8") << 0;
+    QTest::newRow("OK but no S104")
+        << QList<QByteArray>{"\r\nS101=0 S102=1\r\nOK\r\n"} << false << QString() << 1;
     QTest::newRow("S104 with nothing after the equals sign")
         << QList<QByteArray>{"\r\nS102=1 S104= S105=1\r\nOK\r\n"} << false << QString() << 1;
     QTest::newRow("split inside entries and inside OK")
@@ -393,21 +405,27 @@ void TstParamReader::listingSplitByTheRadio()
     // listing of about 70 bytes in four pieces.
     VirtualRadio::Options options = radioOptions();
     options.chunkSize = 20;
-    options.chunkGapMs = 10;
+    options.chunkGapMs = 25;
     VirtualRadio radio(options);
     QVERIFY(radio.start());
     radio.setRegister(104, QStringLiteral("1234567"));
     radio.setRegister(102, QStringLiteral("1"));
     KcRadioParamReader reader(nullptr);
     ResultProbe probe(&reader);
-    QSignalSpy chunks(reader.link(), &KcRadioCommandLink::replyReceived);
+    // Pieces that leave the listing incomplete: the reader has handled each
+    // chunk before this slot runs, and still waits for "AT&V"'s "OK".
+    int incompletePieces = 0;
+    connect(reader.link(), &KcRadioCommandLink::replyReceived, this, [&reader, &incompletePieces] {
+        if (reader.link()->lastCmd() == QLatin1String("AT&V"))
+            ++incompletePieces;
+    });
 
     reader.readRadioParam(radio.portPath());
     QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
     QCOMPARE(probe.results.first().isSucc, true);
     QCOMPARE(probe.results.first().id, QStringLiteral("1234567"));
     QCOMPARE(probe.results.first().flag, 1);
-    QVERIFY2(chunks.count() >= 2, qPrintable(QString::number(chunks.count())));
+    QVERIFY2(incompletePieces >= 1, "the listing came in one piece");
     QCOMPARE(radio.commands(), (QList<QByteArray>{Escape, ListCmd, DataModeCmd}));
 }
 

@@ -6,7 +6,10 @@
 
 namespace {
 
-QByteArray bytes(const char *data, int size) { return QByteArray(data, size); }
+QByteArray bytes(const char *data, int size)
+{
+    return QByteArray(data, size);
+}
 
 } // namespace
 
@@ -33,7 +36,8 @@ void TstSettingsListing::parseRadioID_data()
     QTest::newRow("CR LF then OK, no blank anywhere")
         << QByteArray("S104=00567\r\nOK\r\n") << QStringLiteral("00567");
     QTest::newRow("CR LF before the blank")
-        << QByteArray("S102=1\r\n S104=4294967295\r\n S105=0\r\n OK") << QStringLiteral("4294967295");
+        << QByteArray("S102=1\r\n S104=4294967295\r\n S105=0\r\n OK")
+        << QStringLiteral("4294967295");
     QTest::newRow("entry at the very end") << QByteArray("S104=12") << QStringLiteral("12");
     QTest::newRow("no S104") << QByteArray("S102=1 S105=2 \r\nOK\r\n") << QString();
     QTest::newRow("empty listing") << QByteArray() << QString();
@@ -49,8 +53,7 @@ void TstSettingsListing::parseRadioID_data()
     QTest::newRow("first S104 unusable, second ignored")
         << QByteArray("S104 S104=2 OK") << QString();
     QTest::newRow("name inside a longer word") << QByteArray("xS104=7 OK") << QStringLiteral("7");
-    QTest::newRow("register S1040 read as S104")
-        << QByteArray("S1040=9 OK") << QStringLiteral("9");
+    QTest::newRow("register S1040 read as S104") << QByteArray("S1040=9 OK") << QStringLiteral("9");
     QTest::newRow("lower case is another name") << QByteArray("s104=5 OK") << QString();
     QTest::newRow("lone CR stays in the value")
         << QByteArray("S104=5\rOK ") << QStringLiteral("5\rOK");
@@ -61,13 +64,14 @@ void TstSettingsListing::parseRadioID_data()
         << QByteArray("S104=5\tS102=1 OK") << QStringLiteral("1");
     QTest::newRow("tab is no blank, single equals sign")
         << QByteArray("S104=5\tS102:1 OK") << QStringLiteral("5\tS102:1");
-    QTest::newRow("cut at the first CR LF") << QByteArray("S104=5\r\n6\r\n ") << QStringLiteral("5");
+    QTest::newRow("cut at the first CR LF")
+        << QByteArray("S104=5\r\n6\r\n ") << QStringLiteral("5");
     QTest::newRow("value is text, kept as it is")
         << QByteArray("S104=ab-01 OK") << QStringLiteral("ab-01");
     QTest::newRow("zero byte ends the text before S104")
         << bytes("S102=1 \0S104=5 OK", 17) << QString();
-    QTest::newRow("zero byte inside the value") << bytes("S104=12\0003 OK", 13)
-                                                << QStringLiteral("12");
+    QTest::newRow("zero byte inside the value")
+        << bytes("S104=12\0003 OK", 13) << QStringLiteral("12");
     QTest::newRow("zero byte first") << bytes("\0S104=1 ", 8) << QString();
     QTest::newRow("UTF-8 value") << QByteArray("S104=\xc3\x84\xc3\x96 OK")
                                  << QString::fromUtf8("\xc3\x84\xc3\x96");
@@ -104,8 +108,7 @@ void TstSettingsListing::parseBaudRateFlag_data()
     QTest::newRow("empty listing") << QByteArray() << 115200;
     QTest::newRow("name alone") << QByteArray("S102 =1 OK") << 115200;
     QTest::newRow("no equals sign") << QByteArray("S102:1 OK") << 115200;
-    QTest::newRow("CR LF is not a cut: still usable")
-        << QByteArray("S102\r\n=3 OK") << 3;
+    QTest::newRow("CR LF is not a cut: still usable") << QByteArray("S102\r\n=3 OK") << 3;
     QTest::newRow("nothing after the equals sign") << QByteArray("S102= OK") << 0;
     QTest::newRow("equals sign at the end of the text") << QByteArray("S102=") << 0;
     QTest::newRow("not a number") << QByteArray("S102=abc OK") << 0;
@@ -115,8 +118,7 @@ void TstSettingsListing::parseBaudRateFlag_data()
     QTest::newRow("negative") << QByteArray("S102=-1 OK") << -1;
     QTest::newRow("leading zeros") << QByteArray("S102=007 OK") << 7;
     QTest::newRow("white space around the digits") << QByteArray("S102=\t7\r\n\t OK") << 7;
-    QTest::newRow("no blank: OK becomes part of the value")
-        << QByteArray("S102=7\r\nOK\r\n") << 0;
+    QTest::newRow("no blank: OK becomes part of the value") << QByteArray("S102=7\r\nOK\r\n") << 0;
     QTest::newRow("text after the last equals sign") << QByteArray("S102=a=3 OK") << 3;
     QTest::newRow("first S102 wins") << QByteArray("S102=1 S102=7 OK") << 1;
     QTest::newRow("register S1024 read as S102") << QByteArray("S1024=5 OK") << 5;
@@ -125,8 +127,7 @@ void TstSettingsListing::parseBaudRateFlag_data()
         << bytes("S104=1 \0S102=7 OK", 17) << 115200;
     QTest::newRow("zero byte right after the digits") << bytes("S102=7\0x OK", 11) << 7;
     QTest::newRow("invalid UTF-8 value") << QByteArray("S102=\xff OK") << 0;
-    QTest::newRow("invalid UTF-8 around the entry")
-        << QByteArray("\xfe\xff S102=1 \xc0") << 1;
+    QTest::newRow("invalid UTF-8 around the entry") << QByteArray("\xfe\xff S102=1 \xc0") << 1;
     QTest::newRow("value at the end of the text") << QByteArray("S104=9 S102=1") << 1;
 }
 

@@ -1,0 +1,136 @@
+#include "kcradioeraser.h"
+
+#include "kcradiocommandlink.h"
+#include "kcradioprotocol.h"
+#include "kcradiotiming.h"
+
+#include <QDebug>
+#include <QTimer>
+
+namespace {
+const char *const ResetBaudRateCmd = "ATS102=7"; // 9600, the rate of the last entry retry
+} // namespace
+
+KcRadioEraser::KcRadioEraser(QObject *parent)
+    : QObject(parent), mLink(new KcRadioCommandLink(KcLinkProfile::eraser(), this))
+{
+    connect(mLink, &KcRadioCommandLink::commandModeEntered, this,
+            &KcRadioEraser::onCommandModeEntered);
+    connect(mLink, &KcRadioCommandLink::gaveUp, this, &KcRadioEraser::onCommandModeGivenUp);
+}
+
+// The link is a child and releases its port object with itself.
+KcRadioEraser::~KcRadioEraser() = default;
+
+void KcRadioEraser::earseRadio(const QString &portName)
+{
+    ++mStarts;
+    mRunning = false;
+    if (mNormalCmdTimer)
+        mNormalCmdTimer->stop();
+
+    mLink->setLastCmd(QString());
+    mLink->clearRecvBuffer();
+    mLink->setSendStep(0);
+    mLink->setPortName(portName);
+
+    if (!mLink->openSerialport()) {
+        emit sigEarseRadioResult(false);
+        return;
+    }
+    mRunning = true;
+    // Writes the first escape at the rate the previous operation ended with.
+    mLink->startCommandModeEntry();
+}
+
+void KcRadioEraser::onCommandModeEntered()
+{
+    if (!mRunning)
+        return;
+    if (!mNormalCmdTimer) {
+        mNormalCmdTimer = new QTimer(this);
+        mNormalCmdTimer->setTimerType(Qt::PreciseTimer);
+        connect(mNormalCmdTimer, &QTimer::timeout, this, &KcRadioEraser::onNormalCmdSendTimeout);
+    }
+    // Every chunk before the first step lands here again (the confirming reply
+    // stays in the buffer), so the first step follows the last of them by a
+    // full interval.
+    mNormalCmdTimer->start(KcRadioTiming::commandIntervalMs());
+}
+
+void KcRadioEraser::onCommandModeGivenUp()
+{
+    // The link has closed the port and cleared the buffer already.
+    if (!mRunning)
+        return;
+    mRunning = false;
+    emit sigEarseRadioResult(false);
+}
+
+void KcRadioEraser::onNormalCmdSendTimeout()
+{
+    switch (mLink->sendStep()) {
+    case 0:
+        mLink->sendEnterCmdModeCmd();
+        break;
+    case 1:
+        sendATS102_7Cmd();
+        mLink->setSendStep(2);
+        break;
+    case 2:
+        sendATWCmd();
+        mLink->setSendStep(3);
+        break;
+    case 3:
+        sendATACmd();
+        mLink->setSendStep(4);
+        break;
+    default:
+        finish();
+        break;
+    }
+}
+
+void KcRadioEraser::sendATS102_7Cmd()
+{
+    if (mLink->writeCommand(QString::fromLatin1(ResetBaudRateCmd)))
+        qDebug() << "KcRadioEraser::sendATS102_7Cmd";
+    else
+        qDebug() << "KcRadioEraser::sendATS102_7Cmd failed: serialport is null";
+}
+
+void KcRadioEraser::sendATWCmd()
+{
+    mLink->writeCommand(QString::fromLatin1(KcRadioProtocol::StoreCmd));
+    qDebug() << "KcRadioEraser::sendATWCmd";
+}
+
+void KcRadioEraser::sendATACmd()
+{
+    mLink->writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
+    qDebug() << "KcRadioEraser::sendATACmd";
+}
+
+void KcRadioEraser::finish()
+{
+    mLink->setLastCmd(QString());
+    mLink->setSendStep(0);
+    mNormalCmdTimer->stop();
+
+    // The buffer holds every byte since the start, the replies that confirmed
+    // command mode included. An echoed "ATA" proves the commands got through.
+    const KcReplyBuffer &replies = mLink->recvBuffer();
+    const bool isSucc = replies.count(KcRadioProtocol::OkToken) == 4 ||
+                        replies.contains(KcRadioProtocol::DataModeCmd);
+
+    const quint64 start = mStarts;
+    mRunning = false;
+    emit sigEarseRadioResult(isSucc);
+    // A receiver that started the next erase from its slot owns the link now.
+    if (start != mStarts)
+        return;
+    mLink->setLastCmd(QString());
+    mLink->clearRecvBuffer();
+    mLink->setSendStep(0);
+    mLink->closeSerialPort();
+}

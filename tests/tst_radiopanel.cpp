@@ -62,6 +62,7 @@ private slots:
     void radioTypeShowsBaudRateRow();
     void portSearch_data();
     void portSearch();
+    void extraPortsFromEnvironment();
     void generateAndRelay();
     void handOverSlots();
     void leaveCommandMode();
@@ -243,6 +244,19 @@ void TestRadioPanel::portSearch()
         list->setCurrentIndex(list->count() - 1);
     }
     QCOMPARE(child<QLabel>(&panel, "labTipInfo")->text(), QString());
+}
+
+void TestRadioPanel::extraPortsFromEnvironment()
+{
+    // Only lists ports; nothing is opened.
+    qputenv("KC_EXTRA_SERIAL_PORTS", "/dev/pts/91::/tmp/kc-radio");
+    const QList<KcPortEntry> ports = KcRadioConfigItemForm::systemPorts();
+    qunsetenv("KC_EXTRA_SERIAL_PORTS");
+    QVERIFY(ports.size() >= 2);
+    QCOMPARE(ports.at(ports.size() - 2).name, QStringLiteral("/dev/pts/91"));
+    QCOMPARE(ports.last().name, QStringLiteral("/tmp/kc-radio"));
+    QVERIFY(!ports.last().busy);
+    QCOMPARE(KcRadioConfigItemForm::systemPorts().size(), ports.size() - 2);
 }
 
 void TestRadioPanel::generateAndRelay()

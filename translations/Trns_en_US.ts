@@ -77,8 +77,8 @@ from 0 to 4294967295</translation>
     </message>
     <message>
         <source>MsgDatalinkEnterCmdModeFailed</source>
-        <translation>Radio did not answer. Check power/cable,
-port not in use elsewhere, Linux dialout group.</translation>
+        <translation>Radio did not answer.
+Check power, cable and port.</translation>
     </message>
     <message>
         <source>LabRadioSetSuccessful</source>
@@ -101,13 +101,13 @@ port not in use elsewhere, Linux dialout group.</translation>
     <name>KcRadioParamReader</name>
     <message>
         <source>MsgSerialPortOpenFailed</source>
-        <translation>Cannot open the port. Check power/cable,
-port not in use elsewhere, Linux dialout group.</translation>
+        <translation>Cannot open the port: in use,
+or no access (Linux: dialout).</translation>
     </message>
     <message>
         <source>MsgEnterCmdModeFailed</source>
-        <translation>Radio did not answer. Check power/cable,
-port not in use elsewhere, Linux dialout group.</translation>
+        <translation>Radio did not answer.
+Check power, cable and port.</translation>
     </message>
     <message>
         <source>MsgRadioIDReadSuccessfully</source>

@@ -77,8 +77,8 @@
     </message>
     <message>
         <source>MsgDatalinkEnterCmdModeFailed</source>
-        <translation>电台无应答。请检查电源与线缆、
-串口是否被占用（Linux：dialout 组）。</translation>
+        <translation>电台无应答。
+请检查电源、线缆和串口。</translation>
     </message>
     <message>
         <source>LabRadioSetSuccessful</source>
@@ -101,13 +101,13 @@
     <name>KcRadioParamReader</name>
     <message>
         <source>MsgSerialPortOpenFailed</source>
-        <translation>串口打开失败。请检查电源与线缆、
-串口是否被占用（Linux：dialout 组）。</translation>
+        <translation>串口打开失败：可能被占用，
+或无权限（Linux：dialout 组）。</translation>
     </message>
     <message>
         <source>MsgEnterCmdModeFailed</source>
-        <translation>电台无应答。请检查电源与线缆、
-串口是否被占用（Linux：dialout 组）。</translation>
+        <translation>电台无应答。
+请检查电源、线缆和串口。</translation>
     </message>
     <message>
         <source>MsgRadioIDReadSuccessfully</source>

@@ -35,16 +35,6 @@ void showPage(MainWindow &window, int netMode)
         ->click();
 }
 
-QLineEdit *idField(KcRadioConfigItemForm *panel)
-{
-    return child<QLineEdit>(panel, "leRadioID");
-}
-
-QComboBox *combo(KcRadioConfigItemForm *panel, const char *name)
-{
-    return child<QComboBox>(panel, name);
-}
-
 } // namespace
 
 class TestConfiguration : public QObject
@@ -139,11 +129,11 @@ void TestConfiguration::pairConfiguredEndToEnd()
     KcRadioConfigItemForm *ground = panel(window, netMode, 0);
     KcRadioConfigItemForm *air = panel(window, netMode, 1);
     QVERIFY(ground && air);
-    combo(air, "cmbSerialPort")->setCurrentIndex(1);
-    combo(ground, "cmbBaudRate")->setCurrentIndex(baudIndex);
-    combo(air, "cmbAirborneIndex")->setCurrentIndex(airborneIndex - 1);
-    const QString id = idField(ground)->text();
-    QCOMPARE(idField(air)->text(), id);
+    child<QComboBox>(air, "cmbSerialPort")->setCurrentIndex(1);
+    child<QComboBox>(ground, "cmbBaudRate")->setCurrentIndex(baudIndex);
+    child<QComboBox>(air, "cmbAirborneIndex")->setCurrentIndex(airborneIndex - 1);
+    const QString id = child<QLineEdit>(ground, "leRadioID")->text();
+    QCOMPARE(child<QLineEdit>(air, "leRadioID")->text(), id);
 
     QStringList groundLog, airLog;
     recordSignals(ground, &groundLog);
@@ -278,7 +268,7 @@ void TestConfiguration::verdictByCounts()
         QVERIFY(configure(target, &groundLog));
         target = panel(window, netMode, 1);
     }
-    combo(target, "cmbSerialPort")->setCurrentText(radio.portPath());
+    child<QComboBox>(target, "cmbSerialPort")->setCurrentText(radio.portPath());
     recordSignals(target, &log);
 
     // Replies the radio adds after "ATA": sent twice, each its own chunk.
@@ -436,9 +426,9 @@ void TestConfiguration::radioIdRule()
     MainWindow window;
     KcRadioConfigItemForm *ground = panel(window, 0, 0);
     KcRadioConfigItemForm *air = panel(window, 0, 1);
-    idField(ground)->setText(typed);
+    child<QLineEdit>(ground, "leRadioID")->setText(typed);
     // The hand-over copies the text as typed, whatever it is.
-    QCOMPARE(idField(air)->text(), typed);
+    QCOMPARE(child<QLineEdit>(air, "leRadioID")->text(), typed);
     QStringList log;
     recordSignals(ground, &log);
 
@@ -453,7 +443,7 @@ void TestConfiguration::radioIdRule()
         QVERIFY(radio.commands().contains("ATS104=" + sent.toLatin1() + "\r"));
     }
     QVERIFY(ground->isEnabled());
-    QCOMPARE(idField(ground)->text(), typed);
+    QCOMPARE(child<QLineEdit>(ground, "leRadioID")->text(), typed);
 }
 
 void TestConfiguration::entryRecognisedBeforeFirstEscape()

@@ -16,20 +16,6 @@
 
 using namespace ConfigHarness;
 
-namespace {
-
-QComboBox *rates(KcRadioConfigItemForm *panel)
-{
-    return child<QComboBox>(panel, "cmbBaudRate");
-}
-
-QPushButton *button(KcRadioConfigItemForm *panel, const char *name)
-{
-    return child<QPushButton>(panel, name);
-}
-
-} // namespace
-
 class TestPanelReadErase : public QObject
 {
     Q_OBJECT
@@ -61,7 +47,7 @@ void TestPanelReadErase::readWithoutPortFailsAtOnce()
     QStringList log;
     recordSignals(ground, &log);
 
-    button(ground, "btnRead")->click();
+    child<QPushButton>(ground, "btnRead")->click();
     // The open failure arrives before the click returns.
     QCOMPARE(tipOf(ground), QStringLiteral("MsgSerialPortOpenFailed"));
     QVERIFY(ground->isEnabled());
@@ -110,15 +96,15 @@ void TestPanelReadErase::readFillsBothPanels()
 
     // Two reads in a row: both succeed, one reader serves them.
     for (int read = 0; read < 2; ++read) {
-        rates(ground)->setCurrentIndex(0);
-        button(ground, "btnRead")->click();
+        child<QComboBox>(ground, "cmbBaudRate")->setCurrentIndex(0);
+        child<QPushButton>(ground, "btnRead")->click();
         QVERIFY(!ground->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(ground->isEnabled(), 5000);
         QCOMPARE(tipOf(ground), QStringLiteral("MsgRadioIDReadSuccessfully"));
         QCOMPARE(idOf(ground), s104);
         QCOMPARE(idOf(air), s104);
-        QCOMPARE(rates(ground)->currentText(), selected);
-        QCOMPARE(rates(air)->currentText(), selected);
+        QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentText(), selected);
+        QCOMPARE(child<QComboBox>(air, "cmbBaudRate")->currentText(), selected);
     }
     QCOMPARE(ground->findChildren<KcRadioParamReader *>().size(), 1);
     QVERIFY(radio.commands().contains("AT&V\r"));
@@ -146,12 +132,12 @@ void TestPanelReadErase::flagSelectsRate()
     offerPorts({});
     MainWindow window;
     KcRadioConfigItemForm *ground = panel(window, 0, 0);
-    rates(ground)->setCurrentIndex(2);
+    child<QComboBox>(ground, "cmbBaudRate")->setCurrentIndex(2);
     QVERIFY(QMetaObject::invokeMethod(ground, "onRadioIDReady", Q_ARG(bool, true),
                                       Q_ARG(QString, QStringLiteral("done")),
                                       Q_ARG(QString, QStringLiteral("305")), Q_ARG(int, flag)));
-    QCOMPARE(rates(ground)->currentText(), selected);
-    QCOMPARE(rates(panel(window, 0, 1))->currentText(), selected);
+    QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentText(), selected);
+    QCOMPARE(child<QComboBox>(panel(window, 0, 1), "cmbBaudRate")->currentText(), selected);
     QCOMPARE(idOf(ground), QStringLiteral("305"));
     QCOMPARE(tipOf(ground), QStringLiteral("done"));
 }
@@ -165,14 +151,14 @@ void TestPanelReadErase::failedReadKeepsValues()
     offerPorts({radio.portPath()});
     MainWindow window;
     KcRadioConfigItemForm *ground = panel(window, 0, 0);
-    rates(ground)->setCurrentIndex(1);
+    child<QComboBox>(ground, "cmbBaudRate")->setCurrentIndex(1);
     const QString id = idOf(ground);
 
-    button(ground, "btnRead")->click();
+    child<QPushButton>(ground, "btnRead")->click();
     QTRY_VERIFY_WITH_TIMEOUT(ground->isEnabled(), 5000);
     QCOMPARE(tipOf(ground), QStringLiteral("MsgEnterCmdModeFailed"));
     QCOMPARE(idOf(ground), id);
-    QCOMPARE(rates(ground)->currentText(), QStringLiteral("115200"));
+    QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentText(), QStringLiteral("115200"));
     QCOMPARE(radio.commands(), escapes(7));
 }
 
@@ -201,17 +187,17 @@ void TestPanelReadErase::eraseResult()
     MainWindow window;
     KcRadioConfigItemForm *ground = panel(window, 0, 0);
     const QString id = idOf(ground);
-    const int rate = rates(ground)->currentIndex();
+    const int rate = child<QComboBox>(ground, "cmbBaudRate")->currentIndex();
 
     // The Erase button is hidden; its handling is still complete.
-    QPushButton *erase = button(ground, "btnEarse");
+    QPushButton *erase = child<QPushButton>(ground, "btnEarse");
     QVERIFY(erase->isHidden());
     erase->click();
     QVERIFY(!ground->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(ground->isEnabled(), 5000);
     QCOMPARE(tipOf(ground), tip);
     QCOMPARE(idOf(ground), id);
-    QCOMPARE(rates(ground)->currentIndex(), rate);
+    QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentIndex(), rate);
     QCOMPARE(ground->findChildren<KcRadioEraser *>().size(), 1);
     if (!silent)
         QCOMPARE(radio.registers().value(102), QStringLiteral("7"));

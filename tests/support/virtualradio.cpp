@@ -280,7 +280,9 @@ int openPseudoTerminal(char *name, size_t size)
         return -1;
     }
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, size) != 0) {
+    // Left locked: until unlockpt() nobody can open the slave, so a number
+    // that is held back below never answers a tool still retrying it.
+    if (::grantpt(master) != 0 || ::ptsname_r(master, name, size) != 0) {
         qWarning() << "VirtualRadio::start pty setup failed:" << qt_error_string(errno);
         ::close(master);
         return -1;
@@ -379,6 +381,11 @@ bool VirtualRadio::start()
         ::close(fd);
     if (master < 0) {
         qWarning() << "VirtualRadio::start: no usable pseudo-terminal";
+        return false;
+    }
+    if (::unlockpt(master) != 0) {
+        qWarning() << "VirtualRadio::start unlockpt failed:" << qt_error_string(errno);
+        ::close(master);
         return false;
     }
     // Our own slave descriptor keeps the pty alive while the tool has its port

@@ -1,11 +1,12 @@
 #include "kcradiocommandlink.h"
 
+#include "kclogging.h"
 #include "kcradioprotocol.h"
+#include "kcradiotimer.h"
 #include "kcradiotiming.h"
 
 #include <QDateTime>
 #include <QDebug>
-#include <QTimer>
 
 KcLinkProfile KcLinkProfile::panel()
 {
@@ -117,13 +118,13 @@ bool KcRadioCommandLink::openSerialport()
     mSerialPort->setStopBits(mStopBits);
 
     if (mSerialPort->isOpen() || mSerialPort->open(QIODevice::ReadWrite)) {
-        qDebug() << qPrintable(tag() + QStringLiteral("::openSerialport ")) << mBaudRate;
+        qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::openSerialport ")) << mBaudRate;
         return true;
     }
 
     if (mProfile.logOpenFailure)
-        qDebug() << qPrintable(tag() + QStringLiteral("::openSerialport"))
-                 << mSerialPort->errorString();
+        qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::openSerialport"))
+                           << mSerialPort->errorString();
     emit openFailed(mPortName, mSerialPort->errorString());
     return false;
 }
@@ -138,9 +139,9 @@ bool KcRadioCommandLink::closeSerialPort()
     mSerialPort->deleteLater();
     mSerialPort = nullptr;
     if (mProfile.owner == KcLinkProfile::Owner::Panel)
-        qDebug() << "close serial port";
+        qCDebug(kcLinkLog) << "close serial port";
     else
-        qDebug() << qPrintable(tag() + QStringLiteral("::closeSerialPort"));
+        qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::closeSerialPort"));
     return true;
 }
 
@@ -149,9 +150,9 @@ void KcRadioCommandLink::startCommandModeEntry()
     if (mProfile.escapeAtStart)
         sendEnterCmdModeCmd();
     if (!mCmdModeTimer) {
-        mCmdModeTimer = new QTimer(this);
-        mCmdModeTimer->setTimerType(Qt::PreciseTimer);
-        connect(mCmdModeTimer, &QTimer::timeout, this, &KcRadioCommandLink::onSendDLCmdModeCmd);
+        mCmdModeTimer = new KcRadioTimer(this);
+        connect(mCmdModeTimer, &KcRadioTimer::timeout, this,
+                &KcRadioCommandLink::onSendDLCmdModeCmd);
     }
     if (mProfile.escapeAtStart)
         mCmdModeTryCount = 0;
@@ -175,22 +176,24 @@ void KcRadioCommandLink::sendEnterCmdModeCmd()
 {
     if (!mSerialPort) {
         if (mProfile.owner == KcLinkProfile::Owner::Panel)
-            qDebug() << "KcRadioConfigItemForm::radioEnterCmdMode failed: serialPort is null";
+            qCDebug(kcLinkLog)
+                << "KcRadioConfigItemForm::radioEnterCmdMode failed: serialPort is null";
         else
-            qDebug() << qPrintable(
+            qCDebug(kcLinkLog) << qPrintable(
                 tag() + QStringLiteral("::sendEnterCmdModeCmd failed: serialPort is null"));
         return;
     }
     mSendStep = 1;
     writeCommand(QString::fromLatin1(KcRadioProtocol::Escape));
     if (mProfile.owner == KcLinkProfile::Owner::Eraser)
-        qDebug() << "KcRadioEraser::sendEnterCmdModeCmd";
+        qCDebug(kcLinkLog) << "KcRadioEraser::sendEnterCmdModeCmd";
 }
 
 void KcRadioCommandLink::onSendDLCmdModeCmd()
 {
     if (mProfile.owner == KcLinkProfile::Owner::Reader)
-        qDebug() << "KcRadioParamReader::onSendDLCmdModeCmd" << QDateTime::currentMSecsSinceEpoch();
+        qCDebug(kcLinkLog) << "KcRadioParamReader::onSendDLCmdModeCmd"
+                           << QDateTime::currentMSecsSinceEpoch();
 
     if (mCmdModeTryCount >= MaxEntryAttempts) {
         mCmdModeTryCount = 0;
@@ -218,14 +221,15 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
 
     switch (mProfile.owner) {
     case KcLinkProfile::Owner::Panel:
-        qDebug() << "KcRadioConfigItemForm::onSendDLCmdModeCmd: " << mCmdModeTryCount;
+        qCDebug(kcLinkLog) << "KcRadioConfigItemForm::onSendDLCmdModeCmd: " << mCmdModeTryCount;
         break;
     case KcLinkProfile::Owner::Reader:
-        qDebug() << "KcRadioParamReader::onSendDLCmdModeCmd: " << reopened << mCmdModeTryCount;
+        qCDebug(kcLinkLog) << "KcRadioParamReader::onSendDLCmdModeCmd: " << reopened
+                           << mCmdModeTryCount;
         break;
     case KcLinkProfile::Owner::Eraser:
-        qDebug() << "KcRadioEraser::onSendDLCmdModeCmd: " << reopened << mCmdModeTryCount
-                 << mBaudRate;
+        qCDebug(kcLinkLog) << "KcRadioEraser::onSendDLCmdModeCmd: " << reopened << mCmdModeTryCount
+                           << mBaudRate;
         break;
     }
 }
@@ -236,9 +240,10 @@ void KcRadioCommandLink::onSerialReadyRead()
         return;
     const QByteArray chunk = mSerialPort->readAll();
     if (mProfile.owner == KcLinkProfile::Owner::Panel)
-        qDebug() << "KcRadioConfigItemForm::onSerialReadyRead" << mBaudRate;
+        qCDebug(kcLinkLog) << "KcRadioConfigItemForm::onSerialReadyRead" << mBaudRate;
     else
-        qDebug() << qPrintable(tag() + QStringLiteral("::onSerialReadyRead")) << mLastCmd << chunk;
+        qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::onSerialReadyRead")) << mLastCmd
+                           << chunk;
 
     if (!chunk.isEmpty())
         mRecvBuffer.append(chunk);
@@ -251,8 +256,8 @@ void KcRadioCommandLink::onSerialReadyRead()
 
     const bool banner = mRecvBuffer.hasRadioBanner();
     if (mProfile.owner == KcLinkProfile::Owner::Panel)
-        qDebug() << "readAll:" << chunk << "bytesAvailable:" << chunk.size() << chunk << banner
-                 << mOKCount;
+        qCDebug(kcLinkLog) << "readAll:" << chunk << "bytesAvailable:" << chunk.size() << chunk
+                           << banner << mOKCount;
 
     if (mLastCmd == QLatin1String(KcRadioProtocol::Escape) &&
         (mRecvBuffer.contains(KcRadioProtocol::NoCarrierToken) || banner)) {
@@ -277,8 +282,8 @@ void KcRadioCommandLink::onSerialError(QSerialPort::SerialPortError error)
     case QSerialPort::WriteError:
     case QSerialPort::UnknownError:
         if (mSerialPort && mSerialPort == sender() && mSerialPort->isOpen()) {
-            qDebug() << qPrintable(tag() + QStringLiteral("::onSerialError")) << error
-                     << mSerialPort->errorString();
+            qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::onSerialError")) << error
+                               << mSerialPort->errorString();
             mSerialPort->close();
         }
         break;

@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-class QTimer;
+class KcRadioTimer;
 
 // How one owner of a command link (the radio panel, the parameter reader or
 // the eraser) differs from the others. The link itself is written once.
@@ -135,7 +135,7 @@ private:
     QSerialPort::Parity mParity = QSerialPort::NoParity;
     QSerialPort::StopBits mStopBits = QSerialPort::OneStop;
     QList<int> mBaudRateList{115200, 230400, 9600};
-    QTimer *mCmdModeTimer = nullptr;
+    KcRadioTimer *mCmdModeTimer = nullptr;
     int mCmdModeTryCount = 0;
     QString mLastCmd;
     KcReplyBuffer mRecvBuffer;

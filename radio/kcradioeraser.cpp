@@ -1,11 +1,12 @@
 #include "kcradioeraser.h"
 
+#include "kclogging.h"
 #include "kcradiocommandlink.h"
 #include "kcradioprotocol.h"
+#include "kcradiotimer.h"
 #include "kcradiotiming.h"
 
 #include <QDebug>
-#include <QTimer>
 
 namespace {
 const char *const ResetBaudRateCmd = "ATS102=7"; // 9600, the rate of the last entry retry
@@ -48,9 +49,9 @@ void KcRadioEraser::onCommandModeEntered()
     if (!mRunning)
         return;
     if (!mNormalCmdTimer) {
-        mNormalCmdTimer = new QTimer(this);
-        mNormalCmdTimer->setTimerType(Qt::PreciseTimer);
-        connect(mNormalCmdTimer, &QTimer::timeout, this, &KcRadioEraser::onNormalCmdSendTimeout);
+        mNormalCmdTimer = new KcRadioTimer(this);
+        connect(mNormalCmdTimer, &KcRadioTimer::timeout, this,
+                &KcRadioEraser::onNormalCmdSendTimeout);
     }
     // Every chunk before the first step lands here again (the confirming reply
     // stays in the buffer), so the first step follows the last of them by a
@@ -94,21 +95,21 @@ void KcRadioEraser::onNormalCmdSendTimeout()
 void KcRadioEraser::sendATS102_7Cmd()
 {
     if (mLink->writeCommand(QString::fromLatin1(ResetBaudRateCmd)))
-        qDebug() << "KcRadioEraser::sendATS102_7Cmd";
+        qCDebug(kcLinkLog) << "KcRadioEraser::sendATS102_7Cmd";
     else
-        qDebug() << "KcRadioEraser::sendATS102_7Cmd failed: serialport is null";
+        qCDebug(kcLinkLog) << "KcRadioEraser::sendATS102_7Cmd failed: serialport is null";
 }
 
 void KcRadioEraser::sendATWCmd()
 {
     mLink->writeCommand(QString::fromLatin1(KcRadioProtocol::StoreCmd));
-    qDebug() << "KcRadioEraser::sendATWCmd";
+    qCDebug(kcLinkLog) << "KcRadioEraser::sendATWCmd";
 }
 
 void KcRadioEraser::sendATACmd()
 {
     mLink->writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
-    qDebug() << "KcRadioEraser::sendATACmd";
+    qCDebug(kcLinkLog) << "KcRadioEraser::sendATACmd";
 }
 
 void KcRadioEraser::finish()

@@ -4,7 +4,7 @@
 #include <QString>
 
 class KcRadioCommandLink;
-class QTimer;
+class KcRadioTimer;
 
 // Erases one radio: brings it into command mode, then writes "ATS102=7",
 // "AT&W" and "ATA" one step apart and judges the outcome from everything the
@@ -40,7 +40,7 @@ private:
     void finish();
 
     KcRadioCommandLink *mLink = nullptr;
-    QTimer *mNormalCmdTimer = nullptr;
+    KcRadioTimer *mNormalCmdTimer = nullptr;
     bool mRunning = false;
     // Counts starts, so that work after a result can tell whether the
     // receiver of that result has already started the next erase.

@@ -1,20 +1,20 @@
 #include "kcradioparamreader.h"
 
+#include "kclogging.h"
 #include "kcradiocommandlink.h"
 #include "kcradioprotocol.h"
+#include "kcradiotimer.h"
 #include "kcradiotiming.h"
 #include "kcsettingslisting.h"
 
 #include <QDebug>
-#include <QTimer>
 
 KcRadioParamReader::KcRadioParamReader(QObject *parent)
     : QObject(parent), mLink(new KcRadioCommandLink(KcLinkProfile::reader(), this)),
-      mVerdictTimer(new QTimer(this))
+      mVerdictTimer(new KcRadioTimer(this))
 {
     mVerdictTimer->setSingleShot(true);
-    mVerdictTimer->setTimerType(Qt::PreciseTimer);
-    connect(mVerdictTimer, &QTimer::timeout, this, &KcRadioParamReader::onVerdictTimeout);
+    connect(mVerdictTimer, &KcRadioTimer::timeout, this, &KcRadioParamReader::onVerdictTimeout);
 
     connect(mLink, &KcRadioCommandLink::commandModeEntered, this,
             &KcRadioParamReader::onCommandModeEntered);
@@ -61,7 +61,7 @@ void KcRadioParamReader::onCommandModeEntered()
 void KcRadioParamReader::sendReadRadioIDCmd()
 {
     if (!mLink->writeCommand(QString::fromLatin1(KcRadioProtocol::ListSettingsCmd)))
-        qDebug() << "KcRadioParamReader::sendReadRadioIDCmd failed: seriport is null";
+        qCDebug(kcLinkLog) << "KcRadioParamReader::sendReadRadioIDCmd failed: seriport is null";
 }
 
 void KcRadioParamReader::onReplyReceived(const QByteArray &chunk)

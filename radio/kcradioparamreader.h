@@ -5,7 +5,7 @@
 #include <QString>
 
 class KcRadioCommandLink;
-class QTimer;
+class KcRadioTimer;
 
 // Reads the radio ID (S104) and the baud-rate flag (S102) out of one radio:
 // opens the port, brings the radio into command mode, lists its settings with
@@ -54,7 +54,7 @@ private:
     KcRadioCommandLink *mLink = nullptr;
     // The verdict of the running read; one timer for all reads, so a verdict
     // that is still pending can be cancelled by the next start.
-    QTimer *mVerdictTimer = nullptr;
+    KcRadioTimer *mVerdictTimer = nullptr;
     State mState = State::Idle;
     // Counts starts, so that work after a result can tell whether the
     // receiver of that result has already started the next read.

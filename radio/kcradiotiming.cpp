@@ -2,6 +2,7 @@
 
 int KcRadioTiming::sCommandIntervalMs = KcRadioTiming::DefaultCommandIntervalMs;
 int KcRadioTiming::sReplyWaitMs = KcRadioTiming::DefaultReplyWaitMs;
+KcRadioClock *KcRadioTiming::sClock = nullptr;
 
 void KcRadioTiming::setIntervalsForTesting(int commandIntervalMs, int replyWaitMs)
 {
@@ -12,4 +13,9 @@ void KcRadioTiming::setIntervalsForTesting(int commandIntervalMs, int replyWaitM
 void KcRadioTiming::restoreDefaults()
 {
     setIntervalsForTesting(DefaultCommandIntervalMs, DefaultReplyWaitMs);
+}
+
+void KcRadioTiming::setClockForTesting(KcRadioClock *clock)
+{
+    sClock = clock;
 }

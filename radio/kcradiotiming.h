@@ -1,7 +1,11 @@
 #pragma once
 
-// The intervals of all radio work, kept in one place. The program always runs
-// with the defaults; tests may shorten them to run a whole exchange quickly.
+class KcRadioClock;
+
+// The intervals of all radio work and the clock that times them, kept in one
+// place. The program always runs with the defaults on the event loop's clock;
+// tests may shorten the intervals, or install a clock that they advance
+// themselves.
 class KcRadioTiming
 {
 public:
@@ -14,6 +18,10 @@ public:
     // For tests only.
     static void setIntervalsForTesting(int commandIntervalMs, int replyWaitMs);
     static void restoreDefaults();
+    // The clock of every KcRadioTimer started from now on; null (the
+    // default) is the event loop's clock.
+    static void setClockForTesting(KcRadioClock *clock);
+    static KcRadioClock *clock() { return sClock; }
 
     static constexpr int DefaultCommandIntervalMs = 2000;
     static constexpr int DefaultReplyWaitMs = 1000;
@@ -21,4 +29,5 @@ public:
 private:
     static int sCommandIntervalMs;
     static int sReplyWaitMs;
+    static KcRadioClock *sClock;
 };

@@ -1,11 +1,13 @@
 #include "kcradioconfigitemform.h"
 #include "ui_kcradioconfigitemform.h"
 
+#include "kclogging.h"
 #include "kcradiocommandlink.h"
 #include "kcradioeraser.h"
 #include "kcradioid.h"
 #include "kcradioparamreader.h"
 #include "kcradioprotocol.h"
+#include "kcradiotimer.h"
 #include "kcradiotiming.h"
 
 #include <QDateTime>
@@ -205,8 +207,8 @@ void KcRadioConfigItemForm::on_btnGenerateRadioID_clicked()
 void KcRadioConfigItemForm::onGrdRadioIDChanged(QString idStr)
 {
     ui->leRadioID->setText(idStr);
-    qDebug() << "KcRadioConfigItemForm::onGrdRadioIDChanged" << mRadioType << mNetMode << mRadioRole
-             << idStr;
+    qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onGrdRadioIDChanged" << mRadioType << mNetMode
+                        << mRadioRole << idStr;
 }
 
 void KcRadioConfigItemForm::onGrdRadioBaudRateChanged(int baudRateIndex)
@@ -253,8 +255,8 @@ void KcRadioConfigItemForm::on_btnConfig_clicked()
         startCmdModeTimer();
         goesOn = true;
     }
-    qDebug() << "kcradioconfigitemform" << __LINE__ << "KcRadioConfigItemForm::on_btnConfig_clicked"
-             << goesOn;
+    qCDebug(kcPanelLog) << "kcradioconfigitemform" << __LINE__
+                        << "KcRadioConfigItemForm::on_btnConfig_clicked" << goesOn;
 }
 
 bool KcRadioConfigItemForm::prepareConfig()
@@ -298,8 +300,9 @@ void KcRadioConfigItemForm::startCmdModeTimer()
 
 void KcRadioConfigItemForm::onCommandModeEntered()
 {
-    qDebug() << "kcradioconfigitemform" << __LINE__ << "KcRadioConfigItemForm::onSerialReadyRead"
-             << "change cmd send time";
+    qCDebug(kcPanelLog) << "kcradioconfigitemform" << __LINE__
+                        << "KcRadioConfigItemForm::onSerialReadyRead"
+                        << "change cmd send time";
     // Every chunk that arrives before the first command restarts the wait, so
     // the first command follows the radio's last word by a full interval.
     ensureSequenceTimer(mConfigKind)->start(KcRadioTiming::commandIntervalMs());
@@ -312,7 +315,7 @@ void KcRadioConfigItemForm::onCommandModeGivenUp()
     emit sigRadioEndConfig();
 }
 
-QTimer *KcRadioConfigItemForm::sequenceTimer(int kind) const
+KcRadioTimer *KcRadioConfigItemForm::sequenceTimer(int kind) const
 {
     switch (kind) {
     case P2PGround:
@@ -328,27 +331,26 @@ QTimer *KcRadioConfigItemForm::sequenceTimer(int kind) const
     }
 }
 
-QTimer *KcRadioConfigItemForm::ensureSequenceTimer(int kind)
+KcRadioTimer *KcRadioConfigItemForm::ensureSequenceTimer(int kind)
 {
-    if (QTimer *timer = sequenceTimer(kind))
+    if (KcRadioTimer *timer = sequenceTimer(kind))
         return timer;
-    auto *timer = new QTimer(this);
-    timer->setTimerType(Qt::PreciseTimer);
+    auto *timer = new KcRadioTimer(this);
     switch (kind) {
     case P2PGround:
-        connect(timer, &QTimer::timeout, this, &KcRadioConfigItemForm::onP2PGrdSendTimeout);
+        connect(timer, &KcRadioTimer::timeout, this, &KcRadioConfigItemForm::onP2PGrdSendTimeout);
         mP2PGrdSendTimer = timer;
         break;
     case P2PAirborne:
-        connect(timer, &QTimer::timeout, this, &KcRadioConfigItemForm::onP2PAirSendTimeout);
+        connect(timer, &KcRadioTimer::timeout, this, &KcRadioConfigItemForm::onP2PAirSendTimeout);
         mP2PAirSendTimer = timer;
         break;
     case StarGround:
-        connect(timer, &QTimer::timeout, this, &KcRadioConfigItemForm::onStarGrdSendTimeout);
+        connect(timer, &KcRadioTimer::timeout, this, &KcRadioConfigItemForm::onStarGrdSendTimeout);
         mStarGrdSendTimer = timer;
         break;
     default:
-        connect(timer, &QTimer::timeout, this, &KcRadioConfigItemForm::onStarAirSendTimeout);
+        connect(timer, &KcRadioTimer::timeout, this, &KcRadioConfigItemForm::onStarAirSendTimeout);
         mStarAirSendTimer = timer;
         break;
     }
@@ -441,7 +443,7 @@ void KcRadioConfigItemForm::finishSequence(int kind)
     const KcReplyBuffer &replies = mLink->recvBuffer();
     const int okInBuffer = replies.count(OkToken);
     setEnabled(true);
-    qDebug() << "mOKCount:" << mLink->okCount() << "count:" << okInBuffer;
+    qCDebug(kcPanelLog) << "mOKCount:" << mLink->okCount() << "count:" << okInBuffer;
 
     const int expected = expectedCount(kind);
     const bool ok =
@@ -469,7 +471,7 @@ void KcRadioConfigItemForm::on_btnQuit_clicked()
         return;
     setEnabled(false);
     mLink->writeCommand(QString::fromLatin1(DataModeCmd));
-    QTimer::singleShot(KcRadioTiming::replyWaitMs(), this, [this]() {
+    KcRadioTimer::singleShot(KcRadioTiming::replyWaitMs(), this, [this]() {
         closeSerialPort();
         setEnabled(true);
     });
@@ -492,8 +494,8 @@ void KcRadioConfigItemForm::on_btnRead_clicked()
 void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QString idStr,
                                            int baudRateFlag)
 {
-    qDebug() << "KcRadioConfigItemForm::onRadioIDReady" << isSucc << resultStr << idStr
-             << baudRateFlag;
+    qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onRadioIDReady" << isSucc << resultStr << idStr
+                        << baudRateFlag;
     setEnabled(true);
     if (isSucc) {
         ui->leRadioID->setText(idStr);
@@ -520,6 +522,6 @@ void KcRadioConfigItemForm::on_btnEarse_clicked()
 void KcRadioConfigItemForm::onEarseRadioResult(bool isSucc)
 {
     setEnabled(true);
-    qDebug() << "KcRadioConfigItemForm::onEarseRadioResult" << isSucc;
+    qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onEarseRadioResult" << isSucc;
     ui->labTipInfo->setText(isSucc ? tr("MsgRadioEarseSuccessfully") : tr("MsgRadioEarseFailed"));
 }

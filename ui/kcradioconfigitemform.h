@@ -10,7 +10,7 @@ class KcRadioCommandLink;
 class KcRadioEraser;
 class KcRadioParamReader;
 class QMessageBox;
-class QTimer;
+class KcRadioTimer;
 
 namespace Ui {
 class KcRadioConfigItemForm;
@@ -86,8 +86,8 @@ private:
     void runSequenceStep(int kind);
     QString commandForStep(int kind, int step) const;
     void finishSequence(int kind);
-    QTimer *sequenceTimer(int kind) const;
-    QTimer *ensureSequenceTimer(int kind);
+    KcRadioTimer *sequenceTimer(int kind) const;
+    KcRadioTimer *ensureSequenceTimer(int kind);
     void searchPorts();
     void fillPortList(const QList<KcPortEntry> &ports);
 
@@ -98,10 +98,10 @@ private:
     int mRadioRole = 0;
     KcRadioCommandLink *mLink = nullptr;
     QString mRadioIdToSend; // the checked ID digits of the running configuration
-    QTimer *mP2PGrdSendTimer = nullptr;
-    QTimer *mP2PAirSendTimer = nullptr;
-    QTimer *mStarGrdSendTimer = nullptr;
-    QTimer *mStarAirSendTimer = nullptr;
+    KcRadioTimer *mP2PGrdSendTimer = nullptr;
+    KcRadioTimer *mP2PAirSendTimer = nullptr;
+    KcRadioTimer *mStarGrdSendTimer = nullptr;
+    KcRadioTimer *mStarAirSendTimer = nullptr;
     KcRadioParamReader *mParamReader = nullptr;
     KcRadioEraser *mRadioEraser = nullptr;
     QPointer<QMessageBox> mOpenFailureBox;

@@ -1,0 +1,4 @@
+#include "kclogging.h"
+
+Q_LOGGING_CATEGORY(kcPanelLog, "kc.panel")
+Q_LOGGING_CATEGORY(kcLinkLog, "kc.link")

@@ -169,6 +169,8 @@ bool KcRadioCommandLink::writeCommand(const QString &commandText)
     if (mSerialPort->isOpen())
         mSerialPort->write(KcRadioProtocol::commandLine(commandText));
     mLastCmd = commandText;
+    mReplies.commandWritten(commandText);
+    emit commandWritten(commandText);
     return true;
 }
 
@@ -199,6 +201,7 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
         mCmdModeTryCount = 0;
         mCmdModeTimer->stop();
         mRecvBuffer.clear();
+        mReplies.reset();
         if (mProfile.countPositiveReplies)
             mOKCount = 0;
         closeSerialPort();
@@ -245,8 +248,10 @@ void KcRadioCommandLink::onSerialReadyRead()
         qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::onSerialReadyRead")) << mLastCmd
                            << chunk;
 
-    if (!chunk.isEmpty())
+    if (!chunk.isEmpty()) {
         mRecvBuffer.append(chunk);
+        mReplies.bytesReceived(chunk);
+    }
 
     if (mProfile.countPositiveReplies) {
         if (chunk.contains(KcRadioProtocol::OkToken) ||
@@ -264,6 +269,8 @@ void KcRadioCommandLink::onSerialReadyRead()
         mCmdModeTryCount = 0;
         if (mCmdModeTimer)
             mCmdModeTimer->stop();
+        // Nothing that came before is the answer to a command of the owner.
+        mReplies.reset();
         emit commandModeEntered();
         return;
     }

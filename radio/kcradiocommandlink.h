@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kcreplybuffer.h"
+#include "kcreplytracker.h"
 
 #include <QList>
 #include <QObject>
@@ -105,11 +106,18 @@ public:
     const KcReplyBuffer &recvBuffer() const { return mRecvBuffer; }
     void clearRecvBuffer() { mRecvBuffer.clear(); }
 
+    // The replies sorted by the command they answer, from the last
+    // confirmation of command mode on.
+    const KcReplyTracker &replies() const { return mReplies; }
+    void resetReplies() { mReplies.reset(); }
+
 signals:
     // The radio answered the escape: the owner's work can start.
     void commandModeEntered();
     // A chunk arrived that did not confirm command mode.
     void replyReceived(const QByteArray &chunk);
+    // A command (or the escape) was handed to the port.
+    void commandWritten(const QString &command);
     // Six entry attempts went unanswered; the port is closed and the buffer
     // cleared.
     void gaveUp();
@@ -139,6 +147,7 @@ private:
     int mCmdModeTryCount = 0;
     QString mLastCmd;
     KcReplyBuffer mRecvBuffer;
+    KcReplyTracker mReplies;
     int mSendStep = 0;
     int mOKCount = 0;
 };

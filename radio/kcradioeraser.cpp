@@ -1,5 +1,6 @@
 #include "kcradioeraser.h"
 
+#include "kcconfigsequence.h"
 #include "kclogging.h"
 #include "kcradiocommandlink.h"
 #include "kcradioprotocol.h"
@@ -118,11 +119,15 @@ void KcRadioEraser::finish()
     mLink->setSendStep(0);
     mNormalCmdTimer->stop();
 
-    // The buffer holds every byte since the start, the replies that confirmed
-    // command mode included. An echoed "ATA" proves the commands got through.
-    const KcReplyBuffer &replies = mLink->recvBuffer();
-    const bool isSucc = replies.count(KcRadioProtocol::OkToken) == 4 ||
-                        replies.contains(KcRadioProtocol::DataModeCmd);
+    // Each command must have been acknowledged on its own; "ATA" need not be
+    // answered, as the radio may switch to data mode without a word.
+    const KcCommandVerdict verdict = KcConfigSequence::judge(
+        {QString::fromLatin1(ResetBaudRateCmd), QString::fromLatin1(KcRadioProtocol::StoreCmd),
+         QString::fromLatin1(KcRadioProtocol::DataModeCmd)},
+        mLink->replies());
+    const bool isSucc = verdict.ok;
+    if (!isSucc)
+        qCDebug(kcLinkLog) << "KcRadioEraser::finish" << qPrintable(verdict.describe());
 
     const quint64 start = mStarts;
     mRunning = false;
@@ -132,6 +137,7 @@ void KcRadioEraser::finish()
         return;
     mLink->setLastCmd(QString());
     mLink->clearRecvBuffer();
+    mLink->resetReplies();
     mLink->setSendStep(0);
     mLink->closeSerialPort();
 }

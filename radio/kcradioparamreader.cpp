@@ -9,6 +9,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 KcRadioParamReader::KcRadioParamReader(QObject *parent)
     : QObject(parent), mLink(new KcRadioCommandLink(KcLinkProfile::reader(), this)),
       mVerdictTimer(new KcRadioTimer(this))
@@ -33,8 +35,10 @@ void KcRadioParamReader::readRadioParam(const QString &portName)
     ++mStarts;
 
     mIdStr.clear();
+    mListing.clear();
     mLink->setLastCmd(QString());
     mLink->clearRecvBuffer();
+    mLink->resetReplies();
     mLink->setSendStep(0);
     mLink->setPortName(portName);
 
@@ -52,10 +56,21 @@ void KcRadioParamReader::onCommandModeEntered()
     if (mState != State::Entering)
         return;
     mState = State::Reading;
+    // The escape answer ends in "OK" ("NO CARRIER", CR LF, "OK"); when that
+    // "OK" has not arrived yet, it may still come after "AT&V" and must not
+    // be taken for the end of the listing.
+    mEscapeOkOwed = !escapeAnswerComplete(mLink->recvBuffer().bytes());
     sendReadRadioIDCmd();
     mVerdictTimer->start(KcRadioTiming::replyWaitMs());
-    // From here on the buffer holds only the listing.
-    mLink->clearRecvBuffer();
+}
+
+bool KcRadioParamReader::escapeAnswerComplete(const QByteArray &buffer)
+{
+    const int noCarrier = buffer.lastIndexOf(KcRadioProtocol::NoCarrierToken);
+    const int greeting = buffer.lastIndexOf("Welcome");
+    QByteArray answer = buffer.mid(qMax(noCarrier, greeting) + 1);
+    const QList<QByteArray> lines = answer.replace('\r', '\n').split('\n');
+    return std::any_of(lines.cbegin(), lines.cend(), &KcReplyTracker::isOkLine);
 }
 
 void KcRadioParamReader::sendReadRadioIDCmd()
@@ -64,18 +79,41 @@ void KcRadioParamReader::sendReadRadioIDCmd()
         qCDebug(kcLinkLog) << "KcRadioParamReader::sendReadRadioIDCmd failed: seriport is null";
 }
 
+bool KcRadioParamReader::listingComplete() const
+{
+    const QList<KcReplyTracker::Window> &windows = mLink->replies().windows();
+    if (windows.isEmpty() ||
+        windows.last().command != QLatin1String(KcRadioProtocol::ListSettingsCmd))
+        return false;
+    // The listing ends with the first "OK" after its entries; before any
+    // entry, an "OK" ends it only when it is not the escape answer's.
+    QByteArray listing = windows.last().bytes;
+    const QList<QByteArray> words =
+        listing.replace('\r', ' ').replace('\n', ' ').replace('\t', ' ').split(' ');
+    bool entrySeen = false;
+    bool escapeOkOwed = mEscapeOkOwed;
+    for (const QByteArray &word : words) {
+        if (KcSettingsListing::hasEntry(word)) {
+            entrySeen = true;
+        } else if (word == KcRadioProtocol::OkToken) {
+            if (entrySeen || !escapeOkOwed)
+                return true;
+            escapeOkOwed = false;
+        }
+    }
+    return false;
+}
+
 void KcRadioParamReader::onReplyReceived(const QByteArray &chunk)
 {
     Q_UNUSED(chunk)
-    // The listing may come in pieces; it is complete once "OK" follows it.
-    if (mState != State::Reading ||
-        mLink->lastCmd() != QLatin1String(KcRadioProtocol::ListSettingsCmd) ||
-        !mLink->recvBuffer().contains(KcRadioProtocol::OkToken))
+    // The listing may come in pieces, and the escape answer's end with it.
+    if (mState != State::Reading || !listingComplete())
         return;
 
-    const QByteArray &listing = mLink->recvBuffer().bytes();
-    mIdStr = parseRadioID(listing);
-    mBaudRateFlag = parseBaudRateFlag(listing);
+    mListing = mLink->replies().windows().last().bytes;
+    mIdStr = parseRadioID(mListing);
+    mBaudRateFlag = parseBaudRateFlag(mListing);
     mLink->writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
     mLink->clearRecvBuffer();
 }

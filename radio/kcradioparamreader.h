@@ -25,6 +25,8 @@ public:
     void readRadioParam(const QString &portName);
 
     KcRadioCommandLink *link() const { return mLink; }
+    // The settings listing of the last read that got one, as received.
+    QByteArray listing() const { return mListing; }
 
 signals:
     // The single result of a read; retString is translated, idStr and
@@ -47,6 +49,8 @@ private:
     };
 
     void sendReadRadioIDCmd();
+    bool listingComplete() const;
+    static bool escapeAnswerComplete(const QByteArray &buffer);
     QString parseRadioID(const QByteArray &listing) const;
     int parseBaudRateFlag(const QByteArray &listing) const;
     void finish(bool isSucc, const QString &retString, const QString &idStr, int baudRateFlag);
@@ -60,5 +64,7 @@ private:
     // receiver of that result has already started the next read.
     quint64 mStarts = 0;
     QString mIdStr;
+    QByteArray mListing;
+    bool mEscapeOkOwed = false;
     int mBaudRateFlag = 1;
 };

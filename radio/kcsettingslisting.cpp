@@ -3,60 +3,61 @@
 namespace KcSettingsListing {
 namespace {
 
-// The listing as text: UTF-8 up to its first zero byte. Invalid sequences
-// become replacement characters, so any bytes are safe here.
-QString listingText(const QByteArray &listing)
+bool isSeparator(char byte)
+{
+    return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n';
+}
+
+// The listing up to its first zero byte: nothing a radio lists follows one.
+QByteArray listingBytes(const QByteArray &listing)
 {
     const int zero = listing.indexOf('\0');
-    return QString::fromUtf8(listing.constData(), zero < 0 ? listing.size() : zero);
-}
-
-// The entry that begins at the first occurrence of name and ends before the
-// next blank (or at the end of the text). Null when name does not occur.
-QString entryToken(const QString &text, const QString &name)
-{
-    const int start = text.indexOf(name);
-    if (start < 0)
-        return QString();
-    const int blank = text.indexOf(QLatin1Char(' '), start);
-    return text.mid(start, blank < 0 ? -1 : blank - start);
-}
-
-// An entry is usable when it is longer than its register name and has an
-// equals sign; its value is what follows the last one.
-bool isUsable(const QString &token)
-{
-    return token.size() >= 5 && token.contains(QLatin1Char('='));
-}
-
-QString valueOf(const QString &token)
-{
-    return token.mid(token.lastIndexOf(QLatin1Char('=')) + 1);
+    return zero < 0 ? listing : listing.left(zero);
 }
 
 } // namespace
 
+std::optional<QString> registerValue(const QByteArray &listing, int reg)
+{
+    const QByteArray bytes = listingBytes(listing);
+    const QByteArray name = 'S' + QByteArray::number(reg) + '=';
+    // The equals sign belongs to the name, so "S1040=" is not taken for S104.
+    const int at = bytes.indexOf(name);
+    if (at < 0)
+        return std::nullopt;
+    int end = at + name.size();
+    while (end < bytes.size() && !isSeparator(bytes.at(end)))
+        ++end;
+    return QString::fromUtf8(bytes.mid(at + name.size(), end - at - name.size()));
+}
+
 QString parseRadioID(const QByteArray &listing)
 {
-    QString token = entryToken(listingText(listing), QStringLiteral("S104"));
-    // The radio may end an entry with CR LF before the blank; the ID stops there.
-    const int lineEnd = token.indexOf(QLatin1String("\r\n"));
-    if (lineEnd >= 0)
-        token.truncate(lineEnd);
-    if (!isUsable(token))
-        return QString();
-    return valueOf(token);
+    return registerValue(listing, 104).value_or(QString());
 }
 
 int parseBaudRateFlag(const QByteArray &listing)
 {
-    const QString token = entryToken(listingText(listing), QStringLiteral("S102"));
-    if (!isUsable(token))
+    const std::optional<QString> value = registerValue(listing, 102);
+    if (!value)
         return NoBaudRateFlag;
-    // A CR LF left in the token is white space around the number.
     bool ok = false;
-    const int flag = valueOf(token).trimmed().toInt(&ok, 10);
+    const int flag = value->toInt(&ok, 10);
     return ok ? flag : 0;
+}
+
+bool hasEntry(const QByteArray &line)
+{
+    for (int at = line.indexOf('S'); at >= 0; at = line.indexOf('S', at + 1)) {
+        if (at > 0 && !isSeparator(line.at(at - 1)))
+            continue;
+        int digits = at + 1;
+        while (digits < line.size() && line.at(digits) >= '0' && line.at(digits) <= '9')
+            ++digits;
+        if (digits > at + 1 && digits < line.size() && line.at(digits) == '=')
+            return true;
+    }
+    return false;
 }
 
 } // namespace KcSettingsListing

@@ -1,6 +1,7 @@
 #include "kcradioconfigitemform.h"
 #include "ui_kcradioconfigitemform.h"
 
+#include "kcconfigsequence.h"
 #include "kclogging.h"
 #include "kcradiocommandlink.h"
 #include "kcradioeraser.h"
@@ -27,13 +28,6 @@ enum ConfigKind
     StarGround = 2,
     StarAirborne = 3
 };
-
-// Commands of a complete run, the escape included: the count of positive
-// replies that a successful configuration yields.
-int expectedCount(int kind)
-{
-    return kind == StarAirborne ? 9 : 8;
-}
 
 KcRadioConfigItemForm::PortLister &portLister()
 {
@@ -272,7 +266,12 @@ bool KcRadioConfigItemForm::prepareConfig()
         endConfigRefused();
         return false;
     }
-    mRadioIdToSend = *digits;
+    mRunSettings.radioType = mRadioType;
+    mRunSettings.netMode = mNetMode;
+    mRunSettings.role = mRadioRole;
+    mRunSettings.baudRateCode = ui->cmbBaudRate->currentData().toInt();
+    mRunSettings.radioId = *digits;
+    mRunSettings.airborneIndex = ui->cmbAirborneIndex->currentText().toInt();
     ui->labTipInfo->setText(tr("LabSetting"));
     setEnabled(false);
     return true;
@@ -377,61 +376,13 @@ void KcRadioConfigItemForm::onStarAirSendTimeout()
 void KcRadioConfigItemForm::runSequenceStep(int kind)
 {
     const int step = mLink->sendStep();
-    if (step >= expectedCount(kind)) {
+    const std::optional<QString> command = KcConfigSequence::commandForStep(mRunSettings, step);
+    if (!command) {
         finishSequence(kind);
         return;
     }
     mLink->setSendStep(step + 1);
-    mLink->writeCommand(commandForStep(kind, step));
-}
-
-QString KcRadioConfigItemForm::commandForStep(int kind, int step) const
-{
-    if (step == 0)
-        return QString::fromLatin1(Escape);
-
-    const int netMode = kind / 2;
-    const int role = kind % 2;
-    if (netMode == P2P) {
-        const int code = baudRateCodeFor(P2P, mRadioType, ui->cmbBaudRate->currentData().toInt());
-        switch (step) {
-        case 1:
-            return presetCmd(P2P, role, mRadioType);
-        case 2:
-            return setBaudRateCodeCmd(code);
-        case 3:
-            return setS103Cmd(s103ValueFor(P2P, mRadioType, code));
-        case 4:
-            return setRadioIdCmd(mRadioIdToSend);
-        case 5:
-            return setS113Cmd(s113ValueFor(mRadioType));
-        case 6:
-            return QString::fromLatin1(StoreCmd);
-        default:
-            return QString::fromLatin1(DataModeCmd);
-        }
-    }
-
-    // Star: the same registers for every radio type but S113; the airborne
-    // radio also learns its index in the network.
-    switch (step) {
-    case 1:
-        return presetCmd(Star, role, mRadioType);
-    case 2:
-        return setBaudRateCodeCmd(baudRateCodeFor(Star, mRadioType, 1));
-    case 3:
-        return setS103Cmd(s103ValueFor(Star, mRadioType, 1));
-    case 4:
-        return setS113Cmd(s113ValueFor(mRadioType));
-    case 5:
-        return setRadioIdCmd(mRadioIdToSend);
-    default:
-        break;
-    }
-    if (role == Airborne && step == 6)
-        return setAirborneIndexCmd(ui->cmbAirborneIndex->currentText().toInt());
-    const int storeStep = role == Airborne ? 7 : 6;
-    return QString::fromLatin1(step == storeStep ? StoreCmd : DataModeCmd);
+    mLink->writeCommand(*command);
 }
 
 void KcRadioConfigItemForm::finishSequence(int kind)
@@ -440,24 +391,27 @@ void KcRadioConfigItemForm::finishSequence(int kind)
     mLink->setSendStep(0);
     sequenceTimer(kind)->stop();
 
-    const KcReplyBuffer &replies = mLink->recvBuffer();
-    const int okInBuffer = replies.count(OkToken);
+    const int okInBuffer = mLink->recvBuffer().count(OkToken);
     setEnabled(true);
     qCDebug(kcPanelLog) << "mOKCount:" << mLink->okCount() << "count:" << okInBuffer;
 
-    const int expected = expectedCount(kind);
-    const bool ok =
-        mLink->okCount() == expected || okInBuffer == expected || replies.contains(DataModeCmd);
-    if (ok) {
+    // Every command must have been acknowledged on its own; counting replies
+    // would let an echo or a stray "OK" pass a refused configuration.
+    const KcCommandVerdict verdict =
+        KcConfigSequence::judge(KcConfigSequence::commands(mRunSettings), mLink->replies());
+    if (verdict.ok) {
         ui->labTipInfo->setText(tr("LabRadioSetSuccessful"));
         emitVerdict(true);
     } else {
+        qCDebug(kcPanelLog) << "KcRadioConfigItemForm::finishSequence"
+                            << qPrintable(verdict.describe());
         emitVerdict(false);
         setEnabled(true);
         ui->labTipInfo->setText(tr("LabRadioConfigFail"));
     }
 
     mLink->clearRecvBuffer();
+    mLink->resetReplies();
     mLink->resetOkCount();
     closeSerialPort();
     emit sigRadioEndConfig();
@@ -472,6 +426,11 @@ void KcRadioConfigItemForm::on_btnQuit_clicked()
     setEnabled(false);
     mLink->writeCommand(QString::fromLatin1(DataModeCmd));
     KcRadioTimer::singleShot(KcRadioTiming::replyWaitMs(), this, [this]() {
+        // The answer to "ATA" is nobody's business: the next configuration
+        // on this panel must not be judged on it.
+        mLink->setLastCmd(QString());
+        mLink->clearRecvBuffer();
+        mLink->resetReplies();
         closeSerialPort();
         setEnabled(true);
     });

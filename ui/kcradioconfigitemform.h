@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kcconfigsequence.h"
+
 #include <QByteArray>
 #include <QPointer>
 #include <QString>
@@ -84,7 +86,6 @@ private:
     void endConfigRefused();
     void emitVerdict(bool ok);
     void runSequenceStep(int kind);
-    QString commandForStep(int kind, int step) const;
     void finishSequence(int kind);
     KcRadioTimer *sequenceTimer(int kind) const;
     KcRadioTimer *ensureSequenceTimer(int kind);
@@ -97,7 +98,7 @@ private:
     int mNetMode = 0;
     int mRadioRole = 0;
     KcRadioCommandLink *mLink = nullptr;
-    QString mRadioIdToSend; // the checked ID digits of the running configuration
+    KcRadioSettings mRunSettings; // what the running configuration sends
     KcRadioTimer *mP2PGrdSendTimer = nullptr;
     KcRadioTimer *mP2PAirSendTimer = nullptr;
     KcRadioTimer *mStarGrdSendTimer = nullptr;

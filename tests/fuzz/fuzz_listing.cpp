@@ -4,6 +4,7 @@
 // reference that is obviously right, and aborts on any difference.
 #include "kcradioprotocol.h"
 #include "kcreplybuffer.h"
+#include "kcreplytracker.h"
 #include "kcsettingslisting.h"
 
 #include <QByteArray>
@@ -35,43 +36,56 @@ int referenceCount(const QByteArray &haystack, const QByteArray &token)
     return count;
 }
 
-// The listing rules worked on the raw bytes. Every byte that delimits an
-// entry is ASCII, and a UTF-8 decoder never folds an ASCII byte into a
-// multi-byte character, so tokens cut from the bytes must decode to the
-// tokens the parsers cut from the decoded text.
-QByteArray referenceToken(const QByteArray &listing, const char *name, bool cutAtLineEnd)
+// The listing rules worked on the raw bytes: the text ends at the first zero
+// byte; an entry's value follows "S<nnn>=" and ends at a blank, tab, CR or
+// LF. Every delimiter is ASCII, and a UTF-8 decoder never folds an ASCII byte
+// into a multi-byte character, so values cut from the bytes must decode to
+// the values the parsers report.
+bool referenceValue(const QByteArray &listing, const char *name, QByteArray *value)
 {
     const int zero = listing.indexOf('\0');
     const QByteArray text = zero < 0 ? listing : listing.left(zero);
     const int start = text.indexOf(name);
     if (start < 0)
-        return QByteArray();
-    const int blank = text.indexOf(' ', start);
-    QByteArray token = text.mid(start, blank < 0 ? -1 : blank - start);
-    if (cutAtLineEnd) {
-        const int lineEnd = token.indexOf("\r\n");
-        if (lineEnd >= 0)
-            token.truncate(lineEnd);
+        return false;
+    value->clear();
+    for (int i = start + int(qstrlen(name)); i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+            break;
+        value->append(c);
     }
-    return token;
+    return true;
 }
 
 QString referenceRadioID(const QByteArray &listing)
 {
-    const QByteArray token = referenceToken(listing, "S104", true);
-    if (token.size() < 5 || !token.contains('='))
-        return QString();
-    return QString::fromUtf8(token.mid(token.lastIndexOf('=') + 1));
+    QByteArray value;
+    return referenceValue(listing, "S104=", &value) ? QString::fromUtf8(value) : QString();
 }
 
 int referenceBaudRateFlag(const QByteArray &listing)
 {
-    const QByteArray token = referenceToken(listing, "S102", false);
-    if (token.size() < 5 || !token.contains('='))
+    QByteArray value;
+    if (!referenceValue(listing, "S102=", &value))
         return KcSettingsListing::NoBaudRateFlag;
     bool ok = false;
-    const int flag = QString::fromUtf8(token.mid(token.lastIndexOf('=') + 1)).trimmed().toInt(&ok);
+    const int flag = QString::fromUtf8(value).toInt(&ok);
     return ok ? flag : 0;
+}
+
+// The reply lines of a whole window at once: split at every CR and LF; the
+// text after the last one is the line still open.
+void referenceLines(const QByteArray &window, bool *ok, bool *error, QByteArray *open)
+{
+    QByteArray unified = window;
+    const QList<QByteArray> lines = unified.replace('\r', '\n').split('\n');
+    *ok = *error = false;
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        *ok = *ok || lines.at(i).trimmed() == "OK";
+        *error = *error || lines.at(i).trimmed() == "ERROR";
+    }
+    *open = lines.last().trimmed();
 }
 
 void checkParsers(const QByteArray &listing)
@@ -86,11 +100,12 @@ const char *const FixedTokens[] = {
     "+++", "aa",         "aaa", "abab",    "\r\n"};
 constexpr int FixedTokenCount = int(sizeof(FixedTokens) / sizeof(FixedTokens[0]));
 
-// Feeds the rest of the input to a reply buffer in chunks whose sizes and
-// queries are drawn from the input itself, checking after every chunk the
-// searches the buffer answers incrementally. Alongside, it plays the
-// reader's reply handling: the listing counts as complete at the first chunk
-// that leaves "OK" in the buffer, and is then parsed and cleared.
+// Feeds the rest of the input to a reply buffer and a reply tracker in
+// chunks whose sizes and queries are drawn from the input itself, checking
+// after every chunk the searches the buffer answers incrementally and the
+// tracker's verdict on the window against one made from the whole window, so
+// that no chunking can change what a command's answer counts as. A control
+// byte 0xff starts a new window.
 void checkReplyStream(const QByteArray &input)
 {
     if (input.size() < 2)
@@ -102,11 +117,16 @@ void checkReplyStream(const QByteArray &input)
 
     KcReplyBuffer buffer;
     QByteArray mirror; // the same bytes, searched from scratch
+    KcReplyTracker tracker;
+    tracker.commandWritten(QStringLiteral("AT"));
+    QByteArray window; // the bytes of the tracker's open window
     while (at < input.size()) {
         const unsigned char control = static_cast<unsigned char>(input.at(at++));
         if (control == 0xff) {
             buffer.clear();
             mirror.clear();
+            tracker.commandWritten(QStringLiteral("AT"));
+            window.clear();
             continue;
         }
         const int length = control & 0x3f;
@@ -129,6 +149,19 @@ void checkReplyStream(const QByteArray &input)
         check(buffer.count("OK") == mirror.count("OK"), "count of OK");
         check(buffer.hasRadioBanner() == KcRadioProtocol::hasRadioBanner(mirror), "banner");
 
+        tracker.bytesReceived(chunk);
+        window.append(chunk);
+        bool ok = false, error = false;
+        QByteArray open;
+        referenceLines(window, &ok, &error, &open);
+        const KcReplyTracker::Window &tracked = tracker.windows().last();
+        check(tracked.ok == ok, "OK line");
+        check(tracked.error == error, "ERROR line");
+        // Lines are bounded in length; compare only those within the bound.
+        if (open.size() < 4096)
+            check(tracker.pendingLine() == open, "open line");
+        if (window.size() <= 65536)
+            check(tracked.bytes == window, "window bytes");
         if (buffer.contains(KcRadioProtocol::OkToken)) {
             checkParsers(buffer.bytes());
             buffer.clear();

@@ -633,7 +633,7 @@ void VirtualRadio::handleCommand(const QByteArray &command, int lineSpeed)
             return;
         }
         mCommandMode = true;
-        reply(escapeAnswerBytes());
+        reply(mOptions.dataBeforeEscapeAnswer + escapeAnswerBytes());
         return;
     }
     if (!mCommandMode)
@@ -654,7 +654,9 @@ void VirtualRadio::handleLine(const QByteArray &line)
         return;
     }
     const QByteArray body = line.mid(2).toUpper();
-    if (body.isEmpty()) {
+    if (!mOptions.refuseCommand.isEmpty() && line.toUpper() == mOptions.refuseCommand.toUpper()) {
+        reply(Error);
+    } else if (body.isEmpty()) {
         reply(Ok);
     } else if (body.startsWith("&F")) {
         const QByteArray number = body.mid(2);
@@ -670,7 +672,10 @@ void VirtualRadio::handleLine(const QByteArray &line)
     } else if (body == "&V") {
         reply(settingsListing());
     } else if (body == "A") {
-        reply(mOptions.okBeforeConnect ? Ok + Connect : Connect);
+        const QByteArray answer = mOptions.ataAnswer == DataModeAnswer::Connect  ? Connect
+                                  : mOptions.ataAnswer == DataModeAnswer::OkOnly ? Ok
+                                                                                 : QByteArray();
+        reply(mOptions.okBeforeConnect ? Ok + answer : answer);
         mCommandMode = false;
         if (mOptions.ataChangesRate) {
             bool ok = false;
@@ -714,7 +719,8 @@ void VirtualRadio::setRegisterCommand(const QByteArray &body)
         return;
     }
     // Kept as typed: a radio ID "00567" lists as "00567".
-    mRegisters[reg] = QString::fromLatin1(value);
+    if (!mOptions.unstoredRegisters.contains(reg))
+        mRegisters[reg] = QString::fromLatin1(value);
     reply(Ok);
 }
 
@@ -744,10 +750,13 @@ QByteArray VirtualRadio::escapeAnswerBytes() const
     return escapeAnswerFor(mOptions.escapeAnswer);
 }
 
-void VirtualRadio::reply(const QByteArray &bytes)
+void VirtualRadio::reply(const QByteArray &answer)
 {
-    if (bytes.isEmpty() || mMaster < 0)
+    if (answer.isEmpty() || mMaster < 0)
         return;
+    QByteArray bytes = answer;
+    if (mOptions.lineEnd != "\r\n")
+        bytes.replace("\r\n", mOptions.lineEnd);
     if (mOptions.chunkSize <= 0 && mOutQueue.isEmpty()) {
         writeNow(bytes);
         return;

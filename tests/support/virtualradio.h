@@ -31,6 +31,15 @@ public:
         Silence    // nothing
     };
 
+    // What "ATA" is answered with, besides an "OK" before it with
+    // okBeforeConnect.
+    enum class DataModeAnswer
+    {
+        Connect, // "\r\nCONNECT 115200\r\n"
+        OkOnly,  // "\r\nOK\r\n"
+        Silence  // nothing
+    };
+
     struct Options
     {
         int baudRate = 115200; // the radio's own serial rate
@@ -43,6 +52,11 @@ public:
         int telemetryBytesPerSecond = 0; // >0: stream data in data mode at this rate
         bool ataChangesRate = true;      // "ATA" makes S102's rate the radio's rate
         bool okBeforeConnect = false;    // "ATA" answered "OK" before "CONNECT 115200"
+        DataModeAnswer ataAnswer = DataModeAnswer::Connect;
+        QByteArray refuseCommand;          // this command line (no CR) is answered "ERROR"
+        QList<int> unstoredRegisters;      // set commands answered "OK" but not applied
+        QByteArray dataBeforeEscapeAnswer; // data-mode text sent ahead of the escape answer
+        QByteArray lineEnd = "\r\n";       // ends the lines of every reply
     };
 
     // One received command: "+++" or a line with its CR, as received.

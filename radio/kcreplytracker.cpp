@@ -1,0 +1,69 @@
+#include "kcreplytracker.h"
+
+namespace {
+// Bounds what one window keeps: a listing is a few hundred bytes, but a radio
+// that streams data to an open window must not grow it without end.
+constexpr int MaxWindowBytes = 65536;
+constexpr int MaxLineBytes = 4096;
+
+bool isBlank(char byte)
+{
+    return byte == ' ' || byte == '\t' || byte == '\v' || byte == '\f';
+}
+} // namespace
+
+void KcReplyTracker::reset()
+{
+    mWindows.clear();
+    mPending.clear();
+    mPendingTooLong = false;
+}
+
+void KcReplyTracker::commandWritten(const QString &command)
+{
+    closeLine();
+    Window window;
+    window.command = command;
+    mWindows.append(window);
+}
+
+void KcReplyTracker::bytesReceived(const QByteArray &chunk)
+{
+    if (mWindows.isEmpty())
+        return;
+    QByteArray &bytes = mWindows.last().bytes;
+    bytes.append(chunk.left(MaxWindowBytes - bytes.size()));
+    for (const char byte : chunk) {
+        if (byte == '\r' || byte == '\n')
+            closeLine();
+        else if (isBlank(byte) && mPending.isEmpty())
+            continue; // leading blanks do not count towards the bound
+        else if (mPending.size() < MaxLineBytes)
+            mPending.append(byte);
+        else if (!isBlank(byte))
+            mPendingTooLong = true;
+    }
+}
+
+void KcReplyTracker::closeLine()
+{
+    const QByteArray line = mPending.trimmed();
+    const bool tooLong = mPendingTooLong;
+    mPending.clear();
+    mPendingTooLong = false;
+    if (line.isEmpty() || tooLong || mWindows.isEmpty())
+        return;
+    Window &window = mWindows.last();
+    window.ok = window.ok || isOkLine(line);
+    window.error = window.error || isErrorLine(line);
+}
+
+bool KcReplyTracker::isOkLine(const QByteArray &line)
+{
+    return line.trimmed() == "OK";
+}
+
+bool KcReplyTracker::isErrorLine(const QByteArray &line)
+{
+    return line.trimmed() == "ERROR";
+}

@@ -133,8 +133,11 @@ bool KcRadioCommandLink::closeSerialPort()
 {
     if (!mSerialPort)
         return false;
-    // Close first, so the device and its lock are free for the next open even
+    // Hand what is still buffered (a last "ATA", say) to the system, then
+    // close first, so the device and its lock are free for the next open even
     // before the object itself is deleted.
+    if (mSerialPort->isOpen())
+        mSerialPort->flush();
     mSerialPort->close();
     mSerialPort->deleteLater();
     mSerialPort = nullptr;
@@ -159,6 +162,13 @@ void KcRadioCommandLink::startCommandModeEntry()
     else
         mSendStep = 0;
     mCmdModeTimer->start(KcRadioTiming::commandIntervalMs());
+}
+
+void KcRadioCommandLink::stopCommandModeEntry()
+{
+    if (mCmdModeTimer)
+        mCmdModeTimer->stop();
+    mCmdModeTryCount = 0;
 }
 
 bool KcRadioCommandLink::writeCommand(const QString &commandText)

@@ -87,6 +87,8 @@ public:
     // Starts command-mode entry on the port that the owner has just opened.
     void startCommandModeEntry();
     bool isEntering() const;
+    // Stops the entry attempts without a word (an owner that is told to stop).
+    void stopCommandModeEntry();
     int entryAttempts() const { return mCmdModeTryCount; }
 
     // Writes the escape "+++" and marks step 1.

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qttools5-dev qttools5-dev-tools
-    cmake g++ make xvfb imagemagick fonts-noto-cjk xauth
+    cmake g++ make help2man xvfb imagemagick fonts-noto-cjk xauth
 )
 
 missing=()

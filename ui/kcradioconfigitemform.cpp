@@ -14,7 +14,6 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QMessageBox>
-#include <QSerialPortInfo>
 #include <QTimer>
 
 namespace {
@@ -122,16 +121,7 @@ void KcRadioConfigItemForm::setPortLister(PortLister lister)
 
 QList<KcPortEntry> KcRadioConfigItemForm::systemPorts()
 {
-    QList<KcPortEntry> ports;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        ports.append({info.portName(), info.isBusy()});
-    // Pseudo-terminals (the virtual radio, say) are not enumerated by the
-    // platform; KC_EXTRA_SERIAL_PORTS lists such paths, separated by ':', so
-    // the tool can be tried without a radio.
-    const QString extra = qEnvironmentVariable("KC_EXTRA_SERIAL_PORTS");
-    for (const QString &path : extra.split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        ports.append({path, false});
-    return ports;
+    return KcSerialPorts::list();
 }
 
 void KcRadioConfigItemForm::setupRole(int radioType, int netMode, int role)

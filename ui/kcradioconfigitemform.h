@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kcconfigsequence.h"
+#include "kcserialports.h"
 
 #include <QByteArray>
 #include <QPointer>
@@ -17,13 +18,6 @@ class KcRadioTimer;
 namespace Ui {
 class KcRadioConfigItemForm;
 }
-
-// A serial port as the port search sees it.
-struct KcPortEntry
-{
-    QString name;
-    bool busy = false;
-};
 
 // The panel for one radio: its port, radio ID and baud rate, and the work on
 // that radio (configuration, ID generation, read and erase).

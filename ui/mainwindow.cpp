@@ -9,7 +9,7 @@
 #include <QPen>
 
 namespace {
-const char VersionText[] = "V1.0.22";
+const char VersionText[] = "V" KC_VERSION;
 constexpr int TitleBandHeight = 40;
 constexpr int NetModeP2P = 0;
 constexpr int NetModeStar = 1;

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "kcconfigsequence.h"
+
+#include <QObject>
+#include <QString>
+
+class KcRadioCommandLink;
+class KcRadioParamReader;
+class KcRadioTimer;
+
+// Configures one radio without a window: the panel's rate search, command
+// sequence, cadence and verdict, then, when asked, a read-back of the
+// registers it stored. Reports progress as plain lines and ends once with
+// finished().
+class KcConfigJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome
+    {
+        Running,
+        Configured,     // acknowledged, and verified when asked
+        Refused,        // a command was refused or not acknowledged
+        Mismatch,       // acknowledged, but the radio holds other values
+        ReadBackFailed, // acknowledged, but the listing could not be read
+        PortFailed,     // the port could not be opened
+        Silent,         // the radio never answered the escape
+        Aborted
+    };
+
+    KcConfigJob(const QString &portName, const KcRadioSettings &settings, bool verify,
+                QObject *parent = nullptr);
+    ~KcConfigJob() override;
+
+    void start();
+    // Stops at once: a radio in command mode is sent back to data mode with
+    // "ATA" before the port is released. Emits finished() unless over.
+    void abort();
+
+    QString portName() const { return mPortName; }
+    Outcome outcome() const { return mOutcome; }
+    // Why the job failed, in one line; empty on success.
+    QString reason() const { return mReason; }
+    // The serial rate at which the radio answered the escape; 0 before.
+    int rate() const { return mRate; }
+    bool verified() const { return mVerified; }
+
+    static QString outcomeName(Outcome outcome);
+
+signals:
+    void progress(const QString &line);
+    void finished();
+
+private:
+    void onCommandModeEntered();
+    void onCommandWritten(const QString &command);
+    void onSequenceTick();
+    void judge();
+    void startReadBack();
+    void onReadBack(bool isSucc);
+    void reportReplies();
+    void finish(Outcome outcome, const QString &reason = QString());
+
+    QString mPortName;
+    KcRadioSettings mSettings;
+    bool mVerify = true;
+    KcRadioCommandLink *mLink = nullptr;
+    KcRadioTimer *mSequenceTimer = nullptr;
+    KcRadioParamReader *mReader = nullptr;
+    Outcome mOutcome = Outcome::Running;
+    QString mReason;
+    int mRate = 0;
+    bool mVerified = false;
+    bool mInCommandMode = false;
+    int mRepliesReported = 0; // windows whose replies went out as progress
+};

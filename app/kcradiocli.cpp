@@ -6,6 +6,8 @@
 #include "kcradioid.h"
 #include "kcradioparamreader.h"
 #include "kcradioprotocol.h"
+#include "kcradiotimer.h"
+#include "kcradiotiming.h"
 #include "kcserialports.h"
 
 #include <QCommandLineParser>
@@ -386,11 +388,13 @@ void KcRadioCli::startRead()
     const QString port = mRequest.ports.first();
     auto *reader = new KcRadioParamReader(this);
     mRunning.append(reader);
-    auto state = std::make_shared<QPair<QString, bool>>(); // open failure, gave up
+    // The open failure's reason, and whether the radio ever answered.
+    auto state = std::make_shared<QPair<QString, bool>>();
     auto rate = std::make_shared<int>(0);
     connect(reader->link(), &KcRadioCommandLink::openFailed, this,
             [state](const QString &, const QString &error) { state->first = error; });
-    connect(reader->link(), &KcRadioCommandLink::gaveUp, this, [state]() { state->second = true; });
+    connect(reader->link(), &KcRadioCommandLink::commandModeEntered, this,
+            [state]() { state->second = true; });
     connect(reader->link(), &KcRadioCommandLink::commandModeEntered, this,
             [this, reader, rate, port]() {
                 if (*rate == 0) {
@@ -424,7 +428,7 @@ void KcRadioCli::startRead()
             if (!state->first.isEmpty()) {
                 code = KcCliExit::PortFailed;
                 reason = QStringLiteral("cannot open %1: %2").arg(port, state->first);
-            } else if (state->second) {
+            } else if (!state->second) {
                 code = KcCliExit::Silent;
                 reason = QStringLiteral("no answer to the escape at 115200, 230400 or 9600");
             }
@@ -441,10 +445,12 @@ void KcRadioCli::startErase()
     const QString port = mRequest.ports.first();
     auto *eraser = new KcRadioEraser(this);
     mRunning.append(eraser);
+    // The open failure's reason, and whether the radio ever answered.
     auto state = std::make_shared<QPair<QString, bool>>();
     connect(eraser->link(), &KcRadioCommandLink::openFailed, this,
             [state](const QString &, const QString &error) { state->first = error; });
-    connect(eraser->link(), &KcRadioCommandLink::gaveUp, this, [state]() { state->second = true; });
+    connect(eraser->link(), &KcRadioCommandLink::commandModeEntered, this,
+            [state]() { state->second = true; });
     connect(
         eraser->link(), &KcRadioCommandLink::commandWritten, this,
         [this, port](const QString &command) { progress(port, QStringLiteral("> ") + command); });
@@ -456,7 +462,7 @@ void KcRadioCli::startErase()
         if (!state->first.isEmpty()) {
             code = KcCliExit::PortFailed;
             reason = QStringLiteral("cannot open %1: %2").arg(port, state->first);
-        } else if (state->second) {
+        } else if (!state->second) {
             code = KcCliExit::Silent;
             reason = QStringLiteral("no answer to the escape at 115200, 230400 or 9600");
         }
@@ -505,15 +511,19 @@ void KcRadioCli::listPorts()
 
 void KcRadioCli::interrupt()
 {
-    if (mFinished)
+    if (mFinished || mInterrupted)
         return;
     mInterrupted = true;
     progress(QStringLiteral("kcradio"), QStringLiteral("interrupted"));
     for (const QPointer<KcConfigJob> &job : mJobs)
         if (job)
             job->abort();
+    if (mRunning.isEmpty())
+        return; // the jobs end the run
+    // A read or an erase that holds the radio in command mode sends it back.
+    QList<KcRadioCommandLink *> links;
+    bool wrote = false;
     for (QObject *operation : mRunning) {
-        // A read or erase that holds the radio in command mode sends it back.
         KcRadioCommandLink *link = nullptr;
         if (auto *reader = qobject_cast<KcRadioParamReader *>(operation))
             link = reader->link();
@@ -521,14 +531,24 @@ void KcRadioCli::interrupt()
             link = eraser->link();
         if (!link)
             continue;
+        links << link;
         const QString last = link->lastCmd();
         const bool inCommandMode =
             !last.isEmpty() && last != QLatin1String("+++") && last != QLatin1String(DataModeCmd);
         link->stopCommandModeEntry();
-        if (inCommandMode && link->isPortOpen())
+        if (inCommandMode && link->isPortOpen()) {
             link->writeCommand(QString::fromLatin1(DataModeCmd));
-        link->closeSerialPort();
+            wrote = true;
+        }
     }
-    finish(KcCliExit::Interrupted, QJsonObject{{QStringLiteral("interrupted"), true}},
-           QStringLiteral("interrupted"));
+    auto release = [this, links]() {
+        for (KcRadioCommandLink *link : links)
+            link->closeSerialPort();
+        finish(KcCliExit::Interrupted, QJsonObject{{QStringLiteral("interrupted"), true}},
+               QStringLiteral("interrupted"));
+    };
+    if (wrote)
+        KcRadioTimer::singleShot(KcRadioTiming::replyWaitMs(), this, release);
+    else
+        release();
 }

@@ -181,24 +181,33 @@ void KcConfigJob::onReadBack(bool isSucc)
 
 void KcConfigJob::abort()
 {
-    if (mOutcome != Outcome::Running)
+    if (mOutcome != Outcome::Running || mAborting)
         return;
+    mAborting = true;
     mSequenceTimer->stop();
+    mLink->stopCommandModeEntry();
     // Whoever holds the radio in command mode sends it back to data mode.
     KcRadioCommandLink *link = mLink;
     bool inCommandMode = mInCommandMode;
     if (mReader) {
         link = mReader->link();
+        link->stopCommandModeEntry();
         inCommandMode = link->lastCmd() == QLatin1String(KcRadioProtocol::ListSettingsCmd);
     }
-    if (inCommandMode && link->isPortOpen())
-        link->writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
-    link->closeSerialPort();
-    mLink->stopCommandModeEntry();
-    mLink->closeSerialPort();
-    if (mReader)
-        mReader->link()->stopCommandModeEntry();
-    finish(Outcome::Aborted, QStringLiteral("stopped"));
+    auto release = [this]() {
+        mLink->closeSerialPort();
+        if (mReader)
+            mReader->link()->closeSerialPort();
+        finish(Outcome::Aborted, QStringLiteral("stopped"));
+    };
+    if (!inCommandMode || !link->isPortOpen()) {
+        release();
+        return;
+    }
+    link->writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
+    // Closing restores the port's former line settings at once, which would
+    // garble an "ATA" still on its way: give it the reply wait to leave.
+    KcRadioTimer::singleShot(KcRadioTiming::replyWaitMs(), this, release);
 }
 
 void KcConfigJob::finish(Outcome outcome, const QString &reason)

@@ -74,5 +74,6 @@ private:
     int mRate = 0;
     bool mVerified = false;
     bool mInCommandMode = false;
+    bool mAborting = false;
     int mRepliesReported = 0; // windows whose replies went out as progress
 };

@@ -2,6 +2,8 @@
 # Builds the benchmarks and runs them, printing their figures:
 # - bench_soak: 200 configurations in one process (memory, descriptors and
 #   serial port objects must not grow);
+# - bench_pair: kcradio configuring a pair at the real cadence against one
+#   radio alone (the pair may take at most 1.15 times as long);
 # - bench_startup: time to the first frame and peak memory of the program
 #   against a bare one-label window, on X (Xvfb when no DISPLAY is set) and on
 #   the offscreen platform.
@@ -16,13 +18,16 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKC_WERROR=ON
 fi
 cmake --build "$build" -j2 --target KcRadioConfig kc_translations barewindow bench_soak \
-    bench_startup
+    bench_startup kcradio bench_pair
 build=$(cd "$build" && pwd)
 
 status=0
 
 echo "== soak"
 "$build/bench/bench_soak" --runs "${SOAK_RUNS:-200}" || status=1
+
+echo "== pair"
+"$build/bench/bench_pair" || status=1
 
 # An X server for the start-up figures: the one in DISPLAY, or our own Xvfb.
 xvfb_pid=

@@ -33,6 +33,20 @@ Commands:
 Options:
   -h, --help            show this help; "kcradio COMMAND --help" for a command
   -v, --version         show the version
+  --json                print the result as one JSON object (every command)
+  --quiet               print the result only, no progress (every command)
+
+Options of configure and pair:
+  --model MODEL         MR300, MR240 or MR300S
+  --mode MODE           p2p or star
+  --role ROLE           ground or airborne (configure only)
+  --id N                radio ID, 1 to 10 digits, 0 to 4294967295 (pair: a
+                        fresh ID when not given)
+  --baud RATE           serial rate for a P2P MR300 or MR300S: 9600 (default),
+                        115200 or 230400
+  --index N             star airborne radio's index in the network, 1 to 100
+                        (default 1)
+  --no-verify           do not read the stored settings back
 
 Progress goes to stderr, results to stdout; with --json stdout carries one
 JSON object and nothing else.

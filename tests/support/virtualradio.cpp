@@ -654,7 +654,8 @@ void VirtualRadio::handleLine(const QByteArray &line)
         return;
     }
     const QByteArray body = line.mid(2).toUpper();
-    if (!mOptions.refuseCommand.isEmpty() && line.toUpper() == mOptions.refuseCommand.toUpper()) {
+    if (mOptions.refuseCommand == "*" ||
+        (!mOptions.refuseCommand.isEmpty() && line.toUpper() == mOptions.refuseCommand.toUpper())) {
         reply(Error);
     } else if (body.isEmpty()) {
         reply(Ok);

@@ -53,8 +53,8 @@ public:
         bool ataChangesRate = true;      // "ATA" makes S102's rate the radio's rate
         bool okBeforeConnect = false;    // "ATA" answered "OK" before "CONNECT 115200"
         DataModeAnswer ataAnswer = DataModeAnswer::Connect;
-        QByteArray refuseCommand;          // this command line (no CR) is answered "ERROR"
-        QList<int> unstoredRegisters;      // set commands answered "OK" but not applied
+        QByteArray refuseCommand;     // this command line (no CR) is answered "ERROR"; "*": all
+        QList<int> unstoredRegisters; // set commands answered "OK" but not applied
         QByteArray dataBeforeEscapeAnswer; // data-mode text sent ahead of the escape answer
         QByteArray lineEnd = "\r\n";       // ends the lines of every reply
     };

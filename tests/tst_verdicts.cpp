@@ -1,0 +1,125 @@
+// The verdict of a configuration, through the real panel against virtual
+// radios that behave like Hayes modems in different ways: a run succeeds
+// exactly when every command up to "AT&W" was acknowledged and "ATA" was
+// not refused, whatever the echo, the chunking and the line ends.
+#include "configharness.h"
+#include "kcradiocommandlink.h"
+#include "kcradioconfigitemform.h"
+#include "kcradiotiming.h"
+#include "virtualradio.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QtTest>
+
+using namespace ConfigHarness;
+using Answer = VirtualRadio::DataModeAnswer;
+
+class TstVerdicts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanupTestCase() { KcRadioConfigItemForm::setPortLister(nullptr); }
+    void verdictByAcknowledgement_data();
+    void verdictByAcknowledgement();
+};
+
+void TstVerdicts::verdictByAcknowledgement_data()
+{
+    QTest::addColumn<int>("kind"); // 0 P2P ground, 1 P2P airborne, 2 star ground, 3 star airborne
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<int>("ataAnswer");
+    QTest::addColumn<int>("chunkSize");
+    QTest::addColumn<QByteArray>("lineEnd");
+    QTest::addColumn<QByteArray>("refuse"); // "<id>" stands for the radio ID
+    QTest::addColumn<bool>("dataBeforeEscapeAnswer");
+    QTest::addColumn<bool>("success");
+
+    const QByteArray crlf("\r\n");
+    const char *const kinds[] = {"p2p ground", "p2p airborne", "star ground", "star airborne"};
+    for (int kind = 0; kind < 4; ++kind) {
+        auto row = [&](const char *what) -> QTestData & {
+            return QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(kinds[kind], what)))
+                   << kind;
+        };
+        const int connect = int(Answer::Connect);
+        row("plain radio") << false << connect << 0 << crlf << QByteArray() << false << true;
+        row("echo") << true << connect << 0 << crlf << QByteArray() << false << true;
+        row("ATA answered OK") << false << int(Answer::OkOnly) << 0 << crlf << QByteArray() << false
+                               << true;
+        row("ATA unanswered") << false << int(Answer::Silence) << 0 << crlf << QByteArray() << false
+                              << true;
+        row("1-byte pieces, echo") << true << connect << 1 << crlf << QByteArray() << false << true;
+        row("3-byte pieces") << false << connect << 3 << crlf << QByteArray() << false << true;
+        row("LF line ends") << false << connect << 0 << QByteArray("\n") << QByteArray() << false
+                            << true;
+        row("CR line ends, echo") << true << connect << 0 << QByteArray("\r") << QByteArray()
+                                  << false << true;
+        row("data text before the escape answer")
+            << false << connect << 0 << crlf << QByteArray() << true << true;
+        row("preset refused") << false << connect << 0 << crlf << QByteArray("AT&F*") << false
+                              << false;
+        row("ID refused, echo") << true << connect << 0 << crlf << QByteArray("ATS104=<id>")
+                                << false << false;
+        row("AT&W refused, 3-byte pieces")
+            << false << connect << 3 << crlf << QByteArray("AT&W") << false << false;
+        row("ATA refused") << false << connect << 0 << crlf << QByteArray("ATA") << false << false;
+        row("everything refused, echo, data text")
+            << true << connect << 0 << crlf << QByteArray("*") << true << false;
+    }
+}
+
+void TstVerdicts::verdictByAcknowledgement()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, echo);
+    QFETCH(int, ataAnswer);
+    QFETCH(int, chunkSize);
+    QFETCH(QByteArray, lineEnd);
+    QFETCH(QByteArray, refuse);
+    QFETCH(bool, dataBeforeEscapeAnswer);
+    QFETCH(bool, success);
+
+    KcRadioConfigItemForm form;
+    const int netMode = kind / 2, role = kind % 2;
+    const int radioType = 2; // MR300S: every register of every sequence
+    QByteArray refused = refuse;
+    refused.replace("<id>", "3141592653");
+    if (refused == "AT&F*")
+        refused =
+            netMode == 0 ? (role == 0 ? "AT&F10" : "AT&F11") : (role == 0 ? "AT&F7" : "AT&F8");
+    VirtualRadio::Options options;
+    options.refuseCommand = refused;
+    options.echo = echo;
+    options.ataAnswer = Answer(ataAnswer);
+    options.chunkSize = chunkSize;
+    options.lineEnd = lineEnd;
+    if (dataBeforeEscapeAnswer)
+        options.dataBeforeEscapeAnswer = "$MSG,DATA LINK UP\r\n";
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    offerPorts({radio.portPath()});
+    form.setupRole(radioType, netMode, role);
+    child<QLineEdit>(&form, "leRadioID")->setText(QStringLiteral("3141592653"));
+
+    QStringList log;
+    recordSignals(&form, &log);
+    KcRadioTiming::setIntervalsForTesting(200, 100);
+    QVERIFY(configure(&form, &log));
+    const QString verdict = (role == 0 ? QStringLiteral("grd:") : QStringLiteral("air:")) +
+                            (success ? QStringLiteral("true") : QStringLiteral("false"));
+    QCOMPARE(log, QStringList({"start", verdict, "end"}));
+    QCOMPARE(tipOf(&form), success ? QStringLiteral("LabRadioSetSuccessful")
+                                   : QStringLiteral("LabRadioConfigFail"));
+    // Every command went out, answered or not, and a radio that acknowledged
+    // them holds what was sent.
+    QCOMPARE(radio.commands().size(), kind == 3 ? 9 : 8);
+    QCOMPARE(radio.commands().last(), QByteArray("ATA\r"));
+    if (success)
+        QCOMPARE(radio.storedRegisters().value(104), QStringLiteral("3141592653"));
+    QVERIFY(form.link()->replies().windows().isEmpty());
+}
+
+QTEST_MAIN(TstVerdicts)
+#include "tst_verdicts.moc"

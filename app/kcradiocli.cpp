@@ -395,96 +395,96 @@ void KcRadioCli::onJobFinished()
            summary.join(QLatin1Char('\n')));
 }
 
-// --- read --------------------------------------------------------------------
+// --- read and erase ---------------------------------------------------------
+
+// What a read or an erase learns from its link besides its own result.
+struct KcLinkWatch
+{
+    QString openError;
+    bool entered = false;
+    int rate = 0; // the rate at which the radio first answered
+
+    // Exit status and reason of a failed operation; refusal when the radio
+    // did answer.
+    QPair<int, QString> failure(const QString &port, const QString &refusal) const
+    {
+        if (!openError.isEmpty())
+            return {KcCliExit::PortFailed,
+                    QStringLiteral("cannot open %1: %2").arg(port, openError)};
+        if (!entered)
+            return {KcCliExit::Silent,
+                    QStringLiteral("no answer to the escape at 115200, 230400 or 9600")};
+        return {KcCliExit::Refused, refusal};
+    }
+};
+
+std::shared_ptr<KcLinkWatch> KcRadioCli::watchLink(KcRadioCommandLink *link, const QString &port)
+{
+    auto watch = std::make_shared<KcLinkWatch>();
+    connect(link, &KcRadioCommandLink::openFailed, this,
+            [watch](const QString &, const QString &error) { watch->openError = error; });
+    connect(link, &KcRadioCommandLink::commandModeEntered, this, [this, watch, link, port]() {
+        if (watch->entered)
+            return;
+        watch->entered = true;
+        watch->rate = link->baudRate();
+        progress(port, QStringLiteral("command mode at %1 baud").arg(watch->rate));
+    });
+    connect(link, &KcRadioCommandLink::commandWritten, this, [this, port](const QString &command) {
+        progress(port, QStringLiteral("> ") + command);
+    });
+    return watch;
+}
 
 void KcRadioCli::startRead()
 {
     const QString port = mRequest.ports.first();
     auto *reader = new KcRadioParamReader(this);
     mRunning.append(reader);
-    // The open failure's reason, and whether the radio ever answered.
-    auto state = std::make_shared<QPair<QString, bool>>();
-    auto rate = std::make_shared<int>(0);
-    connect(reader->link(), &KcRadioCommandLink::openFailed, this,
-            [state](const QString &, const QString &error) { state->first = error; });
-    connect(reader->link(), &KcRadioCommandLink::commandModeEntered, this,
-            [state]() { state->second = true; });
-    connect(reader->link(), &KcRadioCommandLink::commandModeEntered, this,
-            [this, reader, rate, port]() {
-                if (*rate == 0) {
-                    *rate = reader->link()->baudRate();
-                    progress(port, QStringLiteral("command mode at %1 baud").arg(*rate));
+    const std::shared_ptr<KcLinkWatch> watch = watchLink(reader->link(), port);
+    connect(reader, &KcRadioParamReader::sigRadioIDReady, this,
+            [this, watch, port](bool isSucc, const QString &, const QString &idStr, int flag) {
+                QJsonObject result{{QStringLiteral("command"), QStringLiteral("read")},
+                                   {QStringLiteral("port"), port}};
+                if (!isSucc) {
+                    const auto [code, reason] =
+                        watch->failure(port, QStringLiteral("the radio listed no ID"));
+                    result.insert(QStringLiteral("reason"), reason);
+                    finish(code, result, QStringLiteral("%1: %2").arg(port, reason));
+                    return;
                 }
-            });
-    connect(
-        reader->link(), &KcRadioCommandLink::commandWritten, this,
-        [this, port](const QString &command) { progress(port, QStringLiteral("> ") + command); });
-    connect(
-        reader, &KcRadioParamReader::sigRadioIDReady, this,
-        [this, state, rate, port](bool isSucc, const QString &, const QString &idStr, int flag) {
-            QJsonObject result{{QStringLiteral("command"), QStringLiteral("read")},
-                               {QStringLiteral("port"), port}};
-            if (isSucc) {
                 const int radioRate = KcRadioProtocol::baudRateForCode(flag);
                 result.insert(QStringLiteral("id"), idStr);
                 result.insert(QStringLiteral("baudRateCode"), flag);
                 result.insert(QStringLiteral("rate"), radioRate);
-                result.insert(QStringLiteral("answeredAt"), *rate);
+                result.insert(QStringLiteral("answeredAt"), watch->rate);
                 finish(KcCliExit::Success, result,
                        QStringLiteral("%1: ID %2, rate %3 (S102=%4)")
                            .arg(port, idStr)
                            .arg(radioRate)
                            .arg(flag));
-                return;
-            }
-            int code = KcCliExit::Refused;
-            QString reason = QStringLiteral("the radio listed no ID");
-            if (!state->first.isEmpty()) {
-                code = KcCliExit::PortFailed;
-                reason = QStringLiteral("cannot open %1: %2").arg(port, state->first);
-            } else if (!state->second) {
-                code = KcCliExit::Silent;
-                reason = QStringLiteral("no answer to the escape at 115200, 230400 or 9600");
-            }
-            result.insert(QStringLiteral("reason"), reason);
-            finish(code, result, QStringLiteral("%1: %2").arg(port, reason));
-        });
+            });
     reader->readRadioParam(port);
 }
-
-// --- erase -------------------------------------------------------------------
 
 void KcRadioCli::startErase()
 {
     const QString port = mRequest.ports.first();
     auto *eraser = new KcRadioEraser(this);
     mRunning.append(eraser);
-    // The open failure's reason, and whether the radio ever answered.
-    auto state = std::make_shared<QPair<QString, bool>>();
-    connect(eraser->link(), &KcRadioCommandLink::openFailed, this,
-            [state](const QString &, const QString &error) { state->first = error; });
-    connect(eraser->link(), &KcRadioCommandLink::commandModeEntered, this,
-            [state]() { state->second = true; });
-    connect(
-        eraser->link(), &KcRadioCommandLink::commandWritten, this,
-        [this, port](const QString &command) { progress(port, QStringLiteral("> ") + command); });
-    connect(eraser, &KcRadioEraser::sigEarseRadioResult, this, [this, state, port](bool isSucc) {
+    const std::shared_ptr<KcLinkWatch> watch = watchLink(eraser->link(), port);
+    connect(eraser, &KcRadioEraser::sigEarseRadioResult, this, [this, watch, port](bool isSucc) {
         QJsonObject result{{QStringLiteral("command"), QStringLiteral("erase")},
                            {QStringLiteral("port"), port}};
-        int code = isSucc ? KcCliExit::Success : KcCliExit::Refused;
-        QString reason = isSucc ? QString() : QStringLiteral("the radio did not acknowledge");
-        if (!state->first.isEmpty()) {
-            code = KcCliExit::PortFailed;
-            reason = QStringLiteral("cannot open %1: %2").arg(port, state->first);
-        } else if (!state->second) {
-            code = KcCliExit::Silent;
-            reason = QStringLiteral("no answer to the escape at 115200, 230400 or 9600");
-        }
-        if (!reason.isEmpty())
+        if (!isSucc) {
+            const auto [code, reason] =
+                watch->failure(port, QStringLiteral("the radio did not acknowledge"));
             result.insert(QStringLiteral("reason"), reason);
-        finish(code, result,
-               isSucc ? QStringLiteral("%1: erased (serial rate code 7, 9600)").arg(port)
-                      : QStringLiteral("%1: %2").arg(port, reason));
+            finish(code, result, QStringLiteral("%1: %2").arg(port, reason));
+            return;
+        }
+        finish(KcCliExit::Success, result,
+               QStringLiteral("%1: erased (serial rate code 7, 9600)").arg(port));
     });
     eraser->earseRadio(port);
 }

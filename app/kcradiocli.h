@@ -8,9 +8,12 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 class KcConfigJob;
+class KcRadioCommandLink;
 class QTextStream;
+struct KcLinkWatch;
 
 // What the command line asked for, checked before anything is sent.
 struct KcCliRequest
@@ -73,6 +76,8 @@ private:
     void startRead();
     void startErase();
     void listPorts();
+    // Reports the link's progress and remembers what tells failures apart.
+    std::shared_ptr<KcLinkWatch> watchLink(KcRadioCommandLink *link, const QString &port);
     void onJobFinished();
     void progress(const QString &who, const QString &line);
     void finish(int exitCode, const QJsonObject &result, const QString &summary);

@@ -96,6 +96,18 @@ Check power, cable and port.</translation>
         <source>MsgRadioEarseFailed</source>
         <translation>Radio erase failed</translation>
     </message>
+    <message>
+        <source>LabPortDescription</source>
+        <translation>Description: %1</translation>
+    </message>
+    <message>
+        <source>LabPortManufacturer</source>
+        <translation>Manufacturer: %1</translation>
+    </message>
+    <message>
+        <source>LabPortSerialNumber</source>
+        <translation>Serial number: %1</translation>
+    </message>
 </context>
 <context>
     <name>KcRadioParamReader</name>

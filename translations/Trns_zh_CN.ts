@@ -96,6 +96,18 @@
         <source>MsgRadioEarseFailed</source>
         <translation>电台擦除失败</translation>
     </message>
+    <message>
+        <source>LabPortDescription</source>
+        <translation>描述：%1</translation>
+    </message>
+    <message>
+        <source>LabPortManufacturer</source>
+        <translation>制造商：%1</translation>
+    </message>
+    <message>
+        <source>LabPortSerialNumber</source>
+        <translation>序列号：%1</translation>
+    </message>
 </context>
 <context>
     <name>KcRadioParamReader</name>

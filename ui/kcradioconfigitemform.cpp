@@ -9,11 +9,11 @@
 #include "kcradioprotocol.h"
 #include "kcradiotimer.h"
 #include "kcradiotiming.h"
+#include "kcserialports.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QMessageBox>
-#include <QSerialPortInfo>
 #include <QTimer>
 
 namespace {
@@ -94,6 +94,12 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
     connect(mLink, &KcRadioCommandLink::gaveUp, this, &KcRadioConfigItemForm::onCommandModeGivenUp);
     connect(mLink, &KcRadioCommandLink::openFailed, this, &KcRadioConfigItemForm::onOpenFailed);
 
+    // The closed port list shows the chosen port's details on hover too.
+    connect(ui->cmbSerialPort, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this](int index) {
+                ui->cmbSerialPort->setToolTip(
+                    ui->cmbSerialPort->itemData(index, Qt::ToolTipRole).toString());
+            });
     connect(ui->leRadioID, &QLineEdit::textChanged, this,
             &KcRadioConfigItemForm::sigGrdRadioIDChanged);
     connect(ui->cmbBaudRate, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -129,14 +135,9 @@ void KcRadioConfigItemForm::setPortLister(PortLister lister)
 QList<KcPortEntry> KcRadioConfigItemForm::systemPorts()
 {
     QList<KcPortEntry> ports;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        ports.append({info.portName(), info.isBusy()});
-    // Pseudo-terminals (the virtual radio, say) are not enumerated by the
-    // platform; KC_EXTRA_SERIAL_PORTS lists such paths, separated by ':', so
-    // the tool can be tried without a radio.
-    const QString extra = qEnvironmentVariable("KC_EXTRA_SERIAL_PORTS");
-    for (const QString &path : extra.split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        ports.append({path, false});
+    for (const KcSerialPorts::Port &port : KcSerialPorts::list())
+        ports.append(
+            {port.name, port.busy, port.description, port.manufacturer, port.serialNumber});
     return ports;
 }
 
@@ -183,12 +184,28 @@ void KcRadioConfigItemForm::searchPorts()
 
 void KcRadioConfigItemForm::fillPortList(const QList<KcPortEntry> &ports)
 {
-    ui->cmbSerialPort->clear();
-    QStringList names;
-    for (const KcPortEntry &port : ports)
-        if (!port.busy)
-            names << port.name;
-    ui->cmbSerialPort->addItems(names);
+    QComboBox *list = ui->cmbSerialPort;
+    list->clear();
+    for (const KcPortEntry &port : ports) {
+        if (port.busy)
+            continue;
+        list->addItem(port.name);
+        list->setItemData(list->count() - 1, portToolTip(port), Qt::ToolTipRole);
+    }
+    // The first item became current before its tooltip was set.
+    list->setToolTip(list->currentData(Qt::ToolTipRole).toString());
+}
+
+QString KcRadioConfigItemForm::portToolTip(const KcPortEntry &port) const
+{
+    QStringList lines;
+    if (!port.description.isEmpty())
+        lines << tr("LabPortDescription").arg(port.description);
+    if (!port.manufacturer.isEmpty())
+        lines << tr("LabPortManufacturer").arg(port.manufacturer);
+    if (!port.serialNumber.isEmpty())
+        lines << tr("LabPortSerialNumber").arg(port.serialNumber);
+    return lines.join(QLatin1Char('\n'));
 }
 
 void KcRadioConfigItemForm::on_btnSearch_clicked()

@@ -16,11 +16,16 @@ namespace Ui {
 class KcRadioConfigItemForm;
 }
 
-// A serial port as the port search sees it.
+// A serial port as the port search sees it. The name is what is listed and
+// opened; the rest, where known, tells adapters apart in the item's tooltip.
 struct KcPortEntry
 {
     QString name;
     bool busy = false;
+    // Initialised here so that lists written as {name, busy} stay complete.
+    QString description{};
+    QString manufacturer{};
+    QString serialNumber{};
 };
 
 // The panel for one radio: its port, radio ID and baud rate, and the work on
@@ -36,8 +41,8 @@ public:
     void setupRole(int radioType, int netMode, int role);
     void setRadioType(int radioType);
 
-    // The platform's serial ports, in its order; replaceable so that tests can
-    // offer a list with busy and free ports.
+    // The platform's serial ports, USB adapters first (see KcSerialPorts);
+    // replaceable so that tests can offer a list with busy and free ports.
     using PortLister = std::function<QList<KcPortEntry>()>;
     static void setPortLister(PortLister lister);
     static QList<KcPortEntry> systemPorts();
@@ -90,6 +95,7 @@ private:
     KcRadioTimer *ensureSequenceTimer(int kind);
     void searchPorts();
     void fillPortList(const QList<KcPortEntry> &ports);
+    QString portToolTip(const KcPortEntry &port) const;
 
     Ui::KcRadioConfigItemForm *ui;
     int mRadioType = 0;

@@ -1,0 +1,99 @@
+// The window as a desktop program: port details in the port lists.
+#include "kcradioconfigitemform.h"
+#include "translationloader.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTranslator>
+#include <QtTest>
+
+namespace {
+
+template <typename T> T *child(QWidget *parent, const char *name)
+{
+    return parent->findChild<T *>(QString::fromLatin1(name));
+}
+
+void offer(const QList<KcPortEntry> &ports)
+{
+    KcRadioConfigItemForm::setPortLister([ports]() { return ports; });
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<KcPortEntry>)
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase() { KcRadioConfigItemForm::setPortLister(nullptr); }
+
+    void portDetails_data();
+    void portDetails();
+
+private:
+    QTranslator mTranslator;
+};
+
+void TestDesktop::initTestCase()
+{
+    // The English words, so that the texts read as an operator sees them.
+    QMap<QString, QString> files;
+    QVERIFY(loadTranslationFrom(*qApp, mTranslator, files, qEnvironmentVariable("KC_DICT_DIR"),
+                                QStringLiteral("en_US")));
+    QVERIFY(!mTranslator.isEmpty());
+}
+
+void TestDesktop::portDetails_data()
+{
+    QTest::addColumn<QList<KcPortEntry>>("ports");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QStringList>("tips");
+
+    QTest::newRow("everything known")
+        << QList<KcPortEntry>{{"ttyUSB0", false, "FT232R USB UART", "FTDI", "A10K3ZQ"}}
+        << QStringList{"ttyUSB0"}
+        << QStringList{"Description: FT232R USB UART\nManufacturer: FTDI\nSerial number: A10K3ZQ"};
+    QTest::newRow("two alike adapters told apart by serial number")
+        << QList<KcPortEntry>{{"ttyUSB0", false, "CP2102", "", "0001"},
+                              {"ttyUSB1", false, "CP2102", "", "0002"}}
+        << QStringList{"ttyUSB0", "ttyUSB1"}
+        << QStringList{"Description: CP2102\nSerial number: 0001",
+                       "Description: CP2102\nSerial number: 0002"};
+    QTest::newRow("nothing known, busy port left out")
+        << QList<KcPortEntry>{{"ttyACM0", true, "Modem", "", ""}, {"/dev/pts/4", false}}
+        << QStringList{"/dev/pts/4"} << QStringList{""};
+}
+
+void TestDesktop::portDetails()
+{
+    QFETCH(QList<KcPortEntry>, ports);
+    QFETCH(QStringList, listed);
+    QFETCH(QStringList, tips);
+
+    offer(ports);
+    KcRadioConfigItemForm panel;
+    panel.setupRole(0, 0, 0);
+    auto *list = child<QComboBox>(&panel, "cmbSerialPort");
+    // As listed at set-up, and again after a search.
+    for (int pass = 0; pass < 2; ++pass) {
+        QCOMPARE(list->count(), listed.size());
+        for (int i = 0; i < list->count(); ++i) {
+            QCOMPARE(list->itemText(i), listed.at(i));
+            QCOMPARE(list->itemData(i, Qt::ToolTipRole).toString(), tips.at(i));
+            // The closed list shows the chosen port's details.
+            list->setCurrentIndex(i);
+            QCOMPARE(list->toolTip(), tips.at(i));
+        }
+        child<QPushButton>(&panel, "btnSearch")->click();
+        QCOMPARE(list->currentIndex(), 0);
+        QCOMPARE(list->toolTip(), tips.first());
+    }
+}
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"

@@ -33,6 +33,15 @@ const QString &unselectedModeStyle()
         "\"微软雅黑\";border:none;}QPushButton:disabled{background:transparent; color:gray;}");
     return style;
 }
+
+QPoint globalPoint(const QMouseEvent *event)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return event->globalPosition().toPoint();
+#else
+    return event->globalPos();
+#endif
+}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -84,7 +93,7 @@ void MainWindow::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {
         mDragging = true;
-        mDragOffset = event->globalPos() - pos();
+        mDragOffset = globalPoint(event) - pos();
     }
 }
 
@@ -98,7 +107,7 @@ void MainWindow::mouseMoveEvent(QMouseEvent *event)
 {
     // Keeps the grab point under the cursor.
     if (mDragging)
-        move(event->globalPos() - mDragOffset);
+        move(globalPoint(event) - mDragOffset);
 }
 
 void MainWindow::paintEvent(QPaintEvent *)

@@ -1,12 +1,18 @@
-// The window as a desktop program: port details in the port lists.
+// The window as a desktop program: port details in the port lists, the
+// system's reason when a port cannot be opened.
 #include "kcradioconfigitemform.h"
 #include "translationloader.h"
+#include "virtualradio.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSerialPort>
 #include <QTranslator>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -34,6 +40,8 @@ private slots:
 
     void portDetails_data();
     void portDetails();
+    void openFailureGivesReason_data();
+    void openFailureGivesReason();
 
 private:
     QTranslator mTranslator;
@@ -93,6 +101,57 @@ void TestDesktop::portDetails()
         QCOMPARE(list->currentIndex(), 0);
         QCOMPARE(list->toolTip(), tips.first());
     }
+}
+
+void TestDesktop::openFailureGivesReason_data()
+{
+    QTest::addColumn<bool>("held");
+    QTest::newRow("port gone") << false;
+    QTest::newRow("port held by another port object") << true;
+}
+
+void TestDesktop::openFailureGivesReason()
+{
+    QFETCH(bool, held);
+
+    QString path = QStringLiteral("/nonexistent/ttyKC0");
+    std::unique_ptr<VirtualRadio> radio;
+    QSerialPort holder;
+    if (held) {
+        radio = std::make_unique<VirtualRadio>();
+        QVERIFY(radio->start());
+        path = radio->portPath();
+        holder.setPortName(path);
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+    }
+    // What the system says to anyone opening the port now.
+    QSerialPort probe(path);
+    QVERIFY(!probe.open(QIODevice::ReadWrite));
+    const QString reason = probe.errorString();
+    QVERIFY(!reason.isEmpty());
+
+    offer({{path, false}});
+    KcRadioConfigItemForm panel;
+    panel.setupRole(0, 0, 0);
+    panel.show();
+    child<QPushButton>(&panel, "btnConfig")->click();
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = panel.findChild<QMessageBox *>()) != nullptr);
+
+    const char *advice = "MsgOpenSerialPortFailGeneral";
+#ifdef Q_OS_LINUX
+    advice = "MsgOpenSerialPortFail";
+#endif
+    const QString words = QCoreApplication::translate("KcRadioConfigItemForm", advice);
+    QCOMPARE(box->text(), words + " [" + path + "]");
+    QCOMPARE(box->informativeText(), reason);
+    // The dialout group exists on Linux only.
+#ifdef Q_OS_LINUX
+    QVERIFY(words.contains("dialout"));
+#else
+    QVERIFY(!words.contains("dialout"));
+#endif
+    box->close();
 }
 
 QTEST_MAIN(TestDesktop)

@@ -108,6 +108,10 @@ Check power, cable and port.</translation>
         <source>LabPortSerialNumber</source>
         <translation>Serial number: %1</translation>
     </message>
+    <message>
+        <source>MsgOpenSerialPortFailGeneral</source>
+        <translation>Cannot open the serial port. Check that the radio is powered and cabled and that no other program uses the port.</translation>
+    </message>
 </context>
 <context>
     <name>KcRadioParamReader</name>

@@ -69,6 +69,14 @@ QList<KcPortEntry> portsForSetup()
     return list.ports;
 }
 
+// Linux grants serial ports to the members of the dialout group; the advice
+// to join it is given there only.
+#ifdef Q_OS_LINUX
+constexpr bool AdviseDialoutGroup = true;
+#else
+constexpr bool AdviseDialoutGroup = false;
+#endif
+
 bool baudRateRowApplies(int radioType)
 {
     return radioType == MR300 || radioType == MR300S;
@@ -245,20 +253,23 @@ bool KcRadioConfigItemForm::closeSerialPort()
     return mLink->closeSerialPort();
 }
 
-void KcRadioConfigItemForm::onOpenFailed(const QString &portName)
+void KcRadioConfigItemForm::onOpenFailed(const QString &portName, const QString &reason)
 {
-    const QString text = QStringLiteral("%1 [%2]").arg(tr("MsgOpenSerialPortFail"), portName);
+    const QString advice =
+        AdviseDialoutGroup ? tr("MsgOpenSerialPortFail") : tr("MsgOpenSerialPortFailGeneral");
+    const QString text = QStringLiteral("%1 [%2]").arg(advice, portName);
     // One box per panel: a port that keeps failing during the entry attempts
     // updates the box instead of stacking new ones. The box is modal to the
     // window but does not stop the event loop, so the radio timers keep time.
-    if (mOpenFailureBox) {
-        mOpenFailureBox->setText(text);
-        return;
+    if (!mOpenFailureBox) {
+        mOpenFailureBox =
+            new QMessageBox(QMessageBox::Critical, tr("MsgError"), text, QMessageBox::Ok, window());
+        mOpenFailureBox->setAttribute(Qt::WA_DeleteOnClose);
+        mOpenFailureBox->open();
     }
-    mOpenFailureBox =
-        new QMessageBox(QMessageBox::Critical, tr("MsgError"), text, QMessageBox::Ok, window());
-    mOpenFailureBox->setAttribute(Qt::WA_DeleteOnClose);
-    mOpenFailureBox->open();
+    mOpenFailureBox->setText(text);
+    // The system's own words: permission denied, busy, no such device.
+    mOpenFailureBox->setInformativeText(reason);
 }
 
 // --- Configuration ----------------------------------------------------------

@@ -79,7 +79,7 @@ private slots:
 
     void onCommandModeEntered();
     void onCommandModeGivenUp();
-    void onOpenFailed(const QString &portName);
+    void onOpenFailed(const QString &portName, const QString &reason);
 
 private:
     bool openSerialport();

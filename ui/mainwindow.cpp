@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
+#include <QWindow>
 
 namespace {
 const char VersionText[] = "V1.0.22";
@@ -91,10 +92,19 @@ void MainWindow::addRadioConfigForm(int netMode)
 
 void MainWindow::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton) {
-        mDragging = true;
-        mDragOffset = globalPoint(event) - pos();
+    if (event->button() != Qt::LeftButton)
+        return;
+    // The platform moves the window itself where it offers to: the window
+    // manager knows the screens' edges, and on Wayland a window may not place
+    // itself at all. Elsewhere (offscreen, some X servers) the window follows
+    // the pointer by itself.
+    QWindow *handle = windowHandle();
+    if (handle && handle->startSystemMove()) {
+        mDragging = false;
+        return;
     }
+    mDragging = true;
+    mDragOffset = globalPoint(event) - pos();
 }
 
 void MainWindow::mouseReleaseEvent(QMouseEvent *event)

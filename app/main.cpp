@@ -3,6 +3,7 @@
 #include "translationloader.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QMap>
 #include <QTranslator>
 
@@ -10,8 +11,12 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QTranslator translator;
+    QTranslator qtTranslator;
     QMap<QString, QString> translationFiles;
-    loadTranslation(app, translator, translationFiles);
+    // Qt's own words (standard buttons) in the language of ours.
+    if (loadTranslation(app, translator, translationFiles))
+        loadQtTranslation(app, qtTranslator,
+                          chooseTranslationLocale(translationFiles, QLocale::system().name()));
 
     int result = 0;
     {

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qttools5-dev qttools5-dev-tools
+    qttranslations5-l10n
     cmake g++ make xvfb imagemagick fonts-noto-cjk xauth
 )
 

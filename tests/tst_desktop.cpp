@@ -1,11 +1,13 @@
 // The window as a desktop program: port details in the port lists, the
-// system's reason when a port cannot be opened.
+// system's reason when a port cannot be opened, Qt's own words in the
+// language of ours.
 #include "kcradioconfigitemform.h"
 #include "translationloader.h"
 #include "virtualradio.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
@@ -42,6 +44,8 @@ private slots:
     void portDetails();
     void openFailureGivesReason_data();
     void openFailureGivesReason();
+    void qtWordsFollowOurs_data();
+    void qtWordsFollowOurs();
 
 private:
     QTranslator mTranslator;
@@ -152,6 +156,41 @@ void TestDesktop::openFailureGivesReason()
     QVERIFY(!words.contains("dialout"));
 #endif
     box->close();
+}
+
+void TestDesktop::qtWordsFollowOurs_data()
+{
+    QTest::addColumn<QString>("systemLocale");
+    QTest::addColumn<QString>("cancel");
+
+    QTest::newRow("Chinese") << "zh_CN" << QString::fromUtf8("取消");
+    // No dictionary of ours for French: English words, Qt's included.
+    QTest::newRow("French falls back to English") << "fr_FR"
+                                                  << "Cancel";
+}
+
+void TestDesktop::qtWordsFollowOurs()
+{
+    QFETCH(QString, systemLocale);
+    QFETCH(QString, cancel);
+
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString qtDir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    const QString qtDir = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+    if (!QFile::exists(qtDir + "/qtbase_zh_CN.qm") || !QFile::exists(qtDir + "/qtbase_fr.qm"))
+        QSKIP("Qt's translations are not installed (scripts/install-deps.sh installs them)");
+
+    QMap<QString, QString> files;
+    QVERIFY(searchTranslationFilesIn(qEnvironmentVariable("KC_DICT_DIR"), files, "Trns", "qm"));
+    QTranslator qtTranslator;
+    QVERIFY(loadQtTranslation(*qApp, qtTranslator, chooseTranslationLocale(files, systemLocale)));
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Cancel);
+    const QString text = box.button(QMessageBox::Cancel)->text();
+    QCoreApplication::removeTranslator(&qtTranslator);
+    QCOMPARE(text, cancel);
 }
 
 QTEST_MAIN(TestDesktop)

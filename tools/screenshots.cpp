@@ -274,6 +274,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     out() << "translation " << translator.filePath() << "\n";
+    // Qt's own words (the message box's button) in the same language.
+    QTranslator qtTranslator;
+    if (loadQtTranslation(app, qtTranslator, chooseTranslationLocale(files, locale)))
+        out() << "Qt translation " << qtTranslator.filePath() << "\n";
+    else
+        out() << "no Qt translation for " << locale << "\n";
 
     QDir outDir(parser.value(QStringLiteral("out")));
     if (!outDir.mkpath(QStringLiteral("."))) {

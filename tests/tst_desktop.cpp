@@ -1,16 +1,20 @@
 // The window as a desktop program: port details in the port lists, the
 // system's reason when a port cannot be opened, Qt's own words in the
-// language of ours.
+// language of ours, a window that keeps its size whatever the tip says.
 #include "kcradioconfigitemform.h"
+#include "mainwindow.h"
 #include "translationloader.h"
 #include "virtualradio.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFont>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QStackedWidget>
 #include <QTranslator>
 #include <QtTest>
 
@@ -46,6 +50,9 @@ private slots:
     void openFailureGivesReason();
     void qtWordsFollowOurs_data();
     void qtWordsFollowOurs();
+    void tipKeepsWindowSize_data();
+    void tipKeepsWindowSize();
+    void windowShrinksBackAfterLongTip();
 
 private:
     QTranslator mTranslator;
@@ -191,6 +198,107 @@ void TestDesktop::qtWordsFollowOurs()
     const QString text = box.button(QMessageBox::Cancel)->text();
     QCoreApplication::removeTranslator(&qtTranslator);
     QCOMPARE(text, cancel);
+}
+
+namespace {
+
+// Every tip a panel shows.
+const QList<QPair<const char *, const char *>> &allTips()
+{
+    static const QList<QPair<const char *, const char *>> tips = {
+        {"KcRadioConfigItemForm", "LabSetting"},
+        {"KcRadioConfigItemForm", "LabIdExceeded"},
+        {"KcRadioConfigItemForm", "MsgDatalinkEnterCmdModeFailed"},
+        {"KcRadioConfigItemForm", "LabRadioSetSuccessful"},
+        {"KcRadioConfigItemForm", "LabRadioConfigFail"},
+        {"KcRadioConfigItemForm", "MsgRadioEarseSuccessfully"},
+        {"KcRadioConfigItemForm", "MsgRadioEarseFailed"},
+        {"KcRadioParamReader", "MsgSerialPortOpenFailed"},
+        {"KcRadioParamReader", "MsgEnterCmdModeFailed"},
+        {"KcRadioParamReader", "MsgRadioIDReadSuccessfully"},
+        {"KcRadioParamReader", "MsgRadioIDReadFailed"},
+    };
+    return tips;
+}
+
+// The tip line of the P2P ground panel, the tallest panel: it sets the
+// window's height.
+QLabel *groundTip(MainWindow &window)
+{
+    QWidget *page = child<QStackedWidget>(&window, "stackedWidget")->widget(0);
+    return child<QLabel>(page->findChild<KcRadioConfigItemForm *>("wgtGrdRadio"), "labTipInfo");
+}
+
+// A size change travels up the nested layouts one posted event per level.
+void settleLayout()
+{
+    for (int level = 0; level < 8; ++level) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+    }
+}
+
+} // namespace
+
+void TestDesktop::tipKeepsWindowSize_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<int>("pointSize");
+
+    // Desktops' usual sizes of the default font.
+    for (const char *locale : {"en_US", "zh_CN"})
+        for (int pointSize : {9, 10})
+            QTest::addRow("%s %dpt", locale, pointSize) << QString::fromLatin1(locale) << pointSize;
+}
+
+void TestDesktop::tipKeepsWindowSize()
+{
+    QFETCH(QString, locale);
+    QFETCH(int, pointSize);
+
+    const QFont appFont = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), pointSize));
+    QTranslator translator;
+    QMap<QString, QString> files;
+    QVERIFY(
+        loadTranslationFrom(*qApp, translator, files, qEnvironmentVariable("KC_DICT_DIR"), locale));
+    offer({{"ttyUSB0", false}});
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QLabel *tip = groundTip(window);
+        const QSize windowSize = window.size();
+        const QSize tipSize = tip->size();
+        for (const auto &entry : allTips()) {
+            tip->setText(QCoreApplication::translate(entry.first, entry.second));
+            settleLayout();
+            QVERIFY2(window.size() == windowSize, entry.second);
+            QVERIFY2(tip->size() == tipSize, entry.second);
+            // Wrapped inside the label, nothing cut off.
+            QVERIFY2(tip->heightForWidth(tip->width()) <= tip->height(), entry.second);
+        }
+    }
+    QCoreApplication::removeTranslator(&translator);
+    QApplication::setFont(appFont);
+}
+
+void TestDesktop::windowShrinksBackAfterLongTip()
+{
+    offer({{"ttyUSB0", false}});
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QLabel *tip = groundTip(window);
+    const QSize windowSize = window.size();
+
+    tip->setText(QStringLiteral("A tip\nfar longer\nthan any\nthe panels show"));
+    settleLayout();
+    QCOMPARE(window.width(), windowSize.width());
+    QVERIFY(window.height() > windowSize.height());
+    tip->setText(QString());
+    settleLayout();
+    QCOMPARE(window.size(), windowSize);
 }
 
 QTEST_MAIN(TestDesktop)

@@ -4,6 +4,7 @@
 #include "kcradioconfigform.h"
 
 #include <QBrush>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
@@ -88,6 +89,33 @@ void MainWindow::addRadioConfigForm(int netMode)
     connect(form, &KcRadioConfigForm::sigRadioEndConfig, this, &MainWindow::onRadioEndConfig);
     ui->stackedWidget->addWidget(form);
     mRadioConfigForms.append(form);
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    const bool handled = QMainWindow::event(event);
+    if (event->type() == QEvent::LayoutRequest && isVisible())
+        fitContents();
+    return handled;
+}
+
+void MainWindow::fitContents()
+{
+    // The window has no handles to resize it: it takes the least size its
+    // layout allows. Each panel keeps room for a two-line tip; a longer one
+    // (large fonts) wraps to more lines, which QMainWindow's layout does not
+    // count, so the window grows by what the tallest of them lacks, and
+    // returns to its size once the tip is gone.
+    int missing = 0;
+    if (const QWidget *page = ui->stackedWidget->currentWidget()) {
+        const QList<QLabel *> tips = page->findChildren<QLabel *>(QStringLiteral("labTipInfo"));
+        for (const QLabel *tip : tips)
+            if (tip->isVisible())
+                missing = qMax(missing, tip->heightForWidth(tip->width()) - tip->minimumHeight());
+    }
+    const QSize wanted = minimumSize() + QSize(0, missing);
+    if (size() != wanted)
+        resize(wanted);
 }
 
 void MainWindow::mousePressEvent(QMouseEvent *event)

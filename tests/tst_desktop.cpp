@@ -1,19 +1,24 @@
 // The window as a desktop program: port details in the port lists, the
 // system's reason when a port cannot be opened, Qt's own words in the
-// language of ours, a window that keeps its size whatever the tip says.
+// language of ours, a window that keeps its size whatever the tip says, and
+// a window that can be used from the keyboard and by assistive technology.
 #include "kcradioconfigitemform.h"
 #include "mainwindow.h"
 #include "translationloader.h"
 #include "virtualradio.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QFont>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTranslator>
 #include <QtTest>
@@ -53,6 +58,11 @@ private slots:
     void tipKeepsWindowSize_data();
     void tipKeepsWindowSize();
     void windowShrinksBackAfterLongTip();
+    void everyControlHasAccessibleName();
+    void tabOrder_data();
+    void tabOrder();
+    void enterPressesFocusedButton_data();
+    void enterPressesFocusedButton();
 
 private:
     QTranslator mTranslator;
@@ -299,6 +309,115 @@ void TestDesktop::windowShrinksBackAfterLongTip()
     tip->setText(QString());
     settleLayout();
     QCOMPARE(window.size(), windowSize);
+}
+
+void TestDesktop::everyControlHasAccessibleName()
+{
+    offer({});
+    MainWindow window;
+    QList<QWidget *> controls;
+    for (QWidget *widget : window.findChildren<QWidget *>())
+        if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QComboBox *>(widget) ||
+            qobject_cast<QLineEdit *>(widget))
+            controls << widget;
+    // The window's five, and ten in each of the four panels.
+    QCOMPARE(controls.size(), 45);
+    for (QWidget *control : controls) {
+        const QString name = control->accessibleName();
+        const QString where = control->parentWidget()->objectName() + "/" + control->objectName();
+        // Words from the translation, not a bare key.
+        QVERIFY2(!name.isEmpty() && !name.startsWith("Lab"), qPrintable(where + ": " + name));
+    }
+    // The panels themselves tell ground from airborne.
+    auto *pair = child<QStackedWidget>(&window, "stackedWidget")->widget(0);
+    QCOMPARE(child<QWidget>(pair, "wgtGrdRadio")->accessibleName(), "Ground radio");
+    QCOMPARE(child<QWidget>(pair, "wgtAirRadio")->accessibleName(), "Airborne radio");
+}
+
+void TestDesktop::tabOrder_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QStringList>("expected");
+
+    // The airborne panel waits, disabled, for the ground radio.
+    QTest::newRow("P2P") << 0 << QStringList{"cmbDLType",          "btnP2P",    "btnStar",
+                                             "cmbSerialPort",      "btnSearch", "leRadioID",
+                                             "btnGenerateRadioID", "btnRead",   "cmbBaudRate",
+                                             "btnConfig",          "btnMin",    "btnClose"};
+    QTest::newRow("Star") << 1 << QStringList{"cmbDLType",
+                                              "btnP2P",
+                                              "btnStar",
+                                              "cmbSerialPort",
+                                              "btnSearch",
+                                              "leRadioID",
+                                              "btnGenerateRadioID",
+                                              "btnConfig",
+                                              "btnMin",
+                                              "btnClose"};
+}
+
+void TestDesktop::tabOrder()
+{
+    QFETCH(int, page);
+    QFETCH(QStringList, expected);
+
+    offer({{"ttyUSB0", false}});
+    MainWindow window;
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    // The first focus is on the model list, not on a title band button.
+    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(&window, "cmbDLType"));
+    if (page == 1)
+        child<QPushButton>(&window, "btnStar")->click();
+
+    QStringList seen{QApplication::focusWidget()->objectName()};
+    for (int i = 1; i < expected.size() + 1; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        seen << QApplication::focusWidget()->objectName();
+    }
+    // Round and back to the start.
+    QCOMPARE(seen, expected + QStringList{expected.first()});
+}
+
+void TestDesktop::enterPressesFocusedButton_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("autoRepeat");
+    QTest::addColumn<bool>("clicks");
+
+    QTest::newRow("Return on a mode button")
+        << "btnStar" << int(Qt::Key_Return) << 0 << false << true;
+    QTest::newRow("keypad Enter on a mode button")
+        << "btnStar" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << false << true;
+    QTest::newRow("Return on a panel button")
+        << "btnSearch" << int(Qt::Key_Return) << 0 << false << true;
+    QTest::newRow("Return on a title band button")
+        << "btnMin" << int(Qt::Key_Return) << 0 << false << true;
+    QTest::newRow("Ctrl+Return is another shortcut")
+        << "btnStar" << int(Qt::Key_Return) << int(Qt::ControlModifier) << false << false;
+    QTest::newRow("a held key presses once")
+        << "btnSearch" << int(Qt::Key_Return) << 0 << true << false;
+}
+
+void TestDesktop::enterPressesFocusedButton()
+{
+    QFETCH(QString, button);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, autoRepeat);
+    QFETCH(bool, clicks);
+
+    offer({{"ttyUSB0", false}});
+    MainWindow window;
+    auto *target = window.findChild<QAbstractButton *>(button);
+    QVERIFY(target);
+    QSignalSpy clicked(target, &QAbstractButton::clicked);
+    QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), QString(), autoRepeat);
+    QApplication::sendEvent(target, &press);
+    QCOMPARE(clicked.count(), clicks ? 1 : 0);
 }
 
 QTEST_MAIN(TestDesktop)

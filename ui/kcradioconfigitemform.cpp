@@ -1,6 +1,7 @@
 #include "kcradioconfigitemform.h"
 #include "ui_kcradioconfigitemform.h"
 
+#include "kcenterclicks.h"
 #include "kclogging.h"
 #include "kcradiocommandlink.h"
 #include "kcradioeraser.h"
@@ -11,6 +12,7 @@
 #include "kcradiotiming.h"
 #include "kcserialports.h"
 
+#include <QAbstractButton>
 #include <QDateTime>
 #include <QDebug>
 #include <QMessageBox>
@@ -89,6 +91,7 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
       mLink(new KcRadioCommandLink(KcLinkProfile::panel(), this))
 {
     ui->setupUi(this);
+    KcEnterClicks::install(this, findChildren<QAbstractButton *>());
 
     // The panel's port is the one selected in its list, read at every open;
     // an empty list fails the open without a report.

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "kcenterclicks.h"
 #include "kcradioconfigform.h"
 
 #include <QBrush>
@@ -56,6 +57,7 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowFlags(Qt::FramelessWindowHint);
     ui->labVersion->setText(QString::fromLatin1(VersionText));
     setupRadioSelection();
+    setupKeyboard();
 }
 
 MainWindow::~MainWindow()
@@ -78,6 +80,15 @@ void MainWindow::setupRadioSelection()
 
     ui->btnP2P->setStyleSheet(selectedModeStyle());
     ui->btnStar->setStyleSheet(unselectedModeStyle());
+}
+
+void MainWindow::setupKeyboard()
+{
+    KcEnterClicks::install(this, {ui->btnMin, ui->btnClose, ui->btnP2P, ui->btnStar});
+    // Tab goes round from top to bottom: model, mode, the panels, then the
+    // title band's buttons and back to the model. The first focus is on the
+    // model list rather than on Minimise, where Enter would hide the window.
+    ui->cmbDLType->setFocus();
 }
 
 void MainWindow::addRadioConfigForm(int netMode)

@@ -44,6 +44,7 @@ private slots:
 
 private:
     void setupRadioSelection();
+    void setupKeyboard();
     void addRadioConfigForm(int netMode);
     void showNetMode(int netMode);
     void setSelectionEnabled(bool enabled);

@@ -1,3 +1,4 @@
+#include "highdpi.h"
 #include "mainwindow.h"
 #include "startupprobe.h"
 #include "translationloader.h"
@@ -9,6 +10,7 @@
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     QTranslator translator;
     QTranslator qtTranslator;

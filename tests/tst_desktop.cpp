@@ -1,7 +1,8 @@
 // The window as a desktop program: port details in the port lists, the
 // system's reason when a port cannot be opened, Qt's own words in the
 // language of ours, a window that keeps its size whatever the tip says, and
-// a window that can be used from the keyboard and by assistive technology.
+// a window that can be used from the keyboard and by assistive technology,
+// images for screens at 200 %.
 #include "kcradioconfigitemform.h"
 #include "mainwindow.h"
 #include "translationloader.h"
@@ -10,7 +11,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFont>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -63,6 +66,7 @@ private slots:
     void tabOrder();
     void enterPressesFocusedButton_data();
     void enterPressesFocusedButton();
+    void imagesHaveTwiceThePixels();
 
 private:
     QTranslator mTranslator;
@@ -418,6 +422,39 @@ void TestDesktop::enterPressesFocusedButton()
     QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), QString(), autoRepeat);
     QApplication::sendEvent(target, &press);
     QCOMPARE(clicked.count(), clicks ? 1 : 0);
+}
+
+void TestDesktop::imagesHaveTwiceThePixels()
+{
+    const QStringList names = QDir(":/images").entryList({"*.png"}, QDir::Files, QDir::Name);
+    QVERIFY(names.size() > 1);
+    int twins = 0;
+    for (const QString &name : names) {
+        // The title band is a gradient stretched to the window's width.
+        if (name.contains("@2x") || name == "background_title.png")
+            continue;
+        const QImage image(":/images/" + name);
+        const QImage twice(":/images/" + name.chopped(4) + "@2x.png");
+        QVERIFY2(!twice.isNull(), qPrintable(name));
+        QCOMPARE(twice.size(), image.size() * 2);
+        // The same picture: halved, it differs from the small one by little.
+        const QImage halved =
+            twice.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                .scaled(image.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage small = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        qint64 difference = 0;
+        for (int y = 0; y < small.height(); ++y)
+            for (int x = 0; x < small.width(); ++x) {
+                const QRgb a = small.pixel(x, y);
+                const QRgb b = halved.pixel(x, y);
+                difference += qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) +
+                              qAbs(qBlue(a) - qBlue(b)) + qAbs(qAlpha(a) - qAlpha(b));
+            }
+        const double perChannel = double(difference) / (4.0 * small.width() * small.height());
+        QVERIFY2(perChannel < 4, qPrintable(name + ": " + QString::number(perChannel)));
+        ++twins;
+    }
+    QCOMPARE(twins, names.size() / 2);
 }
 
 QTEST_MAIN(TestDesktop)

@@ -7,6 +7,7 @@
 //
 // usage: screenshots --locale en_US|zh_CN --out <folder> [--dict <folder>]
 
+#include "highdpi.h"
 #include "kcradioconfigitemform.h"
 #include "kcradiotiming.h"
 #include "mainwindow.h"
@@ -243,6 +244,8 @@ std::unique_ptr<VirtualRadio> startRadio(VirtualRadio::Options options)
 
 int main(int argc, char *argv[])
 {
+    // As the program does, so that QT_SCALE_FACTOR=2 shows it at 200 %.
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(

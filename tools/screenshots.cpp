@@ -220,7 +220,9 @@ public:
         saveImage(composite, name);
         saveImage(boxImage, name + QStringLiteral("-box"));
         describe(name);
-        out() << "  message box: \"" << box->windowTitle() << "\" / \"" << box->text() << "\"\n";
+        out() << "  message box: \"" << box->windowTitle() << "\" / \"" << box->text() << "\" / \""
+              << box->informativeText() << "\" / button \"" << box->button(QMessageBox::Ok)->text()
+              << "\"\n";
         box->close();
         settle();
         return true;

@@ -495,12 +495,11 @@ void KcRadioCli::listPorts()
 {
     QJsonArray array;
     QStringList lines;
-    for (const KcPortEntry &port : KcSerialPorts::list()) {
-        const QString usb = port.vendorId || port.productId
-                                ? QStringLiteral("%1:%2")
-                                      .arg(port.vendorId, 4, 16, QLatin1Char('0'))
-                                      .arg(port.productId, 4, 16, QLatin1Char('0'))
-                                : QString();
+    for (const KcSerialPorts::Port &port : KcSerialPorts::list()) {
+        const QString usb = port.hasUsbIds ? QStringLiteral("%1:%2")
+                                                 .arg(port.vendorId, 4, 16, QLatin1Char('0'))
+                                                 .arg(port.productId, 4, 16, QLatin1Char('0'))
+                                           : QString();
         array.append(QJsonObject{{QStringLiteral("name"), port.name},
                                  {QStringLiteral("description"), port.description},
                                  {QStringLiteral("manufacturer"), port.manufacturer},

@@ -1,17 +1,24 @@
+#include "highdpi.h"
 #include "mainwindow.h"
 #include "startupprobe.h"
 #include "translationloader.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QMap>
 #include <QTranslator>
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     QTranslator translator;
+    QTranslator qtTranslator;
     QMap<QString, QString> translationFiles;
-    loadTranslation(app, translator, translationFiles);
+    // Qt's own words (standard buttons) in the language of ours.
+    if (loadTranslation(app, translator, translationFiles))
+        loadQtTranslation(app, qtTranslator,
+                          chooseTranslationLocale(translationFiles, QLocale::system().name()));
 
     int result = 0;
     {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
@@ -60,6 +61,11 @@ QString chooseTranslationFile(const QMap<QString, QString> &map, const QString &
     return map.isEmpty() ? QString() : map.first();
 }
 
+QString chooseTranslationLocale(const QMap<QString, QString> &map, const QString &localeName)
+{
+    return map.key(chooseTranslationFile(map, localeName));
+}
+
 bool loadTranslation(QApplication &app, QTranslator &translator, QMap<QString, QString> &map)
 {
     return loadTranslationFrom(app, translator, map, defaultDictDir(), QLocale::system().name());
@@ -78,4 +84,27 @@ bool loadTranslationFrom(QApplication &app, QTranslator &translator, QMap<QStrin
     if (translator.load(file, QString(), QString(), QString()))
         app.installTranslator(&translator);
     return true;
+}
+
+bool loadQtTranslationFrom(QApplication &app, QTranslator &translator, const QString &localeKey,
+                           const QString &qtDir)
+{
+    if (localeKey.isEmpty())
+        return false;
+    // Tries qtbase_zh_CN.qm, then qtbase_zh.qm, and so on for the locale's
+    // languages.
+    if (!translator.load(QLocale(localeKey), QStringLiteral("qtbase"), QStringLiteral("_"), qtDir))
+        return false;
+    app.installTranslator(&translator);
+    return true;
+}
+
+bool loadQtTranslation(QApplication &app, QTranslator &translator, const QString &localeKey)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString qtDir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    const QString qtDir = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+    return loadQtTranslationFrom(app, translator, localeKey, qtDir);
 }

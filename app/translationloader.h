@@ -24,6 +24,10 @@ bool searchTranslationFilesIn(const QString &dirPath, QMap<QString, QString> &ma
 // the smallest key. Empty only for an empty map.
 QString chooseTranslationFile(const QMap<QString, QString> &map, const QString &localeName);
 
+// The locale key of the file chooseTranslationFile picks; empty only for an
+// empty map.
+QString chooseTranslationLocale(const QMap<QString, QString> &map, const QString &localeName);
+
 // Installs the translation of the system locale found under the current
 // directory's "dict". Returns false when no translation file exists (nothing
 // installed), true otherwise, also when the chosen file could not be loaded.
@@ -32,3 +36,13 @@ bool loadTranslation(QApplication &app, QTranslator &translator, QMap<QString, Q
 // The same with the folder and the locale name given.
 bool loadTranslationFrom(QApplication &app, QTranslator &translator, QMap<QString, QString> &map,
                          const QString &dirPath, const QString &localeName);
+
+// Qt's own translation (qtbase_<language>.qm, where standard buttons such as
+// OK and Cancel get their words) for localeKey, from qtDir. Installs it and
+// returns true when the folder has one for the locale or its language.
+bool loadQtTranslationFrom(QApplication &app, QTranslator &translator, const QString &localeKey,
+                           const QString &qtDir);
+
+// The same from the folder where this Qt keeps its translations (Debian:
+// the packages qttranslations5-l10n, qt6-translations-l10n).
+bool loadQtTranslation(QApplication &app, QTranslator &translator, const QString &localeKey);

@@ -27,7 +27,7 @@ int KcReplyBuffer::count(const QByteArray &token) const
         from = at + token.size();
     }
     // A match that starts at or after this point is not complete yet.
-    scan.nextFrom = std::max(from, mBytes.size() - token.size() + 1);
+    scan.nextFrom = std::max(from, int(mBytes.size() - token.size()) + 1);
     return scan.count;
 }
 

@@ -1,27 +1,125 @@
 #include "kcserialports.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <signal.h>
+#endif
 
 namespace KcSerialPorts {
 
-QList<KcPortEntry> list()
+namespace {
+
+bool portBusy(const QSerialPortInfo &info, const QString &lockDir)
 {
-    QList<KcPortEntry> ports;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        KcPortEntry entry{info.portName(), info.isBusy()};
-        entry.description = info.description();
-        entry.manufacturer = info.manufacturer();
-        entry.serialNumber = info.serialNumber();
-        if (info.hasVendorIdentifier())
-            entry.vendorId = info.vendorIdentifier();
-        if (info.hasProductIdentifier())
-            entry.productId = info.productIdentifier();
-        ports.append(entry);
+#ifdef Q_OS_UNIX
+    // Qt 6 no longer tells; the lock files say the same on both versions.
+    Q_UNUSED(info)
+    return !lockDir.isEmpty() && isLockedIn(lockDir, info.portName());
+#elif QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    Q_UNUSED(lockDir)
+    return info.isBusy();
+#else
+    // No cheap way to tell without opening the port: offer it, and let a
+    // failed open report the system's reason.
+    Q_UNUSED(info)
+    Q_UNUSED(lockDir)
+    return false;
+#endif
+}
+
+} // namespace
+
+QList<Port> list()
+{
+    const QString lockDir = lockDirectory();
+    QList<Port> ports;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos) {
+        Port port;
+        port.name = info.portName();
+        port.description = info.description();
+        port.manufacturer = info.manufacturer();
+        port.serialNumber = info.serialNumber();
+        port.hasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
+        port.vendorId = port.hasUsbIds ? info.vendorIdentifier() : 0;
+        port.productId = port.hasUsbIds ? info.productIdentifier() : 0;
+        port.busy = portBusy(info, lockDir);
+        ports.append(port);
     }
-    const QString extra = qEnvironmentVariable("KC_EXTRA_SERIAL_PORTS");
-    for (const QString &path : extra.split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        ports.append({path, false});
+    ports = usbFirst(ports);
+    for (const QString &path : extraPaths()) {
+        Port port;
+        port.name = path;
+        ports.append(port);
+    }
     return ports;
+}
+
+QList<Port> usbFirst(const QList<Port> &ports)
+{
+    QList<Port> ordered = ports;
+    std::stable_partition(ordered.begin(), ordered.end(),
+                          [](const Port &port) { return port.hasUsbIds; });
+    return ordered;
+}
+
+QStringList extraPaths()
+{
+    return qEnvironmentVariable("KC_EXTRA_SERIAL_PORTS")
+        .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+}
+
+bool isLockedIn(const QString &lockDir, const QString &portName)
+{
+#ifdef Q_OS_UNIX
+    // Device paths drop their "/dev/" and every name its slashes, as the
+    // serial port's own locking spells them.
+    QString name = portName;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    QFile lock(lockDir + QLatin1String("/LCK..") + name);
+    if (!lock.open(QIODevice::ReadOnly))
+        return false;
+    // The owner's process ID in decimal on the first line. A lock that says
+    // nothing readable is taken at its word.
+    const QByteArray firstLine = lock.readLine().trimmed();
+    if (firstLine.isEmpty())
+        return false;
+    bool isNumber = false;
+    const qint64 pid = firstLine.toLongLong(&isNumber);
+    if (!isNumber || pid <= 0)
+        return true;
+    return !(::kill(pid_t(pid), 0) == -1 && errno == ESRCH);
+#else
+    Q_UNUSED(lockDir)
+    Q_UNUSED(portName)
+    return false;
+#endif
+}
+
+QString lockDirectory()
+{
+#ifdef Q_OS_UNIX
+    // The first of the usual places (/var/lock on Linux) that this process
+    // may read and write.
+    static const char *const candidates[] = {
+        "/var/lock", "/etc/locks", "/var/spool/locks",  "/var/spool/uucp",
+        "/tmp",      "/var/tmp",   "/var/lock/lockdev", "/run/lock",
+    };
+    for (const char *candidate : candidates) {
+        const QFileInfo dir(QString::fromLatin1(candidate));
+        if (dir.isDir() && dir.isReadable() && dir.isWritable())
+            return dir.filePath();
+    }
+#endif
+    return QString();
 }
 
 } // namespace KcSerialPorts

@@ -2,23 +2,49 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
-// A serial port as the port search sees it.
-struct KcPortEntry
-{
-    QString name;
-    bool busy = false;
-    QString description{};
-    QString manufacturer{};
-    QString serialNumber{};
-    quint16 vendorId = 0; // USB ids; 0 when the system reports none
-    quint16 productId = 0;
-};
-
+// The serial ports of this computer as the tools offer them: the panels'
+// port lists and the command-line programs share this listing.
 namespace KcSerialPorts {
 
-// The system's serial ports, then the paths listed in KC_EXTRA_SERIAL_PORTS
-// (separated by ':'; pseudo-terminals are not enumerated by the system).
-QList<KcPortEntry> list();
+struct Port
+{
+    // What is opened: the platform's port name (ttyUSB0, COM3) or a path
+    // named in KC_EXTRA_SERIAL_PORTS.
+    QString name;
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    // The USB vendor and product, when the system reports both.
+    bool hasUsbIds = false;
+    quint16 vendorId = 0;
+    quint16 productId = 0;
+    // Held by another program (or another port object), so not worth offering.
+    bool busy = false;
+};
+
+// The platform's ports, USB adapters first, then the paths of
+// KC_EXTRA_SERIAL_PORTS. Only looks; nothing is opened.
+QList<Port> list();
+
+// The same order for any list: ports with USB ids first, each group in the
+// order given.
+QList<Port> usbFirst(const QList<Port> &ports);
+
+// Paths named in the environment variable KC_EXTRA_SERIAL_PORTS, separated by
+// ':'. The platform does not enumerate pseudo-terminals (the virtual radio,
+// say); this is how the tool can be tried without a radio.
+QStringList extraPaths();
+
+// Whether a lock file in lockDir (the UUCP convention that Qt's serial port
+// and most serial programs follow: "LCK..ttyUSB0" holding the owner's process
+// ID) marks the port as held by a running process. A lock whose process is
+// gone does not count.
+bool isLockedIn(const QString &lockDir, const QString &portName);
+
+// The folder where serial port locks are kept on this system; empty where
+// there is none (Windows).
+QString lockDirectory();
 
 } // namespace KcSerialPorts

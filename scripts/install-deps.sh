@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build, test and screenshot the
-# program; packages already present are left alone.
+# program with Qt 5 and with Qt 6 (the suite runs against both); packages
+# already present are left alone.
 set -euo pipefail
 
 packages=(
+    # Qt 5.15
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qttools5-dev qttools5-dev-tools
+    qttranslations5-l10n
+    # Qt 6 (cmake -DKC_QT=6); Qt 6's Gui wants the OpenGL headers
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-tools-dev qt6-tools-dev-tools
+    qt6-l10n-tools qt6-translations-l10n qt6-qpa-plugins libgl-dev
     cmake g++ make help2man xvfb imagemagick fonts-noto-cjk xauth
 )
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with warnings as errors and runs
 # every test with ctest. Usage: scripts/test.sh [build-dir]
+# KC_CMAKE_ARGS adds CMake options, e.g. KC_CMAKE_ARGS=-DKC_QT=6 for Qt 6.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

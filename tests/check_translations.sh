@@ -7,6 +7,8 @@ set -euo pipefail
 src=${1:?source dir}
 if [ -x /usr/lib/qt5/bin/lupdate ]; then
     lupdate=/usr/lib/qt5/bin/lupdate
+elif [ -x /usr/lib/qt6/bin/lupdate ]; then
+    lupdate=/usr/lib/qt6/bin/lupdate
 else
     lupdate=$(command -v lupdate) || { echo "lupdate not found"; exit 1; }
 fi

@@ -310,12 +310,12 @@ void TestMainWindow::sizesAndFonts()
     const QFont title = child<QLabel>("labTitle")->font();
     QCOMPARE(title.family(), YaHei);
     QCOMPARE(title.pointSize(), 12);
-    QCOMPARE(title.weight(), 75);
+    QCOMPARE(int(title.weight()), int(QFont::Bold));
     QVERIFY(title.bold());
     const QFont caption = child<QLabel>("labRadioType")->font();
     QCOMPARE(caption.family(), YaHei);
     QCOMPARE(caption.pointSize(), 10);
-    QCOMPARE(caption.weight(), 75);
+    QCOMPARE(int(caption.weight()), int(QFont::Bold));
 }
 
 void TestMainWindow::untranslatedTexts_data()

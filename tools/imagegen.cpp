@@ -1,5 +1,7 @@
 // Draws the program's embedded images and writes them as PNG files into the
-// folder given as the only argument (resources/images in the source tree).
+// folder given as the only argument (resources/images in the source tree):
+// each at its size and, as name@2x.png, at twice the pixels for screens at
+// 200 % scaling, where Qt picks the @2x file of an image a style sheet names.
 
 #include <QColor>
 #include <QDir>
@@ -17,9 +19,12 @@ namespace {
 
 using Painter = std::function<void(QPainter &, const QSize &)>;
 
-QImage render(const QSize &size, const Painter &paint)
+// Paints at the given size in logical pixels; a scale of 2 gives twice the
+// pixels in each direction with the same drawing.
+QImage render(const QSize &size, const Painter &paint, int scale = 1)
 {
-    QImage image(size, QImage::Format_ARGB32);
+    QImage image(size * scale, QImage::Format_ARGB32);
+    image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -135,7 +140,15 @@ struct ImageEntry
     const char *name;
     QSize size;
     Painter paint;
+    // The title band is a gradient that the window stretches to its own
+    // size: twice the pixels would look the same.
+    bool twice = true;
 };
+
+QString twiceName(const QString &name)
+{
+    return name.left(name.lastIndexOf(QLatin1Char('.'))) + QStringLiteral("@2x.png");
+}
 
 } // namespace
 
@@ -161,7 +174,7 @@ int main(int argc, char *argv[])
     const QColor glyphLight(194, 226, 248);
     const QColor glyphDark(160, 204, 235);
     const QList<ImageEntry> images = {
-        {"background_title.png", {1004, 63}, titleBand},
+        {"background_title.png", {1004, 63}, titleBand, false},
         {"Config.png", {32, 32}, emblem},
         {"small-normal.png", {13, 13}, minimiseGlyph(glyphNormal)},
         {"small-streak.png", {13, 13}, minimiseGlyph(glyphLight)},
@@ -179,10 +192,15 @@ int main(int argc, char *argv[])
     };
 
     for (const ImageEntry &entry : images) {
-        const QString path = out.filePath(QString::fromLatin1(entry.name));
-        if (!render(entry.size, entry.paint).save(path, "PNG")) {
-            err << "cannot write " << path << "\n";
-            return 1;
+        const QString name = QString::fromLatin1(entry.name);
+        for (int scale : {1, 2}) {
+            if (scale == 2 && !entry.twice)
+                continue;
+            const QString path = out.filePath(scale == 1 ? name : twiceName(name));
+            if (!render(entry.size, entry.paint, scale).save(path, "PNG")) {
+                err << "cannot write " << path << "\n";
+                return 1;
+            }
         }
     }
     return 0;

@@ -7,6 +7,7 @@
 //
 // usage: screenshots --locale en_US|zh_CN --out <folder> [--dict <folder>]
 
+#include "highdpi.h"
 #include "kcradioconfigitemform.h"
 #include "kcradiotiming.h"
 #include "mainwindow.h"
@@ -219,7 +220,9 @@ public:
         saveImage(composite, name);
         saveImage(boxImage, name + QStringLiteral("-box"));
         describe(name);
-        out() << "  message box: \"" << box->windowTitle() << "\" / \"" << box->text() << "\"\n";
+        out() << "  message box: \"" << box->windowTitle() << "\" / \"" << box->text() << "\" / \""
+              << box->informativeText() << "\" / button \"" << box->button(QMessageBox::Ok)->text()
+              << "\"\n";
         box->close();
         settle();
         return true;
@@ -243,6 +246,8 @@ std::unique_ptr<VirtualRadio> startRadio(VirtualRadio::Options options)
 
 int main(int argc, char *argv[])
 {
+    // As the program does, so that QT_SCALE_FACTOR=2 shows it at 200 %.
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -274,6 +279,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     out() << "translation " << translator.filePath() << "\n";
+    // Qt's own words (the message box's button) in the same language.
+    QTranslator qtTranslator;
+    if (loadQtTranslation(app, qtTranslator, chooseTranslationLocale(files, locale)))
+        out() << "Qt translation " << qtTranslator.filePath() << "\n";
+    else
+        out() << "no Qt translation for " << locale << "\n";
 
     QDir outDir(parser.value(QStringLiteral("out")));
     if (!outDir.mkpath(QStringLiteral("."))) {

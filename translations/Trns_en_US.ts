@@ -7,6 +7,14 @@
         <source>Form</source>
         <translation>Radio Pair</translation>
     </message>
+    <message>
+        <source>LabAccGroundRadio</source>
+        <translation>Ground radio</translation>
+    </message>
+    <message>
+        <source>LabAccAirborneRadio</source>
+        <translation>Airborne radio</translation>
+    </message>
 </context>
 <context>
     <name>KcRadioConfigItemForm</name>
@@ -96,6 +104,62 @@ Check power, cable and port.</translation>
         <source>MsgRadioEarseFailed</source>
         <translation>Radio erase failed</translation>
     </message>
+    <message>
+        <source>LabPortDescription</source>
+        <translation>Description: %1</translation>
+    </message>
+    <message>
+        <source>LabPortManufacturer</source>
+        <translation>Manufacturer: %1</translation>
+    </message>
+    <message>
+        <source>LabPortSerialNumber</source>
+        <translation>Serial number: %1</translation>
+    </message>
+    <message>
+        <source>MsgOpenSerialPortFailGeneral</source>
+        <translation>Cannot open the serial port. Check that the radio is powered and cabled and that no other program uses the port.</translation>
+    </message>
+    <message>
+        <source>LabAccSerialPort</source>
+        <translation>Serial port</translation>
+    </message>
+    <message>
+        <source>LabAccSearchPorts</source>
+        <translation>Search serial ports</translation>
+    </message>
+    <message>
+        <source>LabAccRadioId</source>
+        <translation>Radio ID</translation>
+    </message>
+    <message>
+        <source>LabAccNewRadioId</source>
+        <translation>Generate a new radio ID</translation>
+    </message>
+    <message>
+        <source>LabAccReadRadio</source>
+        <translation>Read radio ID and baud rate</translation>
+    </message>
+    <message>
+        <source>LabAccAirborneIndex</source>
+        <translation>Airborne radio number</translation>
+    </message>
+    <message>
+        <source>LabAccBaudRate</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>LabAccEraseRadio</source>
+        <translation>Erase radio</translation>
+    </message>
+    <message>
+        <source>LabAccConfigureRadio</source>
+        <translation>Configure radio</translation>
+    </message>
+    <message>
+        <source>LabAccLeaveCommandMode</source>
+        <translation>Exit command mode</translation>
+    </message>
 </context>
 <context>
     <name>KcRadioParamReader</name>
@@ -143,6 +207,26 @@ Check power, cable and port.</translation>
     <message>
         <source>V1.0.0</source>
         <translation>V1.0.0</translation>
+    </message>
+    <message>
+        <source>LabAccMinimise</source>
+        <translation>Minimise</translation>
+    </message>
+    <message>
+        <source>LabAccClose</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>LabAccRadioModel</source>
+        <translation>Radio model</translation>
+    </message>
+    <message>
+        <source>LabAccP2PMode</source>
+        <translation>Point-to-point mode</translation>
+    </message>
+    <message>
+        <source>LabAccStarMode</source>
+        <translation>Star mode</translation>
     </message>
 </context>
 </TS>

@@ -7,6 +7,14 @@
         <source>Form</source>
         <translation>电台配对</translation>
     </message>
+    <message>
+        <source>LabAccGroundRadio</source>
+        <translation>地面电台</translation>
+    </message>
+    <message>
+        <source>LabAccAirborneRadio</source>
+        <translation>机载电台</translation>
+    </message>
 </context>
 <context>
     <name>KcRadioConfigItemForm</name>
@@ -96,6 +104,62 @@
         <source>MsgRadioEarseFailed</source>
         <translation>电台擦除失败</translation>
     </message>
+    <message>
+        <source>LabPortDescription</source>
+        <translation>描述：%1</translation>
+    </message>
+    <message>
+        <source>LabPortManufacturer</source>
+        <translation>制造商：%1</translation>
+    </message>
+    <message>
+        <source>LabPortSerialNumber</source>
+        <translation>序列号：%1</translation>
+    </message>
+    <message>
+        <source>MsgOpenSerialPortFailGeneral</source>
+        <translation>无法打开串口。请确认电台已上电、线缆连接正常，且串口未被其他程序占用。</translation>
+    </message>
+    <message>
+        <source>LabAccSerialPort</source>
+        <translation>串口</translation>
+    </message>
+    <message>
+        <source>LabAccSearchPorts</source>
+        <translation>搜索串口</translation>
+    </message>
+    <message>
+        <source>LabAccRadioId</source>
+        <translation>电台ID</translation>
+    </message>
+    <message>
+        <source>LabAccNewRadioId</source>
+        <translation>生成新的电台ID</translation>
+    </message>
+    <message>
+        <source>LabAccReadRadio</source>
+        <translation>读取电台ID和波特率</translation>
+    </message>
+    <message>
+        <source>LabAccAirborneIndex</source>
+        <translation>机载电台编号</translation>
+    </message>
+    <message>
+        <source>LabAccBaudRate</source>
+        <translation>波特率</translation>
+    </message>
+    <message>
+        <source>LabAccEraseRadio</source>
+        <translation>擦除电台</translation>
+    </message>
+    <message>
+        <source>LabAccConfigureRadio</source>
+        <translation>配置电台</translation>
+    </message>
+    <message>
+        <source>LabAccLeaveCommandMode</source>
+        <translation>退出指令模式</translation>
+    </message>
 </context>
 <context>
     <name>KcRadioParamReader</name>
@@ -143,6 +207,26 @@
     <message>
         <source>V1.0.0</source>
         <translation>V1.0.0</translation>
+    </message>
+    <message>
+        <source>LabAccMinimise</source>
+        <translation>最小化</translation>
+    </message>
+    <message>
+        <source>LabAccClose</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>LabAccRadioModel</source>
+        <translation>电台型号</translation>
+    </message>
+    <message>
+        <source>LabAccP2PMode</source>
+        <translation>点对点模式</translation>
+    </message>
+    <message>
+        <source>LabAccStarMode</source>
+        <translation>星型模式</translation>
     </message>
 </context>
 </TS>

@@ -1,10 +1,28 @@
 #include "kcradioconfigform.h"
 #include "ui_kcradioconfigform.h"
 
+#include <QLabel>
+
 namespace {
 // Blue arrow while the airborne side may be configured, grey otherwise.
 const char ArrowStyle[] = "QLabel{border-image:url(:/images/arrow_blue.png);}"
                           "QLabel:disabled{border-image:url(:/images/arrow_gray.png);}";
+
+// Keeps room for two lines in a panel's tip line, so that a tip never makes
+// the window jump. The lines are measured in the language shown (the
+// panel's title, twice): Chinese letters come from a font with taller lines
+// than Latin ones.
+void reserveTipLines(KcRadioConfigItemForm *panel)
+{
+    auto *tip = panel->findChild<QLabel *>(QStringLiteral("labTipInfo"));
+    auto *title = panel->findChild<QLabel *>(QStringLiteral("labTitle"));
+    if (!tip || !title)
+        return;
+    const QString sample = title->text() + QLatin1Char('\n') + title->text();
+    const QRect lines =
+        tip->fontMetrics().boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, 0), Qt::AlignCenter, sample);
+    tip->setMinimumHeight(lines.height());
+}
 } // namespace
 
 KcRadioConfigForm::KcRadioConfigForm(QWidget *parent)
@@ -12,6 +30,9 @@ KcRadioConfigForm::KcRadioConfigForm(QWidget *parent)
 {
     ui->setupUi(this);
     ui->labArrow->setStyleSheet(QString::fromLatin1(ArrowStyle));
+
+    reserveTipLines(ui->wgtGrdRadio);
+    reserveTipLines(ui->wgtAirRadio);
 
     // The airborne radio waits for a successful ground configuration.
     ui->wgtAirRadio->setEnabled(false);

@@ -2,6 +2,7 @@
 #include "ui_kcradioconfigitemform.h"
 
 #include "kcconfigsequence.h"
+#include "kcenterclicks.h"
 #include "kclogging.h"
 #include "kcradiocommandlink.h"
 #include "kcradioeraser.h"
@@ -10,7 +11,9 @@
 #include "kcradioprotocol.h"
 #include "kcradiotimer.h"
 #include "kcradiotiming.h"
+#include "kcserialports.h"
 
+#include <QAbstractButton>
 #include <QDateTime>
 #include <QDebug>
 #include <QMessageBox>
@@ -62,6 +65,14 @@ QList<KcPortEntry> portsForSetup()
     return list.ports;
 }
 
+// Linux grants serial ports to the members of the dialout group; the advice
+// to join it is given there only.
+#ifdef Q_OS_LINUX
+constexpr bool AdviseDialoutGroup = true;
+#else
+constexpr bool AdviseDialoutGroup = false;
+#endif
+
 bool baudRateRowApplies(int radioType)
 {
     return radioType == MR300 || radioType == MR300S;
@@ -74,6 +85,7 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
       mLink(new KcRadioCommandLink(KcLinkProfile::panel(), this))
 {
     ui->setupUi(this);
+    KcEnterClicks::install(this, findChildren<QAbstractButton *>());
 
     // The panel's port is the one selected in its list, read at every open;
     // an empty list fails the open without a report.
@@ -87,6 +99,12 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
     connect(mLink, &KcRadioCommandLink::gaveUp, this, &KcRadioConfigItemForm::onCommandModeGivenUp);
     connect(mLink, &KcRadioCommandLink::openFailed, this, &KcRadioConfigItemForm::onOpenFailed);
 
+    // The closed port list shows the chosen port's details on hover too.
+    connect(ui->cmbSerialPort, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this](int index) {
+                ui->cmbSerialPort->setToolTip(
+                    ui->cmbSerialPort->itemData(index, Qt::ToolTipRole).toString());
+            });
     connect(ui->leRadioID, &QLineEdit::textChanged, this,
             &KcRadioConfigItemForm::sigGrdRadioIDChanged);
     connect(ui->cmbBaudRate, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -121,7 +139,11 @@ void KcRadioConfigItemForm::setPortLister(PortLister lister)
 
 QList<KcPortEntry> KcRadioConfigItemForm::systemPorts()
 {
-    return KcSerialPorts::list();
+    QList<KcPortEntry> ports;
+    for (const KcSerialPorts::Port &port : KcSerialPorts::list())
+        ports.append(
+            {port.name, port.busy, port.description, port.manufacturer, port.serialNumber});
+    return ports;
 }
 
 void KcRadioConfigItemForm::setupRole(int radioType, int netMode, int role)
@@ -167,12 +189,28 @@ void KcRadioConfigItemForm::searchPorts()
 
 void KcRadioConfigItemForm::fillPortList(const QList<KcPortEntry> &ports)
 {
-    ui->cmbSerialPort->clear();
-    QStringList names;
-    for (const KcPortEntry &port : ports)
-        if (!port.busy)
-            names << port.name;
-    ui->cmbSerialPort->addItems(names);
+    QComboBox *list = ui->cmbSerialPort;
+    list->clear();
+    for (const KcPortEntry &port : ports) {
+        if (port.busy)
+            continue;
+        list->addItem(port.name);
+        list->setItemData(list->count() - 1, portToolTip(port), Qt::ToolTipRole);
+    }
+    // The first item became current before its tooltip was set.
+    list->setToolTip(list->currentData(Qt::ToolTipRole).toString());
+}
+
+QString KcRadioConfigItemForm::portToolTip(const KcPortEntry &port) const
+{
+    QStringList lines;
+    if (!port.description.isEmpty())
+        lines << tr("LabPortDescription").arg(port.description);
+    if (!port.manufacturer.isEmpty())
+        lines << tr("LabPortManufacturer").arg(port.manufacturer);
+    if (!port.serialNumber.isEmpty())
+        lines << tr("LabPortSerialNumber").arg(port.serialNumber);
+    return lines.join(QLatin1Char('\n'));
 }
 
 void KcRadioConfigItemForm::on_btnSearch_clicked()
@@ -212,20 +250,23 @@ bool KcRadioConfigItemForm::closeSerialPort()
     return mLink->closeSerialPort();
 }
 
-void KcRadioConfigItemForm::onOpenFailed(const QString &portName)
+void KcRadioConfigItemForm::onOpenFailed(const QString &portName, const QString &reason)
 {
-    const QString text = QStringLiteral("%1 [%2]").arg(tr("MsgOpenSerialPortFail"), portName);
+    const QString advice =
+        AdviseDialoutGroup ? tr("MsgOpenSerialPortFail") : tr("MsgOpenSerialPortFailGeneral");
+    const QString text = QStringLiteral("%1 [%2]").arg(advice, portName);
     // One box per panel: a port that keeps failing during the entry attempts
     // updates the box instead of stacking new ones. The box is modal to the
     // window but does not stop the event loop, so the radio timers keep time.
-    if (mOpenFailureBox) {
-        mOpenFailureBox->setText(text);
-        return;
+    if (!mOpenFailureBox) {
+        mOpenFailureBox =
+            new QMessageBox(QMessageBox::Critical, tr("MsgError"), text, QMessageBox::Ok, window());
+        mOpenFailureBox->setAttribute(Qt::WA_DeleteOnClose);
+        mOpenFailureBox->open();
     }
-    mOpenFailureBox =
-        new QMessageBox(QMessageBox::Critical, tr("MsgError"), text, QMessageBox::Ok, window());
-    mOpenFailureBox->setAttribute(Qt::WA_DeleteOnClose);
-    mOpenFailureBox->open();
+    mOpenFailureBox->setText(text);
+    // The system's own words: permission denied, busy, no such device.
+    mOpenFailureBox->setInformativeText(reason);
 }
 
 // --- Configuration ----------------------------------------------------------

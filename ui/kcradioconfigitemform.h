@@ -1,7 +1,6 @@
 #pragma once
 
 #include "kcconfigsequence.h"
-#include "kcserialports.h"
 
 #include <QByteArray>
 #include <QPointer>
@@ -19,6 +18,18 @@ namespace Ui {
 class KcRadioConfigItemForm;
 }
 
+// A serial port as the port search sees it. The name is what is listed and
+// opened; the rest, where known, tells adapters apart in the item's tooltip.
+struct KcPortEntry
+{
+    QString name;
+    bool busy = false;
+    // Initialised here so that lists written as {name, busy} stay complete.
+    QString description{};
+    QString manufacturer{};
+    QString serialNumber{};
+};
+
 // The panel for one radio: its port, radio ID and baud rate, and the work on
 // that radio (configuration, ID generation, read and erase).
 class KcRadioConfigItemForm : public QWidget
@@ -32,8 +43,8 @@ public:
     void setupRole(int radioType, int netMode, int role);
     void setRadioType(int radioType);
 
-    // The platform's serial ports, in its order; replaceable so that tests can
-    // offer a list with busy and free ports.
+    // The platform's serial ports, USB adapters first (see KcSerialPorts);
+    // replaceable so that tests can offer a list with busy and free ports.
     using PortLister = std::function<QList<KcPortEntry>()>;
     static void setPortLister(PortLister lister);
     static QList<KcPortEntry> systemPorts();
@@ -70,7 +81,7 @@ private slots:
 
     void onCommandModeEntered();
     void onCommandModeGivenUp();
-    void onOpenFailed(const QString &portName);
+    void onOpenFailed(const QString &portName, const QString &reason);
 
 private:
     bool openSerialport();
@@ -85,6 +96,7 @@ private:
     KcRadioTimer *ensureSequenceTimer(int kind);
     void searchPorts();
     void fillPortList(const QList<KcPortEntry> &ports);
+    QString portToolTip(const KcPortEntry &port) const;
 
     Ui::KcRadioConfigItemForm *ui;
     int mRadioType = 0;

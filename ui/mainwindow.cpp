@@ -1,12 +1,15 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "kcenterclicks.h"
 #include "kcradioconfigform.h"
 
 #include <QBrush>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
+#include <QWindow>
 
 namespace {
 const char VersionText[] = "V" KC_VERSION;
@@ -33,6 +36,15 @@ const QString &unselectedModeStyle()
         "\"微软雅黑\";border:none;}QPushButton:disabled{background:transparent; color:gray;}");
     return style;
 }
+
+QPoint globalPoint(const QMouseEvent *event)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return event->globalPosition().toPoint();
+#else
+    return event->globalPos();
+#endif
+}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -45,6 +57,7 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowFlags(Qt::FramelessWindowHint);
     ui->labVersion->setText(QString::fromLatin1(VersionText));
     setupRadioSelection();
+    setupKeyboard();
 }
 
 MainWindow::~MainWindow()
@@ -69,6 +82,15 @@ void MainWindow::setupRadioSelection()
     ui->btnStar->setStyleSheet(unselectedModeStyle());
 }
 
+void MainWindow::setupKeyboard()
+{
+    KcEnterClicks::install(this, {ui->btnMin, ui->btnClose, ui->btnP2P, ui->btnStar});
+    // Tab goes round from top to bottom: model, mode, the panels, then the
+    // title band's buttons and back to the model. The first focus is on the
+    // model list rather than on Minimise, where Enter would hide the window.
+    ui->cmbDLType->setFocus();
+}
+
 void MainWindow::addRadioConfigForm(int netMode)
 {
     // The page index in the stacked widget equals the network mode.
@@ -80,12 +102,48 @@ void MainWindow::addRadioConfigForm(int netMode)
     mRadioConfigForms.append(form);
 }
 
+bool MainWindow::event(QEvent *event)
+{
+    const bool handled = QMainWindow::event(event);
+    if (event->type() == QEvent::LayoutRequest && isVisible())
+        fitContents();
+    return handled;
+}
+
+void MainWindow::fitContents()
+{
+    // The window has no handles to resize it: it takes the least size its
+    // layout allows. Each panel keeps room for a two-line tip; a longer one
+    // (large fonts) wraps to more lines, which QMainWindow's layout does not
+    // count, so the window grows by what the tallest of them lacks, and
+    // returns to its size once the tip is gone.
+    int missing = 0;
+    if (const QWidget *page = ui->stackedWidget->currentWidget()) {
+        const QList<QLabel *> tips = page->findChildren<QLabel *>(QStringLiteral("labTipInfo"));
+        for (const QLabel *tip : tips)
+            if (tip->isVisible())
+                missing = qMax(missing, tip->heightForWidth(tip->width()) - tip->minimumHeight());
+    }
+    const QSize wanted = minimumSize() + QSize(0, missing);
+    if (size() != wanted)
+        resize(wanted);
+}
+
 void MainWindow::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton) {
-        mDragging = true;
-        mDragOffset = event->globalPos() - pos();
+    if (event->button() != Qt::LeftButton)
+        return;
+    // The platform moves the window itself where it offers to: the window
+    // manager knows the screens' edges, and on Wayland a window may not place
+    // itself at all. Elsewhere (offscreen, some X servers) the window follows
+    // the pointer by itself.
+    QWindow *handle = windowHandle();
+    if (handle && handle->startSystemMove()) {
+        mDragging = false;
+        return;
     }
+    mDragging = true;
+    mDragOffset = globalPoint(event) - pos();
 }
 
 void MainWindow::mouseReleaseEvent(QMouseEvent *event)
@@ -98,7 +156,7 @@ void MainWindow::mouseMoveEvent(QMouseEvent *event)
 {
     // Keeps the grab point under the cursor.
     if (mDragging)
-        move(event->globalPos() - mDragOffset);
+        move(globalPoint(event) - mDragOffset);
 }
 
 void MainWindow::paintEvent(QPaintEvent *)

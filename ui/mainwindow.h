@@ -13,6 +13,8 @@ class MainWindow;
 
 // The program's only window: frameless, painted with a white ground, a grey
 // outline and a blue title band, moved by dragging it with the left button.
+// It has no handles to resize it: it always takes the least size its
+// contents allow.
 // It holds the radio model list, the P2P / Star mode buttons and one radio
 // pair form per mode.
 class MainWindow : public QMainWindow
@@ -24,6 +26,7 @@ public:
     ~MainWindow() override;
 
 protected:
+    bool event(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -41,9 +44,11 @@ private slots:
 
 private:
     void setupRadioSelection();
+    void setupKeyboard();
     void addRadioConfigForm(int netMode);
     void showNetMode(int netMode);
     void setSelectionEnabled(bool enabled);
+    void fitContents();
 
     Ui::MainWindow *ui;
     QList<KcRadioConfigForm *> mRadioConfigForms; // P2P form first, then Star

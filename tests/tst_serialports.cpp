@@ -1,0 +1,114 @@
+// The port listing shared by the panels and the command-line programs: the
+// order of USB adapters and other ports, and which lock files make a port
+// busy. Only lists and reads lock files; no serial port is opened.
+#include "kcserialports.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// "name" or "name:usb" for a port with USB ids.
+QList<KcSerialPorts::Port> portsFrom(const QStringList &specs)
+{
+    QList<KcSerialPorts::Port> ports;
+    for (const QString &spec : specs) {
+        KcSerialPorts::Port port;
+        port.name = spec.section(QLatin1Char(':'), 0, 0);
+        port.hasUsbIds = spec.endsWith(QLatin1String(":usb"));
+        ports.append(port);
+    }
+    return ports;
+}
+
+QStringList namesOf(const QList<KcSerialPorts::Port> &ports)
+{
+    QStringList names;
+    for (const KcSerialPorts::Port &port : ports)
+        names << port.name;
+    return names;
+}
+
+// A process ID beyond any system's limit: no process has it.
+const QByteArray GonePid = "2147483000";
+
+} // namespace
+
+class TestSerialPorts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void usbFirst_data();
+    void usbFirst();
+    void lockFiles_data();
+    void lockFiles();
+};
+
+void TestSerialPorts::usbFirst_data()
+{
+    QTest::addColumn<QStringList>("given");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("on-board ports before adapters")
+        << QStringList{"ttyS0", "ttyS1", "ttyUSB0:usb", "ttyACM0:usb"}
+        << QStringList{"ttyUSB0", "ttyACM0", "ttyS0", "ttyS1"};
+    QTest::newRow("mixed, each group keeps its order")
+        << QStringList{"ttyUSB1:usb", "ttyS0", "ttyUSB0:usb", "ttyS4"}
+        << QStringList{"ttyUSB1", "ttyUSB0", "ttyS0", "ttyS4"};
+    QTest::newRow("no adapters") << QStringList{"COM3", "COM1"} << QStringList{"COM3", "COM1"};
+    QTest::newRow("none") << QStringList() << QStringList();
+}
+
+void TestSerialPorts::usbFirst()
+{
+    QFETCH(QStringList, given);
+    QFETCH(QStringList, expected);
+    QCOMPARE(namesOf(KcSerialPorts::usbFirst(portsFrom(given))), expected);
+}
+
+void TestSerialPorts::lockFiles_data()
+{
+    QTest::addColumn<QString>("portName");
+    QTest::addColumn<QString>("lockName"); // empty: no lock file
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("locked");
+
+    const auto row = [](const char *tag, const char *port, const char *lock,
+                        const QByteArray &content, bool locked) {
+        QTest::newRow(tag) << QString::fromLatin1(port) << QString::fromLatin1(lock) << content
+                           << locked;
+    };
+    const QByteArray ownPid = QByteArray::number(QCoreApplication::applicationPid());
+    row("held by a running process", "ttyUSB0", "LCK..ttyUSB0", ownPid + "\nkcradioconfig\nhost\n",
+        true);
+    row("device path", "/dev/ttyACM0", "LCK..ttyACM0", ownPid + "\n", true);
+    row("slashes of a pseudo-terminal", "/dev/pts/5", "LCK..pts_5", ownPid + "\n", true);
+    row("padded text form", "ttyS1", "LCK..ttyS1", "      " + ownPid + "\n", true);
+    row("owner gone", "ttyUSB0", "LCK..ttyUSB0", GonePid + "\n", false);
+    row("unreadable owner", "ttyUSB0", "LCK..ttyUSB0", "?\n", true);
+    row("empty lock", "ttyUSB0", "LCK..ttyUSB0", QByteArray(), false);
+    row("another port's lock", "ttyUSB1", "LCK..ttyUSB0", ownPid + "\n", false);
+    row("no lock", "ttyUSB0", "", QByteArray(), false);
+}
+
+void TestSerialPorts::lockFiles()
+{
+    QFETCH(QString, portName);
+    QFETCH(QString, lockName);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, locked);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    if (!lockName.isEmpty()) {
+        QFile lock(dir.filePath(lockName));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        QCOMPARE(lock.write(content), qint64(content.size()));
+    }
+    QCOMPARE(KcSerialPorts::isLockedIn(dir.path(), portName), locked);
+}
+
+QTEST_GUILESS_MAIN(TestSerialPorts)
+#include "tst_serialports.moc"

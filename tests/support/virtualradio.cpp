@@ -1,5 +1,7 @@
 #include "virtualradio.h"
 
+#include "virtualclock.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -13,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -56,6 +59,12 @@
 // speed, and never in the middle of a reply.
 
 namespace {
+
+QList<VirtualRadio *> &liveRadioList()
+{
+    static QList<VirtualRadio *> radios;
+    return radios;
+}
 
 const QByteArray Escape("+++");
 const QByteArray Ok("\r\nOK\r\n");
@@ -345,11 +354,39 @@ VirtualRadio::VirtualRadio(const Options &options, QObject *parent)
     mTelemetryTimer = new QTimer(this);
     mTelemetryTimer->setInterval(TelemetryTickMs);
     connect(mTelemetryTimer, &QTimer::timeout, this, &VirtualRadio::sendTelemetry);
+    liveRadioList().append(this);
 }
 
 VirtualRadio::~VirtualRadio()
 {
+    liveRadioList().removeOne(this);
     closeLine(false);
+}
+
+QList<VirtualRadio *> VirtualRadio::liveRadios()
+{
+    return liveRadioList();
+}
+
+VirtualRadio::LineActivity VirtualRadio::lineActivity() const
+{
+    LineActivity activity;
+    activity.replying = !mOutQueue.isEmpty() || mChunkTimer->isActive();
+    activity.streaming = mTelemetryTimer->isActive() && !mCommandMode;
+    activity.bytesReceived = mBytesReceived;
+    activity.bytesWritten = mBytesWritten;
+    if (mMaster < 0)
+        return activity;
+    // poll() on a pty with nothing to read first waits for the kernel to
+    // deliver the bytes still in flight towards that descriptor.
+    pollfd master{mMaster, POLLIN, 0};
+    activity.toolBytesWaiting = ::poll(&master, 1, 0) > 0 && (master.revents & POLLIN);
+    pollfd slave{mSlave, POLLIN, 0};
+    ::poll(&slave, 1, 0);
+    int queued = 0;
+    if (::ioctl(mSlave, FIONREAD, &queued) == 0)
+        activity.bytesForTool = queued;
+    return activity;
 }
 
 bool VirtualRadio::start()
@@ -411,6 +448,8 @@ bool VirtualRadio::start()
     mPendingSpeed = -1;
     if (!mClock.isValid())
         mClock.start();
+    if (mVirtualStart < 0 && VirtualClock::active())
+        mVirtualStart = VirtualClock::active()->now();
 
     mNotifier = new QSocketNotifier(mMaster, QSocketNotifier::Read, this);
     connect(mNotifier, &QSocketNotifier::activated, this, &VirtualRadio::onReadable);
@@ -533,6 +572,7 @@ void VirtualRadio::onReadable()
     }
     if (chunk.isEmpty())
         return;
+    mBytesReceived += chunk.size();
 
     // The speed is read now: the tool may have reopened its port at another
     // rate since the last bytes.
@@ -610,7 +650,10 @@ QList<QByteArray> VirtualRadio::takeCommands()
 void VirtualRadio::record(const QByteArray &bytes, int lineSpeed, bool understood)
 {
     Received entry;
-    entry.msecs = mClock.isValid() ? mClock.elapsed() : 0;
+    if (mVirtualStart >= 0 && VirtualClock::active())
+        entry.msecs = VirtualClock::active()->now() - mVirtualStart;
+    else
+        entry.msecs = mClock.isValid() ? mClock.elapsed() : 0;
     entry.bytes = bytes;
     entry.lineSpeed = lineSpeed;
     entry.understood = understood;
@@ -792,6 +835,7 @@ qint64 VirtualRadio::writeToLine(const QByteArray &bytes)
             continue;
         break; // EAGAIN: a full line drops what nobody reads
     }
+    mBytesWritten += written;
     mDroppedBytes += bytes.size() - written;
     return written;
 }

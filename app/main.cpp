@@ -1,5 +1,4 @@
 #include "mainwindow.h"
-#include "startupprobe.h"
 #include "translationloader.h"
 
 #include <QApplication>
@@ -17,7 +16,6 @@ int main(int argc, char *argv[])
     {
         MainWindow window;
         window.show();
-        installStartupProbe(&window);
         result = app.exec();
     }
     return result;

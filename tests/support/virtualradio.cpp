@@ -72,10 +72,13 @@ const QByteArray Error("\r\nERROR\r\n");
 const QByteArray Connect("\r\nCONNECT 115200\r\n");
 
 constexpr int MaxPendingBytes = 4096;
-constexpr int MaxHeldBackPtys = 32;
+// Room for the numbers that the radios of several test processes running at
+// once leave vanished within VanishedHoldBackMs, with a margin.
+constexpr int MaxHeldBackPtys = 64;
 // How long the number of a vanished radio is not handed out again: longer
-// than any tool keeps retrying a port that is gone.
-constexpr qint64 VanishedHoldBackMs = 60000;
+// than any tool keeps retrying a port that is gone (the program gives up
+// after seven 2 s ticks; on the virtual clock the retries take no time).
+constexpr qint64 VanishedHoldBackMs = 20000;
 constexpr int MaxReadPerWakeup = 65536;
 // Bounds of the test record, far beyond any test but finite for a CLI that
 // runs for hours.

@@ -93,7 +93,7 @@ public:
     int currentLineSpeed() const;
 
     // Closes the master side: the pty vanishes like a pulled USB adapter.
-    // Its number is then held back from new radios for a minute (across
+    // Its number is then held back from new radios for 20 s (across
     // processes), since the tool may keep retrying the vanished path.
     void unplug();
     bool isUnplugged() const;

@@ -342,31 +342,15 @@ void TestConfiguration::radioIdRule_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("sent"); // empty: refused
 
-    QTest::newRow("largest") << "4294967295"
-                             << "4294967295";
-    QTest::newRow("zero") << "0"
-                          << "0";
+    // The rule itself is KcRadioId::acceptedDigits (tst_radioid); here the
+    // panel sends the accepted digits, not the text, and a refusal stops the
+    // run before the port is opened.
     QTest::newRow("leading zeros kept") << "00567"
                                         << "00567";
     QTest::newRow("white space around") << "  12 "
                                         << "12";
     QTest::newRow("one above the range") << "4294967296"
                                          << "";
-    QTest::newRow("negative") << "-1"
-                              << "";
-    QTest::newRow("plus sign") << "+5"
-                               << "";
-    QTest::newRow("letters") << "12a"
-                             << "";
-    QTest::newRow("empty") << ""
-                           << "";
-    QTest::newRow("blank") << "   "
-                           << "";
-    QTest::newRow("eleven digits") << "00000000001"
-                                   << "";
-    QTest::newRow("inner blank") << "12 34"
-                                 << "";
-    QTest::newRow("full-width digits") << QString::fromUtf8("１２") << "";
 }
 
 void TestConfiguration::radioIdRule()

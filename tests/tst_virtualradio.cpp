@@ -569,14 +569,14 @@ private slots:
         options.telemetryBytesPerSecond = 20000;
         QVERIFY(plugIn(options));
 
+        // 6000 bytes are 300 ms of the stream. The radio makes up for a late
+        // tick of up to 200 ms, so a late wake-up does not slow it down.
         QElapsedTimer timer;
         timer.start();
-        QTest::qWait(300);
+        QVERIFY(waitFor([&] { return mRadio->telemetryBytesSent() >= 6000; }));
+        QVERIFY2(timer.elapsed() >= 200 && timer.elapsed() <= 750,
+                 QByteArray::number(timer.elapsed()) + " ms for 6000 bytes");
         const QByteArray stream = mTool->received;
-        const double expected = 20000.0 * timer.elapsed() / 1000.0;
-        QVERIFY2(stream.size() > expected * 0.4 && stream.size() < expected * 1.5 + 200,
-                 QByteArray::number(stream.size()) + " bytes, expected about " +
-                     QByteArray::number(expected));
         QCOMPARE(mRadio->droppedBytes(), qint64(0));
         QVERIFY(mRadio->telemetryBytesSent() >= stream.size());
 

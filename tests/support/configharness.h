@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kcradioconfigitemform.h"
+#include "mainwindow.h"
 #include "virtualclock.h"
 #include "virtualradio.h"
 
@@ -9,8 +10,6 @@
 
 #include <memory>
 #include <vector>
-
-#include "mainwindow.h"
 
 class QLabel;
 class QMessageBox;
@@ -60,7 +59,8 @@ int enabledSelectionControls(MainWindow &window);
 
 // The set-up shared by the tests that drive the main window: the virtual
 // clock installed, virtual radios started and their ports offered to the
-// panels, the main window built (not shown), and the signals of its four panels recorded.
+// panels, the main window built (not shown), and the signals of its four
+// panels recorded.
 class WindowRig
 {
 public:

@@ -30,9 +30,10 @@ public:
     // Virtual milliseconds since the clock was installed.
     qint64 now() const { return mNow; }
 
-    // Settles, then fires due timers until done() holds; false (and a failed
-    // test) when done() still does not hold maxMs of virtual time later, or
-    // when no timer is due any more. done() is checked after each timer.
+    // Settles, then fires due timers until done() holds; done() is checked
+    // after each timer. False, with a warning that names the virtual time and
+    // the next due timer, when done() still does not hold maxMs of virtual
+    // time later or no timer is due any more.
     bool runUntil(const std::function<bool()> &done, qint64 maxMs = 60000);
     // Settles, then fires every timer due within ms and ends exactly ms later.
     bool advanceBy(qint64 ms);

@@ -1,6 +1,5 @@
 #include "highdpi.h"
 #include "mainwindow.h"
-#include "startupprobe.h"
 #include "translationloader.h"
 
 #include <QApplication>
@@ -24,7 +23,6 @@ int main(int argc, char *argv[])
     {
         MainWindow window;
         window.show();
-        installStartupProbe(&window);
         result = app.exec();
     }
     return result;

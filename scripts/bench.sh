@@ -17,8 +17,8 @@ build=${1:-build-bench}
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKC_WERROR=ON
 fi
-cmake --build "$build" -j2 --target KcRadioConfig kc_translations barewindow bench_soak \
-    bench_startup kcradio bench_pair
+cmake --build "$build" -j2 --target kcradioconfig_probed kc_translations barewindow \
+    bench_soak bench_startup kcradio bench_pair
 build=$(cd "$build" && pwd)
 
 status=0

@@ -1,20 +1,20 @@
-// The radio eraser against the virtual radio: command-mode entry, the three
-// steps and their timing, and the verdict from the "OK" count or an "ATA".
+// The radio eraser against the virtual radio, on the virtual clock:
+// command-mode entry, the three steps and their timing, and the verdict from
+// the "OK" count or an "ATA".
 #include "kcradiocommandlink.h"
 #include "kcradioeraser.h"
+#include "kcradiotimer.h"
 #include "kcradiotiming.h"
+#include "virtualclock.h"
 #include "virtualradio.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QSerialPort>
 #include <QtTest>
 
 namespace {
 
-constexpr int Tick = 150; // entry retry and step interval
-constexpr int ReplyWait = 100;
-constexpr int ResultTimeout = 10000;
+constexpr int Tick = KcRadioTiming::DefaultCommandIntervalMs; // entry retry and step interval
 
 const QByteArray Escape("+++");
 const QByteArray ResetCmd("ATS102=7\r");
@@ -32,31 +32,29 @@ struct Outcome
 
 // Records every result of an eraser with the state of its port at the
 // moment of the signal, and the arrival time of every command at the radio,
-// both on one clock.
+// both on the virtual clock.
 class Probe
 {
 public:
     Probe(KcRadioEraser *eraser, VirtualRadio *radio)
     {
-        mClock.start();
         QObject::connect(eraser, &KcRadioEraser::sigEarseRadioResult, eraser,
                          [this, eraser](bool isSucc) {
                              Outcome outcome;
                              outcome.isSucc = isSucc;
                              outcome.portObjectAtSignal = eraser->link()->hasPort();
                              outcome.portOpenAtSignal = eraser->link()->isPortOpen();
-                             outcome.atMs = mClock.elapsed();
+                             outcome.atMs = now();
                              results.append(outcome);
                          });
         if (radio) {
-            QObject::connect(radio, &VirtualRadio::commandReceived, radio,
-                             [this](const QByteArray &bytes, int) {
-                                 arrivals.append(qMakePair(bytes, mClock.elapsed()));
-                             });
+            QObject::connect(
+                radio, &VirtualRadio::commandReceived, radio,
+                [this](const QByteArray &bytes, int) { arrivals.append(qMakePair(bytes, now())); });
         }
     }
-    qint64 now() const { return mClock.elapsed(); }
-    void restartClock() { mClock.restart(); }
+    qint64 now() const { return clock.now() - mStart; }
+    void restartClock() { mStart = clock.now(); }
     qint64 arrivalOf(const QByteArray &command) const
     {
         for (const auto &arrival : arrivals) {
@@ -66,11 +64,12 @@ public:
         return -1;
     }
 
+    VirtualClock &clock = VirtualClock::install();
     QList<Outcome> results;
     QList<QPair<QByteArray, qint64>> arrivals;
 
 private:
-    QElapsedTimer mClock;
+    qint64 mStart = clock.now();
 };
 
 VirtualRadio::Options radioOptions(int baudRate = 115200, int answerLimit = -1)
@@ -100,8 +99,6 @@ class TstEraser : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
     void cleanup();
 
     void openFailure_data();
@@ -116,21 +113,12 @@ private slots:
     void destroyedWhileStepping();
 };
 
-void TstEraser::initTestCase()
-{
-    KcRadioTiming::setIntervalsForTesting(Tick, ReplyWait);
-}
-
-void TstEraser::cleanupTestCase()
-{
-    KcRadioTiming::restoreDefaults();
-}
-
 void TstEraser::cleanup()
 {
     // Every port object of the test is gone once the deferred deletions ran:
     // none is leaked by a finished, failed or destroyed run.
-    QTRY_COMPARE(KcRadioCommandLink::livePortObjects(), 0);
+    QVERIFY(VirtualClock::settle());
+    QCOMPARE(KcRadioCommandLink::livePortObjects(), 0);
 }
 
 void TstEraser::openFailure_data()
@@ -156,7 +144,7 @@ void TstEraser::openFailure()
     QCOMPARE(eraser.link()->sendStep(), 0);
     QVERIFY(!eraser.link()->isEntering());
 
-    QTest::qWait(3 * Tick);
+    QVERIFY(probe.clock.advanceBy(3 * Tick));
     QCOMPARE(probe.results.size(), 1);
 }
 
@@ -172,17 +160,18 @@ void TstEraser::silentRadio()
     QCOMPARE(eraser.link()->lastCmd(), QStringLiteral("+++"));
     QCOMPARE(eraser.link()->sendStep(), 1);
 
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 1; }));
     const Outcome outcome = probe.results.first();
     QCOMPARE(outcome.isSucc, false);
     QVERIFY(!outcome.portObjectAtSignal);
-    QVERIFY2(outcome.atMs >= 7 * Tick - 5, qPrintable(QString::number(outcome.atMs)));
+    // One escape at the start, one per tick, the give-up at the seventh.
+    QCOMPARE(outcome.atMs, qint64(7 * Tick));
     QCOMPARE(escapeSpeeds(radio), (QList<int>{115200, 115200, 230400, 9600, 115200, 230400, 9600}));
     QCOMPARE(radio.commands().size(), 7);
     QVERIFY(eraser.link()->recvBuffer().isEmpty());
     QCOMPARE(eraser.link()->entryAttempts(), 0);
 
-    QTest::qWait(3 * Tick);
+    QVERIFY(probe.clock.advanceBy(3 * Tick));
     QCOMPARE(probe.results.size(), 1);
     QCOMPARE(radio.commands().size(), 7);
 }
@@ -196,7 +185,7 @@ void TstEraser::noCarrierOnly()
     Probe probe(&eraser, &radio);
 
     eraser.earseRadio(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 1; }));
     const Outcome outcome = probe.results.first();
     QCOMPARE(outcome.isSucc, false);
     // The result comes on the open port, which is closed right after.
@@ -206,18 +195,16 @@ void TstEraser::noCarrierOnly()
     QCOMPARE(eraser.link()->lastCmd(), QString());
     QVERIFY(eraser.link()->recvBuffer().isEmpty());
 
-    // The three commands went out one step apart all the same.
+    // The three commands went out one step apart all the same, the result a
+    // step after the last.
     QCOMPARE(radio.commands(), FullRun);
     const qint64 escape = probe.arrivalOf(Escape);
-    const qint64 reset = probe.arrivalOf(ResetCmd);
-    const qint64 store = probe.arrivalOf(StoreCmd);
-    const qint64 dataMode = probe.arrivalOf(DataModeCmd);
-    QVERIFY2(reset - escape >= Tick - 5, qPrintable(QString::number(reset - escape)));
-    QVERIFY2(store - reset >= Tick - 5, qPrintable(QString::number(store - reset)));
-    QVERIFY2(dataMode - store >= Tick - 5, qPrintable(QString::number(dataMode - store)));
-    QVERIFY(outcome.atMs - escape >= 4 * Tick - 5);
+    QCOMPARE(probe.arrivalOf(ResetCmd) - escape, qint64(Tick));
+    QCOMPARE(probe.arrivalOf(StoreCmd) - escape, qint64(2 * Tick));
+    QCOMPARE(probe.arrivalOf(DataModeCmd) - escape, qint64(3 * Tick));
+    QCOMPARE(outcome.atMs - escape, qint64(4 * Tick));
 
-    QTest::qWait(3 * Tick);
+    QVERIFY(probe.clock.advanceBy(3 * Tick));
     QCOMPARE(probe.results.size(), 1);
 }
 
@@ -278,19 +265,20 @@ void TstEraser::verdict()
             return;
         for (int i = 0; i < extra.size(); ++i) {
             const QByteArray piece = extra.at(i);
-            QTimer::singleShot(10 * i, &radio, [&radio, piece] { radio.sendUnsolicited(piece); });
+            KcRadioTimer::singleShot(10 * i, &radio,
+                                     [&radio, piece] { radio.sendUnsolicited(piece); });
         }
     });
     KcRadioEraser eraser(nullptr);
     Probe probe(&eraser, &radio);
 
     eraser.earseRadio(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 1; }));
     QCOMPARE(probe.results.first().isSucc, isSucc);
     QCOMPARE(radio.commands(), FullRun);
     QVERIFY(!eraser.link()->hasPort());
 
-    QTest::qWait(2 * Tick);
+    QVERIFY(probe.clock.advanceBy(2 * Tick));
     QCOMPARE(probe.results.size(), 1);
 }
 
@@ -308,7 +296,7 @@ void TstEraser::okCountedBeforeConfirmation()
 
     eraser.earseRadio(radio.portPath());
     radio.sendUnsolicited("\r\nOK\r\n");
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 1; }));
     QCOMPARE(probe.results.first().isSucc, true);
     QCOMPARE(escapeSpeeds(radio), (QList<int>{115200, 115200, 230400}));
 
@@ -316,7 +304,7 @@ void TstEraser::okCountedBeforeConfirmation()
     // earlier erase does not carry over.
     radio.clearTranscript();
     eraser.earseRadio(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 2, ResultTimeout);
+    QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 2; }));
     QCOMPARE(probe.results.at(1).isSucc, false);
     QCOMPARE(radio.commands(), FullRun);
 }
@@ -337,7 +325,7 @@ void TstEraser::bytesBeforeTheFirstStepDelayIt()
                 if (bytes != Escape)
                     return;
                 for (int i = 1; i <= Chunks; ++i) {
-                    QTimer::singleShot(i * Tick / 2, &radio, [&radio, &sentAt, &probe] {
+                    KcRadioTimer::singleShot(i * Tick / 2, &radio, [&radio, &sentAt, &probe] {
                         sentAt.append(probe.now());
                         radio.sendUnsolicited("data");
                     });
@@ -345,20 +333,14 @@ void TstEraser::bytesBeforeTheFirstStepDelayIt()
             });
 
     eraser.earseRadio(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 1; }));
     QCOMPARE(sentAt.size(), Chunks);
     QCOMPARE(radio.commands(), FullRun);
     const qint64 escape = probe.arrivalOf(Escape);
-    const qint64 reset = probe.arrivalOf(ResetCmd);
     // Without the restarts the first step would have come one step after the
     // escape, before the last chunk was even sent.
-    QVERIFY2(sentAt.last() - escape >= Chunks * Tick / 2 - 5,
-             qPrintable(QString::number(sentAt.last() - escape)));
-    QVERIFY2(reset - sentAt.last() >= Tick - 5,
-             qPrintable(QStringLiteral("escape %1, last chunk %2, ATS102=7 %3")
-                            .arg(escape)
-                            .arg(sentAt.last())
-                            .arg(reset)));
+    QCOMPARE(sentAt.last() - escape, qint64(Chunks * Tick / 2));
+    QCOMPARE(probe.arrivalOf(ResetCmd) - sentAt.last(), qint64(Tick));
     QCOMPARE(probe.results.first().isSucc, false);
 }
 
@@ -371,7 +353,7 @@ void TstEraser::secondEraseStartsAtTheLastRate()
     Probe probe(&eraser, &radio);
 
     eraser.earseRadio(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 1; }));
     QCOMPARE(escapeSpeeds(radio), (QList<int>{115200, 115200, 230400, 9600}));
     QCOMPARE(radio.registers().value(102), QStringLiteral("7"));
     QCOMPARE(radio.storedRegisters().value(102), QStringLiteral("7"));
@@ -379,7 +361,7 @@ void TstEraser::secondEraseStartsAtTheLastRate()
 
     radio.clearTranscript();
     eraser.earseRadio(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 2, ResultTimeout);
+    QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 2; }));
     QCOMPARE(radio.commands(), FullRun);
     QCOMPARE(radio.transcript().first().lineSpeed, 9600);
     QVERIFY(radio.transcript().first().understood);
@@ -388,10 +370,10 @@ void TstEraser::secondEraseStartsAtTheLastRate()
     radio.clearTranscript();
     radio.setBaudRate(57600);
     eraser.earseRadio(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 3, ResultTimeout);
+    QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 3; }));
     QCOMPARE(probe.results.at(2).isSucc, false);
     QCOMPARE(escapeSpeeds(radio), (QList<int>{9600, 115200, 230400, 9600, 115200, 230400, 9600}));
-    QTest::qWait(2 * Tick);
+    QVERIFY(probe.clock.advanceBy(2 * Tick));
     QCOMPARE(probe.results.size(), 3);
 }
 
@@ -402,14 +384,15 @@ void TstEraser::destroyedWhileStepping()
     auto *eraser = new KcRadioEraser(nullptr);
     int results = 0;
     connect(eraser, &KcRadioEraser::sigEarseRadioResult, this, [&results] { ++results; });
+    VirtualClock &clock = VirtualClock::install();
 
     eraser->earseRadio(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(radio.commands().size(), 2, ResultTimeout);
+    QVERIFY(clock.runUntil([&] { return radio.commands().size() == 2; }));
     const QPointer<QSerialPort> port = eraser->link()->serialPort();
     QVERIFY(!port.isNull());
     delete eraser;
     QVERIFY(port.isNull());
-    QTest::qWait(3 * Tick);
+    QVERIFY(clock.advanceBy(3 * Tick));
     QCOMPARE(radio.commands(), (QList<QByteArray>{Escape, ResetCmd}));
     QCOMPARE(results, 0);
 }

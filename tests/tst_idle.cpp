@@ -1,9 +1,9 @@
 // With the window open and no radio work running, none of the program's
 // timers runs: neither on a fresh window nor after each way a configuration
-// can end. Timing is shortened, so a timer left running would tick many times
-// within the observed idle period.
+// can end. The radio timers run on the virtual clock, where one left running
+// stays scheduled; any other timer of the program would tick in real time
+// while the idle window is watched.
 #include "configharness.h"
-#include "kcradiotiming.h"
 #include "mainwindow.h"
 #include "virtualradio.h"
 
@@ -13,8 +13,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
-
-#include <memory>
 
 using namespace ConfigHarness;
 
@@ -30,8 +28,6 @@ enum class Work
 Q_DECLARE_METATYPE(Work)
 
 namespace {
-
-constexpr int Tick = 40;
 
 bool isOurClass(const QObject *object)
 {
@@ -68,14 +64,6 @@ private:
     QStringList mReceivers;
 };
 
-QMessageBox *visibleMessageBox()
-{
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
-            return box;
-    return nullptr;
-}
-
 QStringList activeTimers(const MainWindow &window)
 {
     QStringList active;
@@ -94,13 +82,6 @@ class TestIdle : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { KcRadioTiming::setIntervalsForTesting(Tick, Tick / 2); }
-    void cleanupTestCase()
-    {
-        KcRadioTiming::restoreDefaults();
-        KcRadioConfigItemForm::setPortLister(nullptr);
-    }
-
     void noTimerRunsWhenIdle_data();
     void noTimerRunsWhenIdle();
 };
@@ -126,47 +107,44 @@ void TestIdle::noTimerRunsWhenIdle()
     QFETCH(Work, work);
     QFETCH(QStringList, expectedLog);
 
-    std::unique_ptr<VirtualRadio> radio;
+    QList<VirtualRadio::Options> radios;
+    QStringList otherPorts;
     if (work == Work::OpenFailure) {
-        offerPorts({QStringLiteral("/nonexistent/ttyKC0")});
+        otherPorts << QStringLiteral("/nonexistent/ttyKC0");
     } else {
         VirtualRadio::Options options;
         if (work == Work::GivenUp)
             options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
         if (work == Work::Unplugged)
             options.unplugAfterCommands = 3;
-        radio = std::make_unique<VirtualRadio>(options);
-        QVERIFY(radio->start());
-        offerPorts({radio->portPath()});
+        radios << options;
     }
-
-    MainWindow window;
+    WindowRig rig(radios, otherPorts);
+    QVERIFY(rig.ready());
+    MainWindow &window = rig.window();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    OwnTimerEvents timerEvents;
 
     if (work != Work::None) {
-        KcRadioConfigItemForm *ground = panel(window, 0, 0);
-        QStringList log;
-        recordSignals(ground, &log);
-        QVERIFY(configure(ground, &log));
-        QCOMPARE(log, expectedLog);
+        QVERIFY(rig.configure());
+        QCOMPARE(rig.log(), expectedLog);
         if (work == Work::OpenFailure) {
-            QMessageBox *box = visibleMessageBox();
+            QMessageBox *box = openMessageBox();
             QVERIFY(box);
             box->button(QMessageBox::Ok)->click();
-            QTRY_VERIFY(!visibleMessageBox());
-        } else {
-            // The run was driven by the program's timers, and the recorder saw
-            // them: an empty record below means something.
-            QVERIFY(!timerEvents.receivers().isEmpty());
-            QVERIFY(!window.findChildren<QTimer *>().isEmpty());
+            QVERIFY(!openMessageBox());
         }
     }
-
-    QTest::qWait(300);
+    QCOMPARE(rig.clock().pendingTimers(), 0);
     QCOMPARE(activeTimers(window), QStringList());
 
+    // The watch sees a timer of the window's own...
+    OwnTimerEvents timerEvents;
+    QTimer control(&window);
+    control.setSingleShot(true);
+    control.start(0);
+    QTRY_COMPARE(timerEvents.receivers(), QStringList{QStringLiteral("QTimer of MainWindow")});
+    // ...and none while the window stands idle.
     timerEvents.clear();
     QTest::qWait(500);
     QCOMPARE(timerEvents.receivers(), QStringList());

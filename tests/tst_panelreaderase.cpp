@@ -1,10 +1,9 @@
 // Reading a radio's ID and rate into the P2P pair, and erasing a radio, from
-// the panel's side, against virtual radios with shortened timing.
+// the panel's side, against virtual radios on the virtual clock.
 #include "configharness.h"
 #include "kcradioconfigitemform.h"
 #include "kcradioeraser.h"
 #include "kcradioparamreader.h"
-#include "kcradiotiming.h"
 #include "mainwindow.h"
 #include "virtualradio.h"
 
@@ -21,13 +20,6 @@ class TestPanelReadErase : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { KcRadioTiming::setIntervalsForTesting(40, 60); }
-    void cleanupTestCase()
-    {
-        KcRadioTiming::restoreDefaults();
-        KcRadioConfigItemForm::setPortLister(nullptr);
-    }
-
     void readWithoutPortFailsAtOnce();
     void readFillsBothPanels_data();
     void readFillsBothPanels();
@@ -40,12 +32,9 @@ private slots:
 
 void TestPanelReadErase::readWithoutPortFailsAtOnce()
 {
-    offerPorts({});
-    MainWindow window;
-    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    WindowRig rig({}, {}); // no radio, no port
+    KcRadioConfigItemForm *ground = rig.panel();
     const QString id = idOf(ground);
-    QStringList log;
-    recordSignals(ground, &log);
 
     child<QPushButton>(ground, "btnRead")->click();
     // The open failure arrives before the click returns.
@@ -53,8 +42,8 @@ void TestPanelReadErase::readWithoutPortFailsAtOnce()
     QVERIFY(ground->isEnabled());
     QCOMPARE(idOf(ground), id);
     // A read is not a configuration: the pair and the window see nothing.
-    QVERIFY(log.isEmpty());
-    QCOMPARE(enabledSelectionControls(window), 4);
+    QVERIFY(rig.log().isEmpty());
+    QCOMPARE(enabledSelectionControls(rig.window()), 4);
 }
 
 void TestPanelReadErase::readFillsBothPanels_data()
@@ -85,21 +74,20 @@ void TestPanelReadErase::readFillsBothPanels()
     // The radio keeps its rate after "ATA", so both reads find it at once.
     VirtualRadio::Options options;
     options.ataChangesRate = false;
-    VirtualRadio radio(options);
-    QVERIFY(radio.start());
+    WindowRig rig({options});
+    QVERIFY(rig.ready());
+    VirtualRadio &radio = rig.radio();
     radio.setRegister(102, s102);
     radio.setRegister(104, s104);
-    offerPorts({radio.portPath()});
-    MainWindow window;
-    KcRadioConfigItemForm *ground = panel(window, 0, 0);
-    KcRadioConfigItemForm *air = panel(window, 0, 1);
+    KcRadioConfigItemForm *ground = rig.panel(0, 0);
+    KcRadioConfigItemForm *air = rig.panel(0, 1);
 
     // Two reads in a row: both succeed, one reader serves them.
     for (int read = 0; read < 2; ++read) {
         child<QComboBox>(ground, "cmbBaudRate")->setCurrentIndex(0);
         child<QPushButton>(ground, "btnRead")->click();
         QVERIFY(!ground->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(ground->isEnabled(), 5000);
+        QVERIFY(rig.clock().runUntil([&] { return ground->isEnabled(); }));
         QCOMPARE(tipOf(ground), QStringLiteral("MsgRadioIDReadSuccessfully"));
         QCOMPARE(idOf(ground), s104);
         QCOMPARE(idOf(air), s104);
@@ -129,9 +117,9 @@ void TestPanelReadErase::flagSelectsRate()
 {
     QFETCH(int, flag);
     QFETCH(QString, selected);
-    offerPorts({});
-    MainWindow window;
-    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    WindowRig rig({}, {}); // no radio, no port
+    MainWindow &window = rig.window();
+    KcRadioConfigItemForm *ground = rig.panel();
     child<QComboBox>(ground, "cmbBaudRate")->setCurrentIndex(2);
     QVERIFY(QMetaObject::invokeMethod(ground, "onRadioIDReady", Q_ARG(bool, true),
                                       Q_ARG(QString, QStringLiteral("done")),
@@ -146,20 +134,18 @@ void TestPanelReadErase::failedReadKeepsValues()
 {
     VirtualRadio::Options options;
     options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
-    VirtualRadio radio(options);
-    QVERIFY(radio.start());
-    offerPorts({radio.portPath()});
-    MainWindow window;
-    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    WindowRig rig({options});
+    QVERIFY(rig.ready());
+    KcRadioConfigItemForm *ground = rig.panel();
     child<QComboBox>(ground, "cmbBaudRate")->setCurrentIndex(1);
     const QString id = idOf(ground);
 
     child<QPushButton>(ground, "btnRead")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(ground->isEnabled(), 5000);
+    QVERIFY(rig.clock().runUntil([&] { return ground->isEnabled(); }));
     QCOMPARE(tipOf(ground), QStringLiteral("MsgEnterCmdModeFailed"));
     QCOMPARE(idOf(ground), id);
     QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentText(), QStringLiteral("115200"));
-    QCOMPARE(radio.commands(), escapes(7));
+    QCOMPARE(rig.radio().commands(), escapes(7));
 }
 
 void TestPanelReadErase::eraseResult_data()
@@ -181,11 +167,9 @@ void TestPanelReadErase::eraseResult()
     options.echo = echo;
     if (silent)
         options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
-    VirtualRadio radio(options);
-    QVERIFY(radio.start());
-    offerPorts({radio.portPath()});
-    MainWindow window;
-    KcRadioConfigItemForm *ground = panel(window, 0, 0);
+    WindowRig rig({options});
+    QVERIFY(rig.ready());
+    KcRadioConfigItemForm *ground = rig.panel();
     const QString id = idOf(ground);
     const int rate = child<QComboBox>(ground, "cmbBaudRate")->currentIndex();
 
@@ -194,13 +178,13 @@ void TestPanelReadErase::eraseResult()
     QVERIFY(erase->isHidden());
     erase->click();
     QVERIFY(!ground->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(ground->isEnabled(), 5000);
+    QVERIFY(rig.clock().runUntil([&] { return ground->isEnabled(); }));
     QCOMPARE(tipOf(ground), tip);
     QCOMPARE(idOf(ground), id);
     QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentIndex(), rate);
     QCOMPARE(ground->findChildren<KcRadioEraser *>().size(), 1);
     if (!silent)
-        QCOMPARE(radio.registers().value(102), QStringLiteral("7"));
+        QCOMPARE(rig.radio().registers().value(102), QStringLiteral("7"));
 }
 
 QTEST_MAIN(TestPanelReadErase)

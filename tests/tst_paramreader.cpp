@@ -1,20 +1,21 @@
-// The parameter reader against the virtual radio: command-mode entry and its
-// retries, the settings listing, the verdict and its single result signal.
+// The parameter reader against the virtual radio, on the virtual clock:
+// command-mode entry and its retries, the settings listing, the verdict and
+// its single result signal.
 #include "kcradiocommandlink.h"
 #include "kcradioparamreader.h"
+#include "kcradiotimer.h"
 #include "kcradiotiming.h"
+#include "virtualclock.h"
 #include "virtualradio.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QSerialPort>
 #include <QtTest>
 
 namespace {
 
-constexpr int Tick = 150;      // entry retry interval
-constexpr int ReplyWait = 400; // verdict wait after confirmation
-constexpr int ResultTimeout = 10000;
+constexpr int Tick = KcRadioTiming::DefaultCommandIntervalMs; // entry retry interval
+constexpr int ReplyWait = KcRadioTiming::DefaultReplyWaitMs;  // verdict wait after confirmation
 
 const QByteArray Escape("+++");
 const QByteArray ListCmd("AT&V\r");
@@ -38,7 +39,6 @@ class ResultProbe
 public:
     explicit ResultProbe(KcRadioParamReader *reader)
     {
-        mClock.start();
         QObject::connect(
             reader, &KcRadioParamReader::sigRadioIDReady, reader,
             [this, reader](bool isSucc, const QString &text, const QString &id, int flag) {
@@ -49,16 +49,22 @@ public:
                 outcome.flag = flag;
                 outcome.portObjectAtSignal = reader->link()->hasPort();
                 outcome.portOpenAtSignal = reader->link()->isPortOpen();
-                outcome.atMs = mClock.elapsed();
+                outcome.atMs = clock.now() - mStart;
                 results.append(outcome);
             });
     }
-    void restartClock() { mClock.restart(); }
+    void restartClock() { mStart = clock.now(); }
+    // Runs the virtual clock until count results have come.
+    bool waitForResults(int count)
+    {
+        return clock.runUntil([this, count] { return results.size() == count; });
+    }
 
+    VirtualClock &clock = VirtualClock::install();
     QList<Outcome> results;
 
 private:
-    QElapsedTimer mClock;
+    qint64 mStart = clock.now();
 };
 
 VirtualRadio::Options radioOptions(int baudRate = 115200, int answerLimit = -1)
@@ -79,8 +85,8 @@ QList<int> escapeSpeeds(const VirtualRadio &radio)
     return speeds;
 }
 
-// Writes the pieces to the tool one after the other, gapMs apart, as soon as
-// the radio has received "AT&V".
+// Writes the pieces to the tool one after the other, gapMs apart on the
+// virtual clock, as soon as the radio has received "AT&V".
 void answerListingWith(VirtualRadio *radio, const QList<QByteArray> &pieces, int gapMs)
 {
     QObject::connect(radio, &VirtualRadio::commandReceived, radio,
@@ -89,8 +95,9 @@ void answerListingWith(VirtualRadio *radio, const QList<QByteArray> &pieces, int
                              return;
                          for (int i = 0; i < pieces.size(); ++i) {
                              const QByteArray piece = pieces.at(i);
-                             QTimer::singleShot(i * gapMs, radio,
-                                                [radio, piece] { radio->sendUnsolicited(piece); });
+                             KcRadioTimer::singleShot(i * gapMs, radio, [radio, piece] {
+                                 radio->sendUnsolicited(piece);
+                             });
                          }
                      });
 }
@@ -102,8 +109,6 @@ class TstParamReader : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
     void cleanup();
 
     void openFailure_data();
@@ -124,21 +129,12 @@ private slots:
     void destroyedWhileEntering();
 };
 
-void TstParamReader::initTestCase()
-{
-    KcRadioTiming::setIntervalsForTesting(Tick, ReplyWait);
-}
-
-void TstParamReader::cleanupTestCase()
-{
-    KcRadioTiming::restoreDefaults();
-}
-
 void TstParamReader::cleanup()
 {
     // Every port object of the test is gone once the deferred deletions ran:
     // none is leaked by a finished, failed or destroyed run.
-    QTRY_COMPARE(KcRadioCommandLink::livePortObjects(), 0);
+    QVERIFY(VirtualClock::settle());
+    QCOMPARE(KcRadioCommandLink::livePortObjects(), 0);
 }
 
 void TstParamReader::openFailure_data()
@@ -169,7 +165,7 @@ void TstParamReader::openFailure()
     QCOMPARE(reader.link()->lastCmd(), QString());
     QVERIFY(!reader.link()->isEntering());
 
-    QTest::qWait(3 * Tick);
+    QVERIFY(probe.clock.advanceBy(3 * Tick));
     QCOMPARE(probe.results.size(), 1);
 }
 
@@ -186,7 +182,7 @@ void TstParamReader::failedOpenThenReadOnAnotherPort()
     QVERIFY(radio.transcript().isEmpty());
 
     reader.readRadioParam(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 2, ResultTimeout);
+    QVERIFY(probe.waitForResults(2));
     QCOMPARE(probe.results.at(1).isSucc, true);
     QCOMPARE(probe.results.at(1).id, QStringLiteral("305"));
     QCOMPARE(radio.commands(), (QList<QByteArray>{Escape, ListCmd, DataModeCmd}));
@@ -204,7 +200,7 @@ void TstParamReader::silentRadio()
     QVERIFY(probe.results.isEmpty());
     QCOMPARE(reader.link()->lastCmd(), QStringLiteral("+++"));
 
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.waitForResults(1));
     const Outcome outcome = probe.results.first();
     QCOMPARE(outcome.isSucc, false);
     QCOMPARE(outcome.text, QStringLiteral("MsgEnterCmdModeFailed"));
@@ -213,21 +209,19 @@ void TstParamReader::silentRadio()
     // Closed before the signal.
     QVERIFY(!outcome.portObjectAtSignal);
     // Given up at the seventh tick: one escape at the start, six retries.
-    QVERIFY2(outcome.atMs >= 7 * Tick - 5, qPrintable(QString::number(outcome.atMs)));
+    QCOMPARE(outcome.atMs, qint64(7 * Tick));
 
     const QList<int> speeds = escapeSpeeds(radio);
     QCOMPARE(speeds, (QList<int>{115200, 115200, 230400, 9600, 115200, 230400, 9600}));
     QCOMPARE(radio.commands().size(), 7);
     const QList<VirtualRadio::Received> transcript = radio.transcript();
-    for (int i = 1; i < transcript.size(); ++i) {
-        const qint64 gap = transcript.at(i).msecs - transcript.at(i - 1).msecs;
-        QVERIFY2(gap >= Tick / 2, qPrintable(QStringLiteral("gap %1: %2 ms").arg(i).arg(gap)));
-    }
+    for (int i = 1; i < transcript.size(); ++i)
+        QCOMPARE(transcript.at(i).msecs - transcript.at(i - 1).msecs, qint64(Tick));
     QCOMPARE(reader.link()->entryAttempts(), 0);
     QVERIFY(reader.link()->recvBuffer().isEmpty());
     QCOMPARE(reader.link()->baudRate(), 9600);
 
-    QTest::qWait(3 * Tick);
+    QVERIFY(probe.clock.advanceBy(3 * Tick));
     QCOMPARE(probe.results.size(), 1);
     QCOMPARE(radio.commands().size(), 7);
 }
@@ -254,7 +248,7 @@ void TstParamReader::entryFindsTheRadioRate()
     ResultProbe probe(&reader);
 
     reader.readRadioParam(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.waitForResults(1));
     QCOMPARE(probe.results.first().isSucc, true);
     QCOMPARE(probe.results.first().id, QStringLiteral("77"));
     QCOMPARE(escapeSpeeds(radio), speeds);
@@ -272,7 +266,7 @@ void TstParamReader::secondReadStartsAtTheLastRate()
     ResultProbe probe(&reader);
 
     reader.readRadioParam(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.waitForResults(1));
     QCOMPARE(probe.results.at(0).isSucc, true);
     QCOMPARE(probe.results.at(0).flag, 0);
     QCOMPARE(escapeSpeeds(radio), (QList<int>{115200, 115200, 230400}));
@@ -280,7 +274,7 @@ void TstParamReader::secondReadStartsAtTheLastRate()
     // The next read makes its first attempt at the rate the last one ended with.
     radio.clearTranscript();
     reader.readRadioParam(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 2, ResultTimeout);
+    QVERIFY(probe.waitForResults(2));
     QCOMPARE(probe.results.at(1).isSucc, true);
     QCOMPARE(probe.results.at(1).id, QStringLiteral("4242"));
     QCOMPARE(radio.commands(), (QList<QByteArray>{Escape, ListCmd, DataModeCmd}));
@@ -292,10 +286,10 @@ void TstParamReader::secondReadStartsAtTheLastRate()
     radio.clearTranscript();
     radio.setBaudRate(57600);
     reader.readRadioParam(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 3, ResultTimeout);
+    QVERIFY(probe.waitForResults(3));
     QCOMPARE(probe.results.at(2).text, QStringLiteral("MsgEnterCmdModeFailed"));
     QCOMPARE(escapeSpeeds(radio), (QList<int>{230400, 115200, 230400, 9600, 115200, 230400, 9600}));
-    QTest::qWait(2 * Tick);
+    QVERIFY(probe.clock.advanceBy(2 * Tick));
     QCOMPARE(probe.results.size(), 3);
 }
 
@@ -310,22 +304,23 @@ void TstParamReader::radioOwnListing()
 
     probe.restartClock();
     reader.readRadioParam(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.waitForResults(1));
     const Outcome outcome = probe.results.first();
     QCOMPARE(outcome.isSucc, true);
     QCOMPARE(outcome.text, QStringLiteral("MsgRadioIDReadSuccessfully"));
     QCOMPARE(outcome.id, QStringLiteral("00567"));
     QCOMPARE(outcome.flag, 7);
-    // The verdict comes a full wait after confirmation, on the open port,
-    // which is closed right after the signal.
-    QVERIFY(outcome.atMs >= ReplyWait);
+    // The verdict comes a full wait after confirmation (the escape at the
+    // start was answered at once), on the open port, which is closed right
+    // after the signal.
+    QCOMPARE(outcome.atMs, qint64(ReplyWait));
     QVERIFY(outcome.portObjectAtSignal);
     QVERIFY(outcome.portOpenAtSignal);
     QVERIFY(!reader.link()->hasPort());
     QCOMPARE(radio.commands(), (QList<QByteArray>{Escape, ListCmd, DataModeCmd}));
     QVERIFY(!radio.inCommandMode());
 
-    QTest::qWait(2 * Tick);
+    QVERIFY(probe.clock.advanceBy(2 * Tick));
     QCOMPARE(probe.results.size(), 1);
 }
 
@@ -384,7 +379,7 @@ void TstParamReader::listings()
     ResultProbe probe(&reader);
 
     reader.readRadioParam(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.waitForResults(1));
     const Outcome outcome = probe.results.first();
     QCOMPARE(outcome.isSucc, isSucc);
     QCOMPARE(outcome.text, isSucc ? QStringLiteral("MsgRadioIDReadSuccessfully")
@@ -395,7 +390,7 @@ void TstParamReader::listings()
     QCOMPARE(radio.commands(), (QList<QByteArray>{Escape, ListCmd, DataModeCmd}));
     QVERIFY(!reader.link()->hasPort());
 
-    QTest::qWait(2 * Tick);
+    QVERIFY(probe.clock.advanceBy(2 * Tick));
     QCOMPARE(probe.results.size(), 1);
 }
 
@@ -421,7 +416,7 @@ void TstParamReader::listingSplitByTheRadio()
     });
 
     reader.readRadioParam(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.waitForResults(1));
     QCOMPARE(probe.results.first().isSucc, true);
     QCOMPARE(probe.results.first().id, QStringLiteral("1234567"));
     QCOMPARE(probe.results.first().flag, 1);
@@ -450,7 +445,7 @@ void TstParamReader::listingNotCompletedInTime()
     ResultProbe probe(&reader);
 
     reader.readRadioParam(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.waitForResults(1));
     const Outcome outcome = probe.results.first();
     QCOMPARE(outcome.isSucc, false);
     QCOMPARE(outcome.text, QStringLiteral("MsgRadioIDReadFailed"));
@@ -459,7 +454,7 @@ void TstParamReader::listingNotCompletedInTime()
     QVERIFY(outcome.portOpenAtSignal);
 
     // The radio is left in command mode: no "ATA", not even later.
-    QTest::qWait(gapMs + 2 * Tick);
+    QVERIFY(probe.clock.advanceBy(gapMs + 2 * Tick));
     QCOMPARE(radio.commands(), (QList<QByteArray>{Escape, ListCmd}));
     QCOMPARE(probe.results.size(), 1);
     QVERIFY(!reader.link()->hasPort());
@@ -475,21 +470,21 @@ void TstParamReader::laterStartCancelsAPendingVerdict()
     ResultProbe probe(&reader);
 
     reader.readRadioParam(radio.portPath());
-    QTRY_COMPARE_WITH_TIMEOUT(radio.commands().size(), 2, ResultTimeout);
+    QVERIFY(probe.clock.runUntil([&] { return radio.commands().size() == 2; }));
     QCOMPARE(radio.commands().last(), ListCmd);
-    QTest::qWait(ReplyWait / 4);
+    QVERIFY(probe.clock.advanceBy(ReplyWait / 4));
     QVERIFY(probe.results.isEmpty());
 
     probe.restartClock();
     reader.readRadioParam(radio.portPath());
     // The radio stays mute in command mode, so the second read retries and
     // gives up; the first read's verdict never fires into it.
-    QTest::qWait(ReplyWait + Tick);
+    QVERIFY(probe.clock.advanceBy(ReplyWait + Tick));
     QVERIFY(probe.results.isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.waitForResults(1));
     QCOMPARE(probe.results.first().text, QStringLiteral("MsgEnterCmdModeFailed"));
-    QVERIFY(probe.results.first().atMs >= 7 * Tick - 5);
-    QTest::qWait(ReplyWait + Tick);
+    QCOMPARE(probe.results.first().atMs, qint64(7 * Tick));
+    QVERIFY(probe.clock.advanceBy(ReplyWait + Tick));
     QCOMPARE(probe.results.size(), 1);
 }
 
@@ -503,12 +498,13 @@ void TstParamReader::portReleasedAfterRead()
     reader.readRadioParam(radio.portPath());
     const QPointer<QSerialPort> port = reader.link()->serialPort();
     QVERIFY(!port.isNull());
-    QTRY_COMPARE_WITH_TIMEOUT(probe.results.size(), 1, ResultTimeout);
+    QVERIFY(probe.waitForResults(1));
     // The default radio lists S104=0 and S102=1.
     QCOMPARE(probe.results.first().isSucc, true);
     QCOMPARE(probe.results.first().id, QStringLiteral("0"));
     QCOMPARE(probe.results.first().flag, 1);
-    QTRY_VERIFY(port.isNull());
+    QVERIFY(VirtualClock::settle());
+    QVERIFY(port.isNull());
 }
 
 void TstParamReader::destroyedWhileEntering()
@@ -518,9 +514,10 @@ void TstParamReader::destroyedWhileEntering()
     auto *reader = new KcRadioParamReader(nullptr);
     int results = 0;
     connect(reader, &KcRadioParamReader::sigRadioIDReady, this, [&results] { ++results; });
+    VirtualClock &clock = VirtualClock::install();
 
     reader->readRadioParam(radio.portPath());
-    QTest::qWait(Tick + Tick / 2);
+    QVERIFY(clock.advanceBy(Tick + Tick / 2));
     const QPointer<QSerialPort> port = reader->link()->serialPort();
     QVERIFY(!port.isNull());
     QVERIFY(port->isOpen());
@@ -528,7 +525,7 @@ void TstParamReader::destroyedWhileEntering()
     // The port object goes with the reader at once, and nothing fires later.
     QVERIFY(port.isNull());
     const int escapes = radio.commands().size();
-    QTest::qWait(3 * Tick);
+    QVERIFY(clock.advanceBy(3 * Tick));
     QCOMPARE(radio.commands().size(), escapes);
     QCOMPARE(results, 0);
 }

@@ -3,6 +3,7 @@
 #include "kcradiocommandlink.h"
 #include "kcradioconfigitemform.h"
 #include "kcradiotiming.h"
+#include "virtualclock.h"
 #include "virtualradio.h"
 
 #include <QComboBox>
@@ -294,24 +295,25 @@ void TestRadioPanel::handOverSlots()
 
 void TestRadioPanel::leaveCommandMode()
 {
-    KcRadioTiming::setIntervalsForTesting(200, 300);
+    VirtualClock &clock = VirtualClock::install();
     VirtualRadio radio;
     QVERIFY(radio.start());
     offer({{radio.portPath(), false}});
     KcRadioConfigItemForm panel;
     panel.setupRole(0, 0, 0);
 
+    // "ATA" at once; the port is released one reply wait later.
     QVERIFY(QMetaObject::invokeMethod(&panel, "on_btnQuit_clicked"));
     QVERIFY(!panel.isEnabled());
     QVERIFY(panel.link()->isPortOpen());
-    QTRY_COMPARE(radio.rawReceived(), QByteArray("ATA\r"));
-    QTest::qWait(150);
-    QVERIFY(!panel.isEnabled());
-    QTRY_VERIFY(panel.isEnabled());
+    const qint64 pressedAt = clock.now();
+    QVERIFY(VirtualClock::settle());
+    QCOMPARE(radio.rawReceived(), QByteArray("ATA\r"));
+    QVERIFY(clock.runUntil([&] { return panel.isEnabled(); }));
+    QCOMPARE(clock.now() - pressedAt, qint64(KcRadioTiming::DefaultReplyWaitMs));
     QVERIFY(!panel.link()->hasPort());
     QCOMPARE(radio.rawReceived(), QByteArray("ATA\r"));
     QCOMPARE(child<QLabel>(&panel, "labTipInfo")->text(), QString());
-    KcRadioTiming::restoreDefaults();
 }
 
 void TestRadioPanel::leaveCommandModeWithoutPort()

@@ -2,16 +2,17 @@
 // virtual radios in this process, offers their paths to the port search,
 // builds the real main window in the chosen language and drives it as an
 // operator would, by clicking its buttons, saving a PNG at each moment worth
-// showing. Needs a display (Xvfb will do) so that fonts and styles are those
-// of a real session.
+// showing. The radio timers run on the tests' virtual clock, at their real
+// intervals but without waiting for them. Needs a display (Xvfb will do) so
+// that fonts and styles are those of a real session.
 //
 // usage: screenshots --locale en_US|zh_CN --out <folder> [--dict <folder>]
 
 #include "highdpi.h"
 #include "kcradioconfigitemform.h"
-#include "kcradiotiming.h"
 #include "mainwindow.h"
 #include "translationloader.h"
+#include "virtualclock.h"
 #include "virtualradio.h"
 
 #include <QApplication>
@@ -42,9 +43,6 @@ constexpr int Airborne = 1;
 // Translation contexts of the tip lines.
 const char Panel[] = "KcRadioConfigItemForm";
 const char Reader[] = "KcRadioParamReader";
-// Long enough for a whole run at the shortened cadence, even when the radio
-// is found at the last of the three rates.
-constexpr int RunTimeoutMs = 30000;
 
 QTextStream &out()
 {
@@ -120,7 +118,7 @@ public:
             settle();
             save(grabWhileRunning);
         }
-        if (!QTest::qWaitFor([&]() { return mEndedRuns > endedBefore; }, RunTimeoutMs)) {
+        if (!VirtualClock::install().runUntil([&]() { return mEndedRuns > endedBefore; })) {
             out() << "configuration did not end\n";
             return false;
         }
@@ -134,7 +132,7 @@ public:
             return false;
         // The panel is disabled while the reader works and enabled with the
         // result (which may read like the tip before it).
-        const bool done = QTest::qWaitFor([&]() { return panel->isEnabled(); }, RunTimeoutMs);
+        const bool done = VirtualClock::install().runUntil([&]() { return panel->isEnabled(); });
         if (!done)
             out() << "the read did not end\n";
         settle();
@@ -292,8 +290,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // A tool may shorten the radio cadence; the program never does.
-    KcRadioTiming::setIntervalsForTesting(200, 100);
+    VirtualClock::install();
 
     VirtualRadio::Options groundOptions;
     VirtualRadio::Options airborneOptions;

@@ -1,7 +1,5 @@
 #include "configharness.h"
 
-#include "mainwindow.h"
-
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -67,15 +65,15 @@ void offerPorts(const QStringList &names)
     });
 }
 
-bool configure(KcRadioConfigItemForm *panel, QStringList *log, int timeoutMs)
+bool configure(KcRadioConfigItemForm *panel, QStringList *log)
 {
     const int endsBefore = log->count(QStringLiteral("end"));
     auto *button = panel->findChild<QPushButton *>(QStringLiteral("btnConfig"));
     if (!button || !button->isEnabled() || !panel->isEnabled())
         return false;
     button->click();
-    return QTest::qWaitFor([&]() { return log->count(QStringLiteral("end")) > endsBefore; },
-                           timeoutMs);
+    return VirtualClock::install().runUntil(
+        [&]() { return log->count(QStringLiteral("end")) > endsBefore; });
 }
 
 QString tipOf(KcRadioConfigItemForm *panel)
@@ -118,3 +116,38 @@ int enabledSelectionControls(MainWindow &window)
 }
 
 } // namespace ConfigHarness
+
+WindowRig::WindowRig(const QList<VirtualRadio::Options> &radios, const QStringList &otherPorts)
+    : mClock(VirtualClock::install())
+{
+    QStringList ports;
+    for (const VirtualRadio::Options &options : radios) {
+        mRadios.push_back(std::make_unique<VirtualRadio>(options));
+        mReady = mRadios.back()->start() && mReady;
+        ports << mRadios.back()->portPath();
+    }
+    ConfigHarness::offerPorts(ports + otherPorts);
+    mWindow = std::make_unique<MainWindow>();
+    for (int netMode = 0; netMode < 2; ++netMode)
+        for (int role = 0; role < 2; ++role)
+            ConfigHarness::recordSignals(panel(netMode, role), &log(netMode, role));
+}
+
+WindowRig::~WindowRig()
+{
+    mWindow.reset();
+    // The ports the panels released go now, while their radios still exist.
+    VirtualClock::settle();
+    // Nothing a later test builds may reach the machine's own ports.
+    ConfigHarness::offerPorts({});
+}
+
+KcRadioConfigItemForm *WindowRig::panel(int netMode, int role) const
+{
+    return ConfigHarness::panel(*mWindow, netMode, role);
+}
+
+bool WindowRig::configure(int netMode, int role)
+{
+    return ConfigHarness::configure(panel(netMode, role), &log(netMode, role));
+}

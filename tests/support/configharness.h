@@ -1,12 +1,16 @@
 #pragma once
 
 #include "kcradioconfigitemform.h"
+#include "mainwindow.h"
+#include "virtualclock.h"
 #include "virtualradio.h"
 
 #include <QStringList>
 #include <QWidget>
 
-class MainWindow;
+#include <memory>
+#include <vector>
+
 class QLabel;
 class QMessageBox;
 
@@ -29,8 +33,9 @@ QStringList understoodCommands(const VirtualRadio &radio);
 // Offers exactly these port names, all free, to every panel's port search.
 void offerPorts(const QStringList &names);
 
-// Presses the panel's Configure button and waits until the run has ended.
-bool configure(KcRadioConfigItemForm *panel, QStringList *log, int timeoutMs = 20000);
+// Presses the panel's Configure button and runs the virtual clock until the
+// run has ended (its "end" is logged).
+bool configure(KcRadioConfigItemForm *panel, QStringList *log);
 
 // A named child widget of a panel or window.
 template <typename T> T *child(QWidget *parent, const char *name)
@@ -51,3 +56,37 @@ QList<QByteArray> escapes(int count);
 int enabledSelectionControls(MainWindow &window);
 
 } // namespace ConfigHarness
+
+// The set-up shared by the tests that drive the main window: the virtual
+// clock installed, virtual radios started and their ports offered to the
+// panels, the main window built (not shown), and the signals of its four
+// panels recorded.
+class WindowRig
+{
+public:
+    // One started radio per entry; the panels are offered their ports in this
+    // order (the first is every panel's selection), then otherPorts.
+    explicit WindowRig(const QList<VirtualRadio::Options> &radios = {VirtualRadio::Options()},
+                       const QStringList &otherPorts = {});
+    ~WindowRig();
+
+    // Every radio started.
+    bool ready() const { return mReady; }
+    VirtualRadio &radio(int index = 0) const { return *mRadios.at(size_t(index)); }
+    MainWindow &window() const { return *mWindow; }
+    VirtualClock &clock() const { return mClock; }
+
+    // netMode 0 P2P, 1 star; role 0 ground, 1 airborne.
+    KcRadioConfigItemForm *panel(int netMode = 0, int role = 0) const;
+    // That panel's signals since the rig was built, as recordSignals writes them.
+    QStringList &log(int netMode = 0, int role = 0) { return mLogs[netMode * 2 + role]; }
+    // Configures with that panel (ConfigHarness::configure).
+    bool configure(int netMode = 0, int role = 0);
+
+private:
+    VirtualClock &mClock;
+    std::vector<std::unique_ptr<VirtualRadio>> mRadios;
+    std::unique_ptr<MainWindow> mWindow; // after the radios: closes its ports first
+    QStringList mLogs[4];
+    bool mReady = true;
+};

@@ -1,5 +1,7 @@
 #include "virtualradio.h"
 
+#include "virtualclock.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -13,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -57,16 +60,25 @@
 
 namespace {
 
+QList<VirtualRadio *> &liveRadioList()
+{
+    static QList<VirtualRadio *> radios;
+    return radios;
+}
+
 const QByteArray Escape("+++");
 const QByteArray Ok("\r\nOK\r\n");
 const QByteArray Error("\r\nERROR\r\n");
 const QByteArray Connect("\r\nCONNECT 115200\r\n");
 
 constexpr int MaxPendingBytes = 4096;
-constexpr int MaxHeldBackPtys = 32;
+// Room for the numbers that the radios of several test processes running at
+// once leave vanished within VanishedHoldBackMs, with a margin.
+constexpr int MaxHeldBackPtys = 64;
 // How long the number of a vanished radio is not handed out again: longer
-// than any tool keeps retrying a port that is gone.
-constexpr qint64 VanishedHoldBackMs = 60000;
+// than any tool keeps retrying a port that is gone (the program gives up
+// after seven 2 s ticks; on the virtual clock the retries take no time).
+constexpr qint64 VanishedHoldBackMs = 20000;
 constexpr int MaxReadPerWakeup = 65536;
 // Bounds of the test record, far beyond any test but finite for a CLI that
 // runs for hours.
@@ -345,11 +357,39 @@ VirtualRadio::VirtualRadio(const Options &options, QObject *parent)
     mTelemetryTimer = new QTimer(this);
     mTelemetryTimer->setInterval(TelemetryTickMs);
     connect(mTelemetryTimer, &QTimer::timeout, this, &VirtualRadio::sendTelemetry);
+    liveRadioList().append(this);
 }
 
 VirtualRadio::~VirtualRadio()
 {
+    liveRadioList().removeOne(this);
     closeLine(false);
+}
+
+QList<VirtualRadio *> VirtualRadio::liveRadios()
+{
+    return liveRadioList();
+}
+
+VirtualRadio::LineActivity VirtualRadio::lineActivity() const
+{
+    LineActivity activity;
+    activity.replying = !mOutQueue.isEmpty() || mChunkTimer->isActive();
+    activity.streaming = mTelemetryTimer->isActive() && !mCommandMode;
+    activity.bytesReceived = mBytesReceived;
+    activity.bytesWritten = mBytesWritten;
+    if (mMaster < 0)
+        return activity;
+    // poll() on a pty with nothing to read first waits for the kernel to
+    // deliver the bytes still in flight towards that descriptor.
+    pollfd master{mMaster, POLLIN, 0};
+    activity.toolBytesWaiting = ::poll(&master, 1, 0) > 0 && (master.revents & POLLIN);
+    pollfd slave{mSlave, POLLIN, 0};
+    ::poll(&slave, 1, 0);
+    int queued = 0;
+    if (::ioctl(mSlave, FIONREAD, &queued) == 0)
+        activity.bytesForTool = queued;
+    return activity;
 }
 
 bool VirtualRadio::start()
@@ -411,6 +451,8 @@ bool VirtualRadio::start()
     mPendingSpeed = -1;
     if (!mClock.isValid())
         mClock.start();
+    if (mVirtualStart < 0 && VirtualClock::active())
+        mVirtualStart = VirtualClock::active()->now();
 
     mNotifier = new QSocketNotifier(mMaster, QSocketNotifier::Read, this);
     connect(mNotifier, &QSocketNotifier::activated, this, &VirtualRadio::onReadable);
@@ -533,6 +575,7 @@ void VirtualRadio::onReadable()
     }
     if (chunk.isEmpty())
         return;
+    mBytesReceived += chunk.size();
 
     // The speed is read now: the tool may have reopened its port at another
     // rate since the last bytes.
@@ -610,7 +653,10 @@ QList<QByteArray> VirtualRadio::takeCommands()
 void VirtualRadio::record(const QByteArray &bytes, int lineSpeed, bool understood)
 {
     Received entry;
-    entry.msecs = mClock.isValid() ? mClock.elapsed() : 0;
+    if (mVirtualStart >= 0 && VirtualClock::active())
+        entry.msecs = VirtualClock::active()->now() - mVirtualStart;
+    else
+        entry.msecs = mClock.isValid() ? mClock.elapsed() : 0;
     entry.bytes = bytes;
     entry.lineSpeed = lineSpeed;
     entry.understood = understood;
@@ -802,6 +848,7 @@ qint64 VirtualRadio::writeToLine(const QByteArray &bytes)
             continue;
         break; // EAGAIN: a full line drops what nobody reads
     }
+    mBytesWritten += written;
     mDroppedBytes += bytes.size() - written;
     return written;
 }

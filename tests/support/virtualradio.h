@@ -62,7 +62,7 @@ public:
     // One received command: "+++" or a line with its CR, as received.
     struct Received
     {
-        qint64 msecs = 0;        // since start()
+        qint64 msecs = 0;        // since start(), on the virtual clock when one is installed
         QByteArray bytes;        // exact bytes of the command
         int lineSpeed = 0;       // the line speed the tool had set when it arrived
         bool understood = false; // line speed matched the radio's rate
@@ -107,7 +107,7 @@ public:
     int currentLineSpeed() const;
 
     // Closes the master side: the pty vanishes like a pulled USB adapter.
-    // Its number is then held back from new radios for a minute (across
+    // Its number is then held back from new radios for 20 s (across
     // processes), since the tool may keep retrying the vanished path.
     void unplug();
     bool isUnplugged() const;
@@ -120,6 +120,23 @@ public:
     qint64 telemetryBytesSent() const { return mTelemetrySent; }
     // Serial rate of an S102 baud-rate code (0 = 230400 ... 14 = 300), 0 when unknown.
     static int rateForBaudRateCode(int code);
+
+    // What is moving on the line right now, for telling when it has come to
+    // rest (VirtualClock::settle). Polling a pty descriptor first makes the
+    // kernel hand over bytes still on their way to it, so the figures are
+    // exact at the moment of the call.
+    struct LineActivity
+    {
+        bool toolBytesWaiting = false; // the tool wrote bytes the radio has not read
+        bool replying = false;         // reply pieces are still queued
+        bool streaming = false;        // telemetry flows (in data mode)
+        qint64 bytesReceived = 0;      // read from the line so far
+        qint64 bytesWritten = 0;       // written to the line so far
+        int bytesForTool = 0;          // in the tool's input queue, not read yet
+    };
+    LineActivity lineActivity() const;
+    // Every radio that exists in this process.
+    static QList<VirtualRadio *> liveRadios();
 
 signals:
     // Emitted for every transcript entry, heard or not, after the radio has
@@ -155,6 +172,9 @@ private:
     QSocketNotifier *mNotifier = nullptr;
     QTimer *mTelemetryTimer = nullptr;
     QElapsedTimer mClock;
+    qint64 mVirtualStart = -1; // virtual time of start(), -1 without a virtual clock
+    qint64 mBytesReceived = 0;
+    qint64 mBytesWritten = 0;
     QByteArray mPending;
     QByteArray mRaw;
     QList<Received> mTranscript;

@@ -31,4 +31,11 @@ fi
 # missing library or a crash ends it earlier with another status.
 (cd "$path_line" && QT_QPA_PLATFORM=offscreen timeout 2 "$exec_line" >/dev/null 2>&1) ||
     [ $? -eq 124 ] || fail "program did not start"
+
+# kcradio and its man page, with the version the window shows.
+[ -x "$prefix/bin/kcradio" ] || fail "kcradio missing"
+[ -f "$prefix/share/man/man1/kcradio.1" ] || fail "kcradio man page missing"
+version=$(sed -n 's/^project(KcRadioConfig VERSION \([0-9.]*\).*/\1/p' "$1/CMakeLists.txt")
+[ "$("$prefix/bin/kcradio" --version)" = "kcradio $version" ] || fail "kcradio --version"
+sed 's/\\//g' "$prefix/share/man/man1/kcradio.1" | grep -q -- '--no-verify' || fail "man page lacks the options"
 echo "check_install: ok ($prefix)"

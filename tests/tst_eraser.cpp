@@ -93,6 +93,7 @@ QList<int> escapeSpeeds(const VirtualRadio &radio)
 } // namespace
 
 Q_DECLARE_METATYPE(VirtualRadio::EscapeAnswer)
+Q_DECLARE_METATYPE(VirtualRadio::DataModeAnswer)
 
 class TstEraser : public QObject
 {
@@ -107,7 +108,7 @@ private slots:
     void noCarrierOnly();
     void verdict_data();
     void verdict();
-    void okCountedBeforeConfirmation();
+    void nothingBeforeConfirmationCounts();
     void bytesBeforeTheFirstStepDelayIt();
     void secondEraseStartsAtTheLastRate();
     void destroyedWhileStepping();
@@ -213,37 +214,28 @@ void TstEraser::verdict_data()
     QTest::addColumn<VirtualRadio::EscapeAnswer>("escapeAnswer");
     QTest::addColumn<int>("answerLimit");
     QTest::addColumn<bool>("echo");
-    QTest::addColumn<QList<QByteArray>>("extra"); // sent when "ATS102=7" arrives
+    QTest::addColumn<QByteArray>("refuse");
+    QTest::addColumn<VirtualRadio::DataModeAnswer>("ataAnswer");
     QTest::addColumn<bool>("isSucc");
 
     using A = VirtualRadio::EscapeAnswer;
-    // A radio that answers everything: one OK with the escape answer, one
-    // for ATS102=7 and one for AT&W; "ATA" answers CONNECT: three in all.
-    QTest::newRow("three OK") << A::NoCarrier << -1 << false << QList<QByteArray>{} << false;
-    QTest::newRow("three OK, greeting")
-        << A::Greeting << -1 << false << QList<QByteArray>{} << false;
-    QTest::newRow("two OK") << A::NoCarrier << 2 << false << QList<QByteArray>{} << false;
-    QTest::newRow("four OK") << A::NoCarrier << -1 << false << QList<QByteArray>{"\r\nOK\r\n"}
-                             << true;
-    QTest::newRow("four OK, greeting")
-        << A::Greeting << -1 << false << QList<QByteArray>{"\r\nOK\r\n"} << true;
-    QTest::newRow("four OK, three in one chunk")
-        << A::NoCarrier << 1 << false << QList<QByteArray>{"OKOKOK"} << true;
-    QTest::newRow("four OK, split between chunks")
-        << A::NoCarrier << 1 << false << QList<QByteArray>{"OK O", "K O", "K"} << true;
-    QTest::newRow("five OK") << A::NoCarrier << -1 << false
-                             << QList<QByteArray>{"\r\nOK\r\n", "\r\nOK\r\n"} << false;
-    QTest::newRow("five OK and ATA")
-        << A::NoCarrier << -1 << false << QList<QByteArray>{"OK OK ATA"} << true;
-    QTest::newRow("one OK and ATA")
-        << A::NoCarrier << 1 << false << QList<QByteArray>{"xATAx"} << true;
-    QTest::newRow("lower-case ata is not ATA")
-        << A::NoCarrier << 1 << false << QList<QByteArray>{"ata"} << false;
-    // The echo of "ATA\r" decides, whatever the count.
-    QTest::newRow("echoing radio, three OK")
-        << A::NoCarrier << -1 << true << QList<QByteArray>{} << true;
-    QTest::newRow("echoing radio, five OK")
-        << A::NoCarrier << -1 << true << QList<QByteArray>{"\r\nOK\r\n", "\r\nOK\r\n"} << true;
+    using D = VirtualRadio::DataModeAnswer;
+    // ATS102=7 and AT&W must each be answered OK; ATA must not be refused,
+    // and may be answered with CONNECT, OK or nothing.
+    QTest::newRow("answers CONNECT to ATA")
+        << A::NoCarrier << -1 << false << QByteArray() << D::Connect << true;
+    QTest::newRow("greeting, ATA unanswered")
+        << A::Greeting << -1 << false << QByteArray() << D::Silence << true;
+    QTest::newRow("echoing radio")
+        << A::NoCarrier << -1 << true << QByteArray() << D::OkOnly << true;
+    QTest::newRow("falls silent after ATS102=7")
+        << A::NoCarrier << 2 << false << QByteArray() << D::Connect << false;
+    QTest::newRow("echoing radio refuses ATS102=7")
+        << A::NoCarrier << -1 << true << QByteArray("ATS102=7") << D::Connect << false;
+    QTest::newRow("refuses AT&W") << A::NoCarrier << -1 << false << QByteArray("AT&W") << D::Connect
+                                  << false;
+    QTest::newRow("refuses ATA") << A::NoCarrier << -1 << false << QByteArray("ATA") << D::Connect
+                                 << false;
 }
 
 void TstEraser::verdict()
@@ -251,24 +243,18 @@ void TstEraser::verdict()
     QFETCH(VirtualRadio::EscapeAnswer, escapeAnswer);
     QFETCH(int, answerLimit);
     QFETCH(bool, echo);
-    QFETCH(QList<QByteArray>, extra);
+    QFETCH(QByteArray, refuse);
+    QFETCH(VirtualRadio::DataModeAnswer, ataAnswer);
     QFETCH(bool, isSucc);
 
     VirtualRadio::Options options = radioOptions(115200, answerLimit);
     options.escapeAnswer = escapeAnswer;
     options.echo = echo;
+    options.refuseCommand = refuse;
+    options.ataAnswer = ataAnswer;
     options.ataChangesRate = false;
     VirtualRadio radio(options);
     QVERIFY(radio.start());
-    connect(&radio, &VirtualRadio::commandReceived, &radio, [&radio, extra](const QByteArray &b) {
-        if (b != ResetCmd)
-            return;
-        for (int i = 0; i < extra.size(); ++i) {
-            const QByteArray piece = extra.at(i);
-            KcRadioTimer::singleShot(10 * i, &radio,
-                                     [&radio, piece] { radio.sendUnsolicited(piece); });
-        }
-    });
     KcRadioEraser eraser(nullptr);
     Probe probe(&eraser, &radio);
 
@@ -282,12 +268,12 @@ void TstEraser::verdict()
     QCOMPARE(probe.results.size(), 1);
 }
 
-void TstEraser::okCountedBeforeConfirmation()
+void TstEraser::nothingBeforeConfirmationCounts()
 {
-    // The radio hears only 230400: the OK written at once arrives while the
-    // first escapes go unheard, stays in the buffer through the retries and
-    // makes, with the three of the run, exactly four.
-    VirtualRadio::Options options = radioOptions(230400);
+    // The radio hears only 230400 and falls silent after ATS102=7: an OK it
+    // sends while the first escapes go unheard must not stand in for the
+    // missing answer to AT&W.
+    VirtualRadio::Options options = radioOptions(230400, 2);
     options.ataChangesRate = false;
     VirtualRadio radio(options);
     QVERIFY(radio.start());
@@ -297,16 +283,9 @@ void TstEraser::okCountedBeforeConfirmation()
     eraser.earseRadio(radio.portPath());
     radio.sendUnsolicited("\r\nOK\r\n");
     QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 1; }));
-    QCOMPARE(probe.results.first().isSucc, true);
+    QCOMPARE(probe.results.first().isSucc, false);
     QCOMPARE(escapeSpeeds(radio), (QList<int>{115200, 115200, 230400}));
-
-    // The same radio without the extra OK: three, false; the buffer of the
-    // earlier erase does not carry over.
-    radio.clearTranscript();
-    eraser.earseRadio(radio.portPath());
-    QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 2; }));
-    QCOMPARE(probe.results.at(1).isSucc, false);
-    QCOMPARE(radio.commands(), FullRun);
+    QCOMPARE(radio.commands().mid(2), FullRun);
 }
 
 void TstEraser::bytesBeforeTheFirstStepDelayIt()

@@ -296,7 +296,11 @@ void TestRadioPanel::handOverSlots()
 void TestRadioPanel::leaveCommandMode()
 {
     VirtualClock &clock = VirtualClock::install();
-    VirtualRadio radio;
+    // An echoing radio: "ATA" comes back and must not stay behind for the
+    // next configuration on this panel to be judged on.
+    VirtualRadio::Options options;
+    options.echo = true;
+    VirtualRadio radio(options);
     QVERIFY(radio.start());
     offer({{radio.portPath(), false}});
     KcRadioConfigItemForm panel;
@@ -314,6 +318,8 @@ void TestRadioPanel::leaveCommandMode()
     QVERIFY(!panel.link()->hasPort());
     QCOMPARE(radio.rawReceived(), QByteArray("ATA\r"));
     QCOMPARE(child<QLabel>(&panel, "labTipInfo")->text(), QString());
+    QVERIFY(panel.link()->recvBuffer().isEmpty());
+    QCOMPARE(panel.link()->lastCmd(), QString());
 }
 
 void TestRadioPanel::leaveCommandModeWithoutPort()

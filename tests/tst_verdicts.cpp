@@ -5,7 +5,6 @@
 #include "configharness.h"
 #include "kcradiocommandlink.h"
 #include "kcradioconfigitemform.h"
-#include "kcradiotiming.h"
 #include "virtualradio.h"
 
 #include <QComboBox>
@@ -20,6 +19,7 @@ class TstVerdicts : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { VirtualClock::install(); }
     void cleanupTestCase() { KcRadioConfigItemForm::setPortLister(nullptr); }
     void verdictByAcknowledgement_data();
     void verdictByAcknowledgement();
@@ -105,7 +105,6 @@ void TstVerdicts::verdictByAcknowledgement()
 
     QStringList log;
     recordSignals(&form, &log);
-    KcRadioTiming::setIntervalsForTesting(200, 100);
     QVERIFY(configure(&form, &log));
     const QString verdict = (role == 0 ? QStringLiteral("grd:") : QStringLiteral("air:")) +
                             (success ? QStringLiteral("true") : QStringLiteral("false"));

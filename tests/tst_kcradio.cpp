@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -41,16 +42,15 @@ private slots:
     void scenarios();
 
 private:
-    QList<Scenario *> mScenarios;
+    std::vector<std::unique_ptr<Scenario>> mScenarios;
     Scenario *scenario(const QString &name);
-    void add(Scenario *scenario) { mScenarios.append(scenario); }
 };
 
 Scenario *TstKcRadio::scenario(const QString &name)
 {
-    for (Scenario *s : mScenarios)
+    for (const std::unique_ptr<Scenario> &s : mScenarios)
         if (s->name == name)
-            return s;
+            return s.get();
     return nullptr;
 }
 
@@ -61,10 +61,10 @@ void TstKcRadio::initTestCase()
     const QStringList json{QStringLiteral("--json")};
 
     auto make = [this](const QString &name, const QStringList &arguments) {
-        auto *s = new Scenario;
+        mScenarios.push_back(std::make_unique<Scenario>());
+        Scenario *s = mScenarios.back().get();
         s->name = name;
         s->arguments = arguments;
-        add(s);
         return s;
     };
     make(QStringLiteral("pair p2p"), {"pair", "{g}", "{a}", "--model", "MR300S", "--mode", "p2p",
@@ -93,7 +93,7 @@ void TstKcRadio::initTestCase()
                                          "--role", "ground", "--id", "42"})
         ->interruptAtCommand = 3;
 
-    for (Scenario *s : mScenarios) {
+    for (const std::unique_ptr<Scenario> &s : mScenarios) {
         s->groundRadio = std::make_unique<VirtualRadio>(s->ground);
         QVERIFY(s->groundRadio->start());
         if (s->secondRadio) {
@@ -129,14 +129,14 @@ void TstKcRadio::initTestCase()
     // both read back, takes about 25 s at the real cadence.
     const bool allDone = QTest::qWaitFor(
         [this]() {
-            for (Scenario *s : mScenarios)
+            for (const std::unique_ptr<Scenario> &s : mScenarios)
                 if (s->process->state() != QProcess::NotRunning)
                     return false;
             return true;
         },
         120000);
     QVERIFY(allDone);
-    for (Scenario *s : mScenarios) {
+    for (const std::unique_ptr<Scenario> &s : mScenarios) {
         const QByteArray out = s->process->readAllStandardOutput();
         if (!out.isEmpty()) {
             QJsonParseError error;

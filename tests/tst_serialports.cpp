@@ -10,13 +10,13 @@
 namespace {
 
 // "name" or "name:usb" for a port with USB ids.
-QList<KcSerialPorts::Port> portsFrom(const QStringList &specs)
+QList<KcSerialPorts::Port> portsFrom(const QStringList &entries)
 {
     QList<KcSerialPorts::Port> ports;
-    for (const QString &spec : specs) {
+    for (const QString &entry : entries) {
         KcSerialPorts::Port port;
-        port.name = spec.section(QLatin1Char(':'), 0, 0);
-        port.hasUsbIds = spec.endsWith(QLatin1String(":usb"));
+        port.name = entry.section(QLatin1Char(':'), 0, 0);
+        port.hasUsbIds = entry.endsWith(QLatin1String(":usb"));
         ports.append(port);
     }
     return ports;

@@ -19,7 +19,6 @@ bool portBusy(const QSerialPortInfo &info, const QString &lockDir)
 {
 #ifdef Q_OS_UNIX
     // Qt 6 no longer tells; the lock files say the same on both versions.
-    Q_UNUSED(info)
     return !lockDir.isEmpty() && isLockedIn(lockDir, info.portName());
 #elif QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     Q_UNUSED(lockDir)

@@ -43,7 +43,13 @@ void KcRadioParamReader::readRadioParam(const QString &portName)
     mLink->setPortName(portName);
 
     if (!mLink->openSerialport()) {
+        // The dialout group that grants access to serial ports is Linux's;
+        // elsewhere the advice goes without it.
+#ifdef Q_OS_LINUX
         emit sigRadioIDReady(false, tr("MsgSerialPortOpenFailed"), QString(), 1);
+#else
+        emit sigRadioIDReady(false, tr("MsgSerialPortOpenFailedGeneral"), QString(), 1);
+#endif
         return;
     }
     mState = State::Entering;

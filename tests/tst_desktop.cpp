@@ -228,6 +228,7 @@ const QList<QPair<const char *, const char *>> &allTips()
         {"KcRadioConfigItemForm", "MsgRadioEarseSuccessfully"},
         {"KcRadioConfigItemForm", "MsgRadioEarseFailed"},
         {"KcRadioParamReader", "MsgSerialPortOpenFailed"},
+        {"KcRadioParamReader", "MsgSerialPortOpenFailedGeneral"},
         {"KcRadioParamReader", "MsgEnterCmdModeFailed"},
         {"KcRadioParamReader", "MsgRadioIDReadSuccessfully"},
         {"KcRadioParamReader", "MsgRadioIDReadFailed"},

@@ -169,6 +169,11 @@ Check power, cable and port.</translation>
 or no access (Linux: dialout).</translation>
     </message>
     <message>
+        <source>MsgSerialPortOpenFailedGeneral</source>
+        <translation>Cannot open the port:
+it is missing or in use.</translation>
+    </message>
+    <message>
         <source>MsgEnterCmdModeFailed</source>
         <translation>Radio did not answer.
 Check power, cable and port.</translation>

@@ -169,6 +169,11 @@
 或无权限（Linux：dialout 组）。</translation>
     </message>
     <message>
+        <source>MsgSerialPortOpenFailedGeneral</source>
+        <translation>串口打开失败：
+可能不存在或被占用。</translation>
+    </message>
+    <message>
         <source>MsgEnterCmdModeFailed</source>
         <translation>电台无应答。
 请检查电源、线缆和串口。</translation>

@@ -150,8 +150,10 @@ bool KcRadioCommandLink::closeSerialPort()
 
 void KcRadioCommandLink::startCommandModeEntry()
 {
-    if (mProfile.escapeAtStart)
+    if (mProfile.escapeAtStart) {
         sendEnterCmdModeCmd();
+        emit entryAttempt(0, mBaudRate);
+    }
     if (!mCmdModeTimer) {
         mCmdModeTimer = new KcRadioTimer(this);
         connect(mCmdModeTimer, &KcRadioTimer::timeout, this,
@@ -230,6 +232,7 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
         ++mCmdModeTryCount;
         if (reopened || mProfile.escapeAfterFailedReopen)
             sendEnterCmdModeCmd();
+        emit entryAttempt(mCmdModeTryCount, mBaudRate);
     }
 
     switch (mProfile.owner) {
@@ -302,6 +305,7 @@ void KcRadioCommandLink::onSerialError(QSerialPort::SerialPortError error)
             qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::onSerialError")) << error
                                << mSerialPort->errorString();
             mSerialPort->close();
+            emit portLost(mPortName);
         }
         break;
     default:

@@ -124,6 +124,13 @@ signals:
     // cleared.
     void gaveUp();
     void openFailed(const QString &portName, const QString &errorString);
+    // An entry attempt wrote the escape: attempt 1 to MaxEntryAttempts, at
+    // this rate. The extra escape of an owner that starts with one is
+    // attempt 0.
+    void entryAttempt(int attempt, int rate);
+    // The open port failed or vanished (an adapter pulled): nothing written
+    // from now on reaches the radio. Emitted once per port object.
+    void portLost(const QString &portName);
 
 private slots:
     void onSendDLCmdModeCmd();

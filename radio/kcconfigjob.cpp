@@ -5,6 +5,7 @@
 #include "kcradioprotocol.h"
 #include "kcradiotimer.h"
 #include "kcradiotiming.h"
+#include "kcsettingslisting.h"
 
 KcConfigJob::KcConfigJob(const QString &portName, const KcRadioSettings &settings, bool verify,
                          QObject *parent)
@@ -52,8 +53,22 @@ QString KcConfigJob::outcomeName(Outcome outcome)
     return QString();
 }
 
+const QList<int> &KcConfigJob::reportedRegisters()
+{
+    static const QList<int> registers{102, 103, 104, 105, 113};
+    return registers;
+}
+
+double KcConfigJob::seconds() const
+{
+    if (mElapsedMs >= 0)
+        return mElapsedMs / 1000.0;
+    return mElapsed.isValid() ? mElapsed.elapsed() / 1000.0 : 0.0;
+}
+
 void KcConfigJob::start()
 {
+    mElapsed.start();
     if (!mLink->openSerialport()) {
         finish(Outcome::PortFailed, mReason);
         return;
@@ -161,6 +176,9 @@ void KcConfigJob::onReadBack(bool isSucc)
         finish(Outcome::ReadBackFailed, QStringLiteral("the radio did not list its settings"));
         return;
     }
+    for (int reg : reportedRegisters())
+        if (const std::optional<QString> value = KcSettingsListing::registerValue(listing, reg))
+            mRegisters.insert(reg, *value);
     const QList<KcRegisterMismatch> mismatches = KcConfigSequence::verify(mSettings, listing);
     if (!mismatches.isEmpty()) {
         QStringList parts;
@@ -216,6 +234,8 @@ void KcConfigJob::finish(Outcome outcome, const QString &reason)
         return;
     mOutcome = outcome;
     mReason = reason;
+    if (mElapsed.isValid())
+        mElapsedMs = mElapsed.elapsed();
     mSequenceTimer->stop();
     emit finished();
 }

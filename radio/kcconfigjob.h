@@ -2,6 +2,8 @@
 
 #include "kcconfigsequence.h"
 
+#include <QElapsedTimer>
+#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -46,6 +48,14 @@ public:
     // The serial rate at which the radio answered the escape; 0 before.
     int rate() const { return mRate; }
     bool verified() const { return mVerified; }
+    // The registers of the verified listing that a configuration concerns
+    // (S102, S103, S104, S105, S113), as the radio listed them; empty
+    // without a read-back.
+    QMap<int, QString> registers() const { return mRegisters; }
+    // Seconds from start() to the end of the job.
+    double seconds() const;
+    // The registers that registers() reports.
+    static const QList<int> &reportedRegisters();
 
     static QString outcomeName(Outcome outcome);
 
@@ -73,6 +83,9 @@ private:
     QString mReason;
     int mRate = 0;
     bool mVerified = false;
+    QMap<int, QString> mRegisters;
+    QElapsedTimer mElapsed;
+    qint64 mElapsedMs = -1; // fixed when the job ends
     bool mInCommandMode = false;
     bool mAborting = false;
     int mRepliesReported = 0; // windows whose replies went out as progress

@@ -1,5 +1,5 @@
 // kcradio: the radio work of the window, from the command line.
-#include "kcradiocli.h"
+#include "cli/kcradiocli.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

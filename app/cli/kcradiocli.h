@@ -1,19 +1,21 @@
 #pragma once
 
+// The runner of kcradio: reads the command line, starts the one command it
+// names and ends the run with that command's exit status. The commands live
+// one per file beside this one (see kcclicommand.h); the runner knows them
+// only through the table in kcradiocli.cpp.
+
 #include "kcconfigsequence.h"
 
 #include <QJsonObject>
-#include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <memory>
+#include <functional>
 
-class KcConfigJob;
-class KcRadioCommandLink;
+class KcCliCommand;
+class KcRadioCli;
 class QTextStream;
-struct KcLinkWatch;
 
 // What the command line asked for, checked before anything is sent.
 struct KcCliRequest
@@ -29,12 +31,17 @@ struct KcCliRequest
     };
 
     Command command = Command::None;
-    QStringList ports; // one port, or ground and airborne for a pair
+    QString name;      // the command's word, "pair"
+    QStringList ports; // the positional arguments: one port, or ground and airborne for a pair
     KcRadioSettings settings;
     bool idGiven = false;
     bool verify = true;
     bool json = false;
     bool quiet = false;
+
+    // Makes the command's run; set by the command's parser, which captures
+    // whatever else it read.
+    std::function<KcCliCommand *(KcRadioCli *cli)> makeCommand;
 
     // Set instead of a command: text for stdout and the exit status.
     bool done = false;
@@ -63,31 +70,31 @@ class KcRadioCli : public QObject
 public:
     KcRadioCli(const KcCliRequest &request, QTextStream &out, QTextStream &err,
                QObject *parent = nullptr);
+    ~KcRadioCli() override;
 
     void start();
     // Ctrl-C or SIGTERM: stop now, radios back to data mode, ports released.
     void interrupt();
 
+    const KcCliRequest &request() const { return mRequest; }
+    bool isInterrupted() const { return mInterrupted; }
+    QTextStream &out() { return mOut; }
+    QTextStream &err() { return mErr; }
+
+    // One progress line on stderr, "who: line"; nothing with --quiet.
+    void progress(const QString &who, const QString &line);
+    // Ends the run once: the result as JSON with --json, else the summary
+    // (on stdout for success, stderr otherwise).
+    void finish(int exitCode, const QJsonObject &result, const QString &summary);
+
 signals:
     void finished(int exitCode);
 
 private:
-    void startConfiguration();
-    void startRead();
-    void startErase();
-    void listPorts();
-    // Reports the link's progress and remembers what tells failures apart.
-    std::shared_ptr<KcLinkWatch> watchLink(KcRadioCommandLink *link, const QString &port);
-    void onJobFinished();
-    void progress(const QString &who, const QString &line);
-    void finish(int exitCode, const QJsonObject &result, const QString &summary);
-    QString roleName(int index) const;
-
     KcCliRequest mRequest;
     QTextStream &mOut;
     QTextStream &mErr;
-    QList<QPointer<KcConfigJob>> mJobs;
-    QList<QObject *> mRunning; // reader or eraser of a read or erase
+    KcCliCommand *mCommand = nullptr;
     bool mInterrupted = false;
     bool mFinished = false;
 };

@@ -1,0 +1,200 @@
+// kcradio configure and kcradio pair: one radio, or a ground and an airborne
+// radio side by side with one ID, each configured and read back.
+#include "kcclicommand.h"
+
+#include "kcradioid.h"
+
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QPointer>
+
+namespace {
+
+const char ConfigureOptionsHelp[] = R"(  --model MODEL         MR300, MR240 or MR300S
+  --mode MODE           p2p or star
+  --baud RATE           serial rate for a P2P MR300 or MR300S: 9600 (default),
+                        115200 or 230400
+  --index N             star airborne radio's index in the network, 1 to 100
+                        (default 1)
+  --no-verify           do not read the stored settings back
+  --json                print the result as one JSON object
+  --quiet               print the result only, no progress
+)";
+
+const char SharedOptionsHelp[] = R"(Options of configure and pair:
+  --model MODEL         MR300, MR240 or MR300S
+  --mode MODE           p2p or star
+  --role ROLE           ground or airborne (configure only)
+  --id N                radio ID, 1 to 10 digits, 0 to 4294967295 (pair: a
+                        fresh ID when not given)
+  --baud RATE           serial rate for a P2P MR300 or MR300S: 9600 (default),
+                        115200 or 230400
+  --index N             star airborne radio's index in the network, 1 to 100
+                        (default 1)
+  --no-verify           do not read the stored settings back
+)";
+
+class ConfigureCommand : public KcCliCommand
+{
+public:
+    using KcCliCommand::KcCliCommand;
+
+    void start() override
+    {
+        const KcCliRequest &r = request();
+        for (int i = 0; i < r.ports.size(); ++i) {
+            KcRadioSettings settings = r.settings;
+            if (isPair())
+                settings.role = i;
+            auto *job = new KcConfigJob(r.ports.at(i), settings, r.verify, this);
+            const QString who = roleName(i) + QLatin1Char(' ') + r.ports.at(i);
+            connect(job, &KcConfigJob::progress, this,
+                    [this, who](const QString &line) { progress(who, line); });
+            connect(job, &KcConfigJob::finished, this, &ConfigureCommand::onJobFinished);
+            mJobs.append(job);
+        }
+        progress(QStringLiteral("kcradio"), QStringLiteral("radio ID %1").arg(r.settings.radioId));
+        // Both radios of a pair run side by side on the one event loop.
+        for (const QPointer<KcConfigJob> &job : mJobs)
+            job->start();
+    }
+
+    // The jobs end the run: each sends its radio back to data mode first.
+    void interrupt() override
+    {
+        for (const QPointer<KcConfigJob> &job : mJobs)
+            if (job)
+                job->abort();
+    }
+
+private:
+    bool isPair() const { return request().command == KcCliRequest::Command::Pair; }
+
+    QString roleName(int index) const
+    {
+        return KcCliOptions::roleNames().at(isPair() ? index : request().settings.role);
+    }
+
+    void onJobFinished()
+    {
+        for (const QPointer<KcConfigJob> &job : mJobs)
+            if (job->outcome() == KcConfigJob::Outcome::Running)
+                return;
+
+        int exitCode = KcCliExit::Success;
+        QJsonObject result{{QStringLiteral("command"), request().name},
+                           {QStringLiteral("id"), request().settings.radioId}};
+        QStringList summary;
+        for (int i = 0; i < mJobs.size(); ++i) {
+            const KcConfigJob *job = mJobs.at(i);
+            const int code = kcCliExitCodeOf(job->outcome());
+            exitCode = qMax(exitCode, code);
+            const QJsonObject radio{
+                {QStringLiteral("port"), job->portName()},
+                {QStringLiteral("role"), roleName(i)},
+                {QStringLiteral("outcome"), KcConfigJob::outcomeName(job->outcome())},
+                {QStringLiteral("ok"), code == KcCliExit::Success},
+                {QStringLiteral("rate"), job->rate()},
+                {QStringLiteral("verified"), job->verified()},
+                {QStringLiteral("reason"), job->reason()}};
+            result.insert(mJobs.size() > 1 ? roleName(i) : QStringLiteral("radio"), radio);
+            QString line = QStringLiteral("%1 %2: ").arg(roleName(i), job->portName());
+            if (code == KcCliExit::Success)
+                line += QStringLiteral("configured at %1 baud with ID %2%3")
+                            .arg(job->rate())
+                            .arg(request().settings.radioId)
+                            .arg(job->verified() ? QStringLiteral(", stored settings verified")
+                                                 : QString());
+            else
+                line +=
+                    KcConfigJob::outcomeName(job->outcome()) + QStringLiteral(": ") + job->reason();
+            summary << line;
+        }
+        finish(cli()->isInterrupted() ? KcCliExit::Interrupted : exitCode, result,
+               summary.join(QLatin1Char('\n')));
+    }
+
+    QList<QPointer<KcConfigJob>> mJobs;
+};
+
+// What configure and pair read alike; role and ID are theirs.
+QString readRadioOptions(const QCommandLineParser &parser, KcCliRequest &request)
+{
+    QString error = KcCliOptions::readModelAndMode(parser, request.settings);
+    if (error.isEmpty() && request.command == KcCliRequest::Command::Configure) {
+        request.settings.role =
+            KcCliOptions::roleNames().indexOf(parser.value(QStringLiteral("role")).toLower());
+        if (request.settings.role < 0)
+            error = QStringLiteral("--role must be ground or airborne");
+    }
+    if (error.isEmpty())
+        error = KcCliOptions::readId(parser, request.settings, request.idGiven);
+    if (error.isEmpty() && !request.idGiven) {
+        if (request.command == KcCliRequest::Command::Configure)
+            return QStringLiteral("--id is required");
+        const auto seed = quint32(QDateTime::currentMSecsSinceEpoch() & 0xffffffffULL);
+        request.settings.radioId = QString::number(KcRadioId::generate(seed));
+    }
+    if (error.isEmpty())
+        error = KcCliOptions::readBaudAndIndex(parser, request.settings);
+    request.verify = !parser.isSet(QStringLiteral("no-verify"));
+    request.makeCommand = [](KcRadioCli *cli) { return new ConfigureCommand(cli); };
+    return error;
+}
+
+QList<QCommandLineOption> radioOptions()
+{
+    using namespace KcCliOptions;
+    return {model(), mode(), id(), baud(), index(), noVerify()};
+}
+
+} // namespace
+
+KcCliCommandSpec kcCliConfigureCommand()
+{
+    KcCliCommandSpec spec;
+    spec.command = KcCliRequest::Command::Configure;
+    spec.name = QStringLiteral("configure");
+    spec.synopsis = QStringLiteral("configure PORT ...");
+    spec.summary = QStringLiteral("configure one radio, then read its settings back");
+    spec.help =
+        QStringLiteral("Usage: kcradio configure PORT --model MODEL --mode MODE --role ROLE "
+                       "--id N [OPTIONS]\n"
+                       "Configures one radio as the window does, then reads the stored\n"
+                       "S102, S104 (and S105) back and compares them with what was sent.\n\n"
+                       "  --role ROLE           ground or airborne\n"
+                       "  --id N                radio ID, 1 to 10 digits, 0 to 4294967295\n") +
+        QString::fromLatin1(ConfigureOptionsHelp);
+    spec.generalHelp = QString::fromLatin1(SharedOptionsHelp);
+    spec.options = radioOptions();
+    spec.options << QCommandLineOption(QStringLiteral("role"), QString(), QStringLiteral("role"));
+    spec.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
+        const QString error = KcCliOptions::requirePorts(request, 1);
+        return error.isEmpty() ? readRadioOptions(parser, request) : error;
+    };
+    return spec;
+}
+
+KcCliCommandSpec kcCliPairCommand()
+{
+    KcCliCommandSpec spec;
+    spec.command = KcCliRequest::Command::Pair;
+    spec.name = QStringLiteral("pair");
+    spec.synopsis = QStringLiteral("pair GROUND AIRBORNE");
+    spec.summary = QStringLiteral("configure a ground and an airborne radio at once");
+    spec.help =
+        QStringLiteral("Usage: kcradio pair GROUND_PORT AIRBORNE_PORT --model MODEL --mode MODE "
+                       "[--id N] [OPTIONS]\n"
+                       "Configures both radios of a pair at the same time with one radio ID, then\n"
+                       "reads both back. Without --id a fresh ID is generated.\n"
+                       "The exit status is the higher of the two radios'.\n\n"
+                       "  --id N                radio ID, 1 to 10 digits, 0 to 4294967295\n") +
+        QString::fromLatin1(ConfigureOptionsHelp);
+    spec.options = radioOptions();
+    spec.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
+        if (request.ports.size() != 2)
+            return QStringLiteral("pair takes a ground and an airborne port");
+        return readRadioOptions(parser, request);
+    };
+    return spec;
+}

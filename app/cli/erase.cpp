@@ -1,0 +1,57 @@
+// kcradio erase: the radio's serial rate code back to 9600, stored.
+#include "kcclicommand.h"
+
+#include "kcradioeraser.h"
+
+namespace {
+
+class EraseCommand : public KcCliCommand
+{
+public:
+    using KcCliCommand::KcCliCommand;
+
+    void start() override
+    {
+        const QString port = request().ports.first();
+        mEraser = new KcRadioEraser(this);
+        const std::shared_ptr<KcLinkWatch> watch = kcCliWatchLink(cli(), mEraser->link(), port);
+        connect(mEraser, &KcRadioEraser::sigEarseRadioResult, this,
+                [this, watch, port](bool isSucc) {
+                    QJsonObject result{{QStringLiteral("command"), QStringLiteral("erase")},
+                                       {QStringLiteral("port"), port}};
+                    if (!isSucc) {
+                        const auto [code, reason] =
+                            watch->failure(port, QStringLiteral("the radio did not acknowledge"));
+                        result.insert(QStringLiteral("reason"), reason);
+                        finish(code, result, QStringLiteral("%1: %2").arg(port, reason));
+                        return;
+                    }
+                    finish(KcCliExit::Success, result,
+                           QStringLiteral("%1: erased (serial rate code 7, 9600)").arg(port));
+                });
+        mEraser->earseRadio(port);
+    }
+
+    void interrupt() override { interruptLinks({mEraser->link()}); }
+
+private:
+    KcRadioEraser *mEraser = nullptr;
+};
+
+} // namespace
+
+KcCliCommandSpec kcCliEraseCommand()
+{
+    KcCliCommandSpec spec;
+    spec.command = KcCliRequest::Command::Erase;
+    spec.name = QStringLiteral("erase");
+    spec.synopsis = QStringLiteral("erase PORT");
+    spec.summary = QStringLiteral("set a radio's serial rate code back to 9600 and store it");
+    spec.help = QStringLiteral("Usage: kcradio erase PORT [--json] [--quiet]\n"
+                               "Writes ATS102=7 (9600), stores it with AT&W and sends ATA.\n");
+    spec.parse = [](const QCommandLineParser &, KcCliRequest &request) {
+        request.makeCommand = [](KcRadioCli *cli) { return new EraseCommand(cli); };
+        return KcCliOptions::requirePorts(request, 1);
+    };
+    return spec;
+}

@@ -1,0 +1,203 @@
+#include "kcclicommand.h"
+
+#include "kcradiocommandlink.h"
+#include "kcradioid.h"
+#include "kcradioprotocol.h"
+#include "kcradiotimer.h"
+#include "kcradiotiming.h"
+
+#include <QCommandLineParser>
+
+KcCliCommand::KcCliCommand(KcRadioCli *cli) : QObject(cli), mCli(cli) {}
+
+void KcCliCommand::interrupt()
+{
+    finish(KcCliExit::Interrupted, QJsonObject{{QStringLiteral("interrupted"), true}},
+           QStringLiteral("interrupted"));
+}
+
+void KcCliCommand::interruptLinks(const QList<KcRadioCommandLink *> &links)
+{
+    using KcRadioProtocol::DataModeCmd;
+    bool wrote = false;
+    for (KcRadioCommandLink *link : links) {
+        const QString last = link->lastCmd();
+        const bool inCommandMode =
+            !last.isEmpty() && last != QLatin1String("+++") && last != QLatin1String(DataModeCmd);
+        link->stopCommandModeEntry();
+        if (inCommandMode && link->isPortOpen()) {
+            link->writeCommand(QString::fromLatin1(DataModeCmd));
+            wrote = true;
+        }
+    }
+    auto release = [this, links]() {
+        for (KcRadioCommandLink *link : links)
+            link->closeSerialPort();
+        KcCliCommand::interrupt();
+    };
+    if (wrote)
+        KcRadioTimer::singleShot(KcRadioTiming::replyWaitMs(), this, release);
+    else
+        release();
+}
+
+QPair<int, QString> KcLinkWatch::failure(const QString &port, const QString &refusal) const
+{
+    if (!openError.isEmpty())
+        return {KcCliExit::PortFailed, QStringLiteral("cannot open %1: %2").arg(port, openError)};
+    if (!entered)
+        return {KcCliExit::Silent,
+                QStringLiteral("no answer to the escape at 115200, 230400 or 9600")};
+    return {KcCliExit::Refused, refusal};
+}
+
+std::shared_ptr<KcLinkWatch> kcCliWatchLink(KcRadioCli *cli, KcRadioCommandLink *link,
+                                            const QString &port)
+{
+    auto watch = std::make_shared<KcLinkWatch>();
+    QObject::connect(link, &KcRadioCommandLink::openFailed, cli,
+                     [watch](const QString &, const QString &error) { watch->openError = error; });
+    QObject::connect(
+        link, &KcRadioCommandLink::commandModeEntered, cli, [cli, watch, link, port]() {
+            if (watch->entered)
+                return;
+            watch->entered = true;
+            watch->rate = link->baudRate();
+            cli->progress(port, QStringLiteral("command mode at %1 baud").arg(watch->rate));
+        });
+    QObject::connect(link, &KcRadioCommandLink::commandWritten, cli,
+                     [cli, port](const QString &command) {
+                         cli->progress(port, QStringLiteral("> ") + command);
+                     });
+    return watch;
+}
+
+int kcCliExitCodeOf(KcConfigJob::Outcome outcome)
+{
+    switch (outcome) {
+    case KcConfigJob::Outcome::Configured:
+        return KcCliExit::Success;
+    case KcConfigJob::Outcome::PortFailed:
+        return KcCliExit::PortFailed;
+    case KcConfigJob::Outcome::Silent:
+        return KcCliExit::Silent;
+    case KcConfigJob::Outcome::Aborted:
+        return KcCliExit::Interrupted;
+    default:
+        return KcCliExit::Refused;
+    }
+}
+
+namespace KcCliOptions {
+
+QString requirePorts(const KcCliRequest &request, int wanted)
+{
+    if (request.ports.size() == wanted)
+        return QString();
+    if (wanted == 0)
+        return QStringLiteral("%1 takes no port").arg(request.name);
+    if (wanted == 1)
+        return QStringLiteral("%1 takes one port").arg(request.name);
+    return QStringLiteral("%1 takes %2 ports").arg(request.name).arg(wanted);
+}
+
+QCommandLineOption model()
+{
+    return QCommandLineOption(QStringLiteral("model"), QString(), QStringLiteral("model"));
+}
+
+QCommandLineOption mode()
+{
+    return QCommandLineOption(QStringLiteral("mode"), QString(), QStringLiteral("mode"));
+}
+
+QCommandLineOption baud()
+{
+    return QCommandLineOption(QStringLiteral("baud"), QString(), QStringLiteral("rate"));
+}
+
+QCommandLineOption index()
+{
+    return QCommandLineOption(QStringLiteral("index"), QString(), QStringLiteral("n"));
+}
+
+QCommandLineOption id()
+{
+    return QCommandLineOption(QStringLiteral("id"), QString(), QStringLiteral("id"));
+}
+
+QCommandLineOption noVerify()
+{
+    return QCommandLineOption(QStringLiteral("no-verify"), QString());
+}
+
+const QStringList &modelNames()
+{
+    static const QStringList names{QStringLiteral("MR300"), QStringLiteral("MR240"),
+                                   QStringLiteral("MR300S")};
+    return names;
+}
+
+const QStringList &modeNames()
+{
+    static const QStringList names{QStringLiteral("p2p"), QStringLiteral("star")};
+    return names;
+}
+
+const QStringList &roleNames()
+{
+    static const QStringList names{QStringLiteral("ground"), QStringLiteral("airborne")};
+    return names;
+}
+
+QString readModelAndMode(const QCommandLineParser &parser, KcRadioSettings &settings)
+{
+    const QString model = parser.value(QStringLiteral("model"));
+    settings.radioType = modelNames().indexOf(model.toUpper());
+    if (settings.radioType < 0)
+        return parser.isSet(QStringLiteral("model"))
+                   ? QStringLiteral("unknown model \"%1\" (MR300, MR240 or MR300S)").arg(model)
+                   : QStringLiteral("--model is required (MR300, MR240 or MR300S)");
+    settings.netMode = modeNames().indexOf(parser.value(QStringLiteral("mode")).toLower());
+    if (settings.netMode < 0)
+        return QStringLiteral("--mode must be p2p or star");
+    return QString();
+}
+
+QString readId(const QCommandLineParser &parser, KcRadioSettings &settings, bool &given)
+{
+    given = parser.isSet(QStringLiteral("id"));
+    if (!given)
+        return QString();
+    const QString text = parser.value(QStringLiteral("id"));
+    const std::optional<QString> digits = KcRadioId::acceptedDigits(text);
+    if (!digits)
+        return QStringLiteral("--id must be 1 to 10 digits within 0..4294967295, not \"%1\"")
+            .arg(text);
+    settings.radioId = *digits;
+    return QString();
+}
+
+QString readBaudAndIndex(const QCommandLineParser &parser, KcRadioSettings &settings)
+{
+    const QList<QPair<QString, int>> rates{
+        {QStringLiteral("9600"), 7}, {QStringLiteral("115200"), 1}, {QStringLiteral("230400"), 0}};
+    settings.baudRateCode = 7;
+    if (parser.isSet(QStringLiteral("baud"))) {
+        settings.baudRateCode = -1;
+        for (const auto &[text, code] : rates)
+            if (text == parser.value(QStringLiteral("baud")).trimmed())
+                settings.baudRateCode = code;
+        if (settings.baudRateCode < 0)
+            return QStringLiteral("--baud must be 9600, 115200 or 230400");
+    }
+    if (parser.isSet(QStringLiteral("index"))) {
+        bool ok = false;
+        settings.airborneIndex = parser.value(QStringLiteral("index")).trimmed().toInt(&ok);
+        if (!ok || settings.airborneIndex < 1 || settings.airborneIndex > 100)
+            return QStringLiteral("--index must be 1 to 100");
+    }
+    return QString();
+}
+
+} // namespace KcCliOptions

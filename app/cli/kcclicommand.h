@@ -1,0 +1,121 @@
+#pragma once
+
+// What a kcradio command is made of: a table entry (its word, help, options
+// and parser) and a run on the runner. Each command has a file of its own in
+// this folder and reads nothing of the others; what several share (the
+// radio options, the link watch, exit codes of a job) lives here.
+
+#include "kcconfigjob.h"
+#include "kcradiocli.h"
+
+#include <QCommandLineOption>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <memory>
+
+class KcRadioCommandLink;
+class QCommandLineParser;
+
+// One command as the runner sees it before anything runs.
+struct KcCliCommandSpec
+{
+    KcCliRequest::Command command = KcCliRequest::Command::None;
+    QString name;     // the word on the command line
+    QString synopsis; // "read PORT", for the list of commands
+    QString summary;  // one line for the list of commands
+    QString help;     // the whole text of "kcradio NAME --help"
+    // A section of the general help (options the command shares), or empty.
+    QString generalHelp;
+    // The command's options besides --help, --json and --quiet.
+    QList<QCommandLineOption> options;
+    // Reads the positional arguments and options into the request and sets
+    // its makeCommand; returns a usage error in one line, empty when fine.
+    std::function<QString(const QCommandLineParser &parser, KcCliRequest &request)> parse;
+};
+
+// The commands, in the order the general help lists them.
+const QList<KcCliCommandSpec> &kcCliCommands();
+
+// Each command's file provides its entry.
+KcCliCommandSpec kcCliPortsCommand();
+KcCliCommandSpec kcCliReadCommand();
+KcCliCommandSpec kcCliConfigureCommand();
+KcCliCommandSpec kcCliPairCommand();
+KcCliCommandSpec kcCliEraseCommand();
+
+// A running command. Lives as the runner's child; ends the run through
+// finish().
+class KcCliCommand : public QObject
+{
+public:
+    explicit KcCliCommand(KcRadioCli *cli);
+
+    virtual void start() = 0;
+    // Ctrl-C: the runner has said so already. The default ends the run.
+    virtual void interrupt();
+
+protected:
+    const KcCliRequest &request() const { return mCli->request(); }
+    KcRadioCli *cli() const { return mCli; }
+    void progress(const QString &who, const QString &line) { mCli->progress(who, line); }
+    void finish(int exitCode, const QJsonObject &result, const QString &summary)
+    {
+        mCli->finish(exitCode, result, summary);
+    }
+    // Sends each link that holds its radio in command mode back to data
+    // mode, then releases the ports and ends the run as interrupted.
+    void interruptLinks(const QList<KcRadioCommandLink *> &links);
+
+private:
+    KcRadioCli *mCli;
+};
+
+// What a read or an erase learns from its link besides its own result.
+struct KcLinkWatch
+{
+    QString openError;
+    bool entered = false;
+    int rate = 0; // the rate at which the radio first answered
+
+    // Exit status and reason of a failed operation; refusal when the radio
+    // did answer.
+    QPair<int, QString> failure(const QString &port, const QString &refusal) const;
+};
+
+// Reports the link's progress under the port's name and remembers what tells
+// failures apart.
+std::shared_ptr<KcLinkWatch> kcCliWatchLink(KcRadioCli *cli, KcRadioCommandLink *link,
+                                            const QString &port);
+
+namespace KcCliOptions {
+
+// Usage errors of a command's positional arguments: exactly wanted of them.
+QString requirePorts(const KcCliRequest &request, int wanted);
+
+// --model, --mode, --baud and --index as configure, pair and the others
+// that set up radios read them.
+QCommandLineOption model();
+QCommandLineOption mode();
+QCommandLineOption baud();
+QCommandLineOption index();
+QCommandLineOption id();
+QCommandLineOption noVerify();
+
+// Reads --model and --mode into settings; a usage error or empty.
+QString readModelAndMode(const QCommandLineParser &parser, KcRadioSettings &settings);
+// Reads --baud (default 9600, code 7) and --index (default 1).
+QString readBaudAndIndex(const QCommandLineParser &parser, KcRadioSettings &settings);
+// Reads --id into settings when given; a usage error or empty.
+QString readId(const QCommandLineParser &parser, KcRadioSettings &settings, bool &given);
+
+// The model's and mode's words, "MR300", "p2p".
+const QStringList &modelNames();
+const QStringList &modeNames();
+const QStringList &roleNames();
+
+} // namespace KcCliOptions
+
+// The exit status that a configuration job's outcome stands for.
+int kcCliExitCodeOf(KcConfigJob::Outcome outcome);

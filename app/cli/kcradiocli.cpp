@@ -1,0 +1,179 @@
+#include "kcradiocli.h"
+
+#include "kcclicommand.h"
+
+#include <QCommandLineParser>
+#include <QJsonDocument>
+#include <QTextStream>
+
+namespace {
+
+const char HelpHead[] = R"(Usage: kcradio COMMAND [OPTIONS]
+Configures, verifies, reads and erases serial data-link radio modems.
+
+Commands:
+)";
+
+const char HelpOptions[] = R"(
+Options:
+  -h, --help            show this help; "kcradio COMMAND --help" for a command
+  -v, --version         show the version
+  --json                print the result as one JSON object (every command)
+  --quiet               print the result only, no progress (every command)
+)";
+
+const char HelpTail[] = R"(
+Progress goes to stderr, results to stdout; with --json stdout carries one
+JSON object and nothing else.
+
+Exit status:
+  0    success
+  1    the radio answered but refused a command, or holds other values
+  2    usage error; nothing was sent
+  3    the port is missing, busy or not permitted
+  4    the radio never answered the escape
+  130  interrupted (Ctrl-C or SIGTERM); a radio in command mode is sent "ATA"
+
+Environment:
+  KC_EXTRA_SERIAL_PORTS  further port paths, separated by ':' (pseudo-terminals)
+  QT_LOGGING_RULES       e.g. "kc.*=true" shows the link's diagnostics
+)";
+
+// The general help: the commands from their table entries, then the options
+// that every command takes and those that commands share.
+QString generalHelp()
+{
+    QString text = QString::fromLatin1(HelpHead);
+    for (const KcCliCommandSpec &spec : kcCliCommands())
+        text += QStringLiteral("  %1%2\n").arg(spec.synopsis.leftJustified(22), spec.summary);
+    text += QString::fromLatin1(HelpOptions);
+    for (const KcCliCommandSpec &spec : kcCliCommands())
+        if (!spec.generalHelp.isEmpty())
+            text += QLatin1Char('\n') + spec.generalHelp;
+    return text + QString::fromLatin1(HelpTail);
+}
+
+KcCliRequest usageError(const QString &message)
+{
+    KcCliRequest request;
+    request.error = message;
+    return request;
+}
+
+} // namespace
+
+const QList<KcCliCommandSpec> &kcCliCommands()
+{
+    static const QList<KcCliCommandSpec> commands{kcCliPortsCommand(), kcCliReadCommand(),
+                                                  kcCliConfigureCommand(), kcCliPairCommand(),
+                                                  kcCliEraseCommand()};
+    return commands;
+}
+
+KcCliRequest parseCliArguments(const QStringList &arguments)
+{
+    KcCliRequest request;
+    if (arguments.isEmpty())
+        return usageError(QStringLiteral("no command given; see kcradio --help"));
+    const QString name = arguments.first();
+    if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
+        request.done = true;
+        request.output = generalHelp();
+        return request;
+    }
+    if (name == QLatin1String("-v") || name == QLatin1String("--version")) {
+        request.done = true;
+        request.output = QStringLiteral("kcradio %1\n").arg(QStringLiteral(KC_VERSION));
+        return request;
+    }
+
+    const KcCliCommandSpec *spec = nullptr;
+    for (const KcCliCommandSpec &candidate : kcCliCommands())
+        if (candidate.name == name)
+            spec = &candidate;
+    if (!spec)
+        return usageError(QStringLiteral("unknown command \"%1\"; see kcradio --help").arg(name));
+    request.command = spec->command;
+    request.name = spec->name;
+
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    QCommandLineOption json(QStringLiteral("json"), QString());
+    QCommandLineOption quiet(QStringLiteral("quiet"), QString());
+    parser.addOptions({help, json, quiet});
+    parser.addOptions(spec->options);
+    if (!parser.parse(QStringList{QStringLiteral("kcradio")} + arguments.mid(1)))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        request.done = true;
+        request.output = spec->help;
+        return request;
+    }
+    request.json = parser.isSet(json);
+    request.quiet = parser.isSet(quiet);
+    request.ports = parser.positionalArguments();
+    const QString error = spec->parse(parser, request);
+    if (!error.isEmpty())
+        return usageError(error);
+    return request;
+}
+
+// --- Running ----------------------------------------------------------------
+
+KcRadioCli::KcRadioCli(const KcCliRequest &request, QTextStream &out, QTextStream &err,
+                       QObject *parent)
+    : QObject(parent), mRequest(request), mOut(out), mErr(err)
+{
+}
+
+KcRadioCli::~KcRadioCli() = default;
+
+void KcRadioCli::start()
+{
+    if (!mRequest.makeCommand) {
+        finish(KcCliExit::Usage, QJsonObject(), QString());
+        return;
+    }
+    mCommand = mRequest.makeCommand(this);
+    mCommand->start();
+}
+
+void KcRadioCli::progress(const QString &who, const QString &line)
+{
+    if (mRequest.quiet)
+        return;
+    mErr << who << ": " << line << '\n';
+    mErr.flush();
+}
+
+void KcRadioCli::finish(int exitCode, const QJsonObject &result, const QString &summary)
+{
+    if (mFinished)
+        return;
+    mFinished = true;
+    if (mRequest.json) {
+        QJsonObject object = result;
+        object.insert(QStringLiteral("exitCode"), exitCode);
+        object.insert(QStringLiteral("ok"), exitCode == KcCliExit::Success);
+        mOut << QJsonDocument(object).toJson(QJsonDocument::Indented);
+    } else if (!summary.isEmpty()) {
+        (exitCode == KcCliExit::Success ? mOut : mErr) << summary << '\n';
+    }
+    mOut.flush();
+    mErr.flush();
+    emit finished(exitCode);
+}
+
+void KcRadioCli::interrupt()
+{
+    if (mFinished || mInterrupted)
+        return;
+    mInterrupted = true;
+    progress(QStringLiteral("kcradio"), QStringLiteral("interrupted"));
+    if (mCommand)
+        mCommand->interrupt();
+    else
+        finish(KcCliExit::Interrupted, QJsonObject{{QStringLiteral("interrupted"), true}},
+               QStringLiteral("interrupted"));
+}

@@ -1,0 +1,73 @@
+// kcradio read: a radio's ID and serial rate, nothing written.
+#include "kcclicommand.h"
+
+#include "kcradioparamreader.h"
+#include "kcradioprotocol.h"
+
+namespace {
+
+class ReadCommand : public KcCliCommand
+{
+public:
+    using KcCliCommand::KcCliCommand;
+
+    void start() override
+    {
+        const QString port = request().ports.first();
+        mReader = new KcRadioParamReader(this);
+        const std::shared_ptr<KcLinkWatch> watch = kcCliWatchLink(cli(), mReader->link(), port);
+        connect(mReader, &KcRadioParamReader::sigRadioIDReady, this,
+                [this, watch, port](bool isSucc, const QString &, const QString &idStr, int flag) {
+                    onRead(*watch, port, isSucc, idStr, flag);
+                });
+        mReader->readRadioParam(port);
+    }
+
+    void interrupt() override { interruptLinks({mReader->link()}); }
+
+private:
+    void onRead(const KcLinkWatch &watch, const QString &port, bool isSucc, const QString &idStr,
+                int flag)
+    {
+        QJsonObject result{{QStringLiteral("command"), QStringLiteral("read")},
+                           {QStringLiteral("port"), port}};
+        if (!isSucc) {
+            const auto [code, reason] =
+                watch.failure(port, QStringLiteral("the radio listed no ID"));
+            result.insert(QStringLiteral("reason"), reason);
+            finish(code, result, QStringLiteral("%1: %2").arg(port, reason));
+            return;
+        }
+        const int radioRate = KcRadioProtocol::baudRateForCode(flag);
+        result.insert(QStringLiteral("id"), idStr);
+        result.insert(QStringLiteral("baudRateCode"), flag);
+        result.insert(QStringLiteral("rate"), radioRate);
+        result.insert(QStringLiteral("answeredAt"), watch.rate);
+        finish(KcCliExit::Success, result,
+               QStringLiteral("%1: ID %2, rate %3 (S102=%4)")
+                   .arg(port, idStr)
+                   .arg(radioRate)
+                   .arg(flag));
+    }
+
+    KcRadioParamReader *mReader = nullptr;
+};
+
+} // namespace
+
+KcCliCommandSpec kcCliReadCommand()
+{
+    KcCliCommandSpec spec;
+    spec.command = KcCliRequest::Command::Read;
+    spec.name = QStringLiteral("read");
+    spec.synopsis = QStringLiteral("read PORT");
+    spec.summary = QStringLiteral("read a radio's ID and serial rate");
+    spec.help = QStringLiteral("Usage: kcradio read PORT [--json] [--quiet]\n"
+                               "Finds the radio's serial rate, lists its settings and prints its\n"
+                               "ID (S104) and serial rate code (S102).\n");
+    spec.parse = [](const QCommandLineParser &, KcCliRequest &request) {
+        request.makeCommand = [](KcRadioCli *cli) { return new ReadCommand(cli); };
+        return KcCliOptions::requirePorts(request, 1);
+    };
+    return spec;
+}

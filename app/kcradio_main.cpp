@@ -38,6 +38,8 @@ int main(int argc, char *argv[])
     const KcCliRequest request = parseCliArguments(app.arguments().mid(1));
     if (!request.error.isEmpty()) {
         err << "kcradio: " << request.error << '\n';
+        if (request.json)
+            out << usageErrorJson(request.error);
         return KcCliExit::Usage;
     }
     if (request.done) {

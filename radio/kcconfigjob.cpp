@@ -3,17 +3,20 @@
 #include "kcradiocommandlink.h"
 #include "kcradioparamreader.h"
 #include "kcradioprotocol.h"
-#include "kcradiotimer.h"
 #include "kcradiotiming.h"
 #include "kcsettingslisting.h"
+
+#include <memory>
 
 KcConfigJob::KcConfigJob(const QString &portName, const KcRadioSettings &settings, bool verify,
                          QObject *parent)
     : QObject(parent), mPortName(portName), mSettings(settings), mVerify(verify),
       mLink(new KcRadioCommandLink(KcLinkProfile::panel(), this)),
-      mSequenceTimer(new KcRadioTimer(this))
+      mPacer(new KcCommandPacer(mLink, this))
 {
     mLink->setPortName(portName);
+    // Unlike the window, a radio left in command mode is found and recovered.
+    mLink->setRecoversCommandMode(true);
     connect(mLink, &KcRadioCommandLink::commandModeEntered, this,
             &KcConfigJob::onCommandModeEntered);
     connect(mLink, &KcRadioCommandLink::commandWritten, this, &KcConfigJob::onCommandWritten);
@@ -25,7 +28,8 @@ KcConfigJob::KcConfigJob(const QString &portName, const KcRadioSettings &setting
             [this](const QString &port, const QString &error) {
                 mReason = QStringLiteral("cannot open %1: %2").arg(port, error);
             });
-    connect(mSequenceTimer, &KcRadioTimer::timeout, this, &KcConfigJob::onSequenceTick);
+    connect(mLink, &KcRadioCommandLink::portLost, this, &KcConfigJob::onPortLost);
+    connect(mPacer, &KcCommandPacer::finished, this, &KcConfigJob::onSequenceOver);
 }
 
 KcConfigJob::~KcConfigJob() = default;
@@ -47,6 +51,8 @@ QString KcConfigJob::outcomeName(Outcome outcome)
         return QStringLiteral("port-failed");
     case Outcome::Silent:
         return QStringLiteral("silent");
+    case Outcome::PortLost:
+        return QStringLiteral("port-lost");
     case Outcome::Aborted:
         return QStringLiteral("aborted");
     }
@@ -69,6 +75,8 @@ double KcConfigJob::seconds() const
 void KcConfigJob::start()
 {
     mElapsed.start();
+    mPacer->setCadence(mCadence);
+    mLink->setGuardedEntry(mCadence == KcCadence::Acknowledged);
     if (!mLink->openSerialport()) {
         finish(Outcome::PortFailed, mReason);
         return;
@@ -79,68 +87,70 @@ void KcConfigJob::start()
 
 void KcConfigJob::onCommandModeEntered()
 {
-    if (mOutcome != Outcome::Running)
+    if (mOutcome != Outcome::Running || mAborting)
         return;
     if (!mInCommandMode) {
         mInCommandMode = true;
         mRate = mLink->baudRate();
         emit progress(QStringLiteral("command mode at %1 baud").arg(mRate));
+        mRepliesReported = 0;
     }
-    mRepliesReported = 0;
-    // As in the window: the first command follows the radio's last word by a
-    // full interval.
-    mSequenceTimer->start(KcRadioTiming::commandIntervalMs());
+    mPacer->start(KcConfigSequence::commands(mSettings));
 }
 
 void KcConfigJob::onCommandWritten(const QString &command)
 {
-    reportReplies();
+    reportReplies(mLink, mPacer->roundTrips());
     if (command == QLatin1String(KcRadioProtocol::Escape) && !mInCommandMode)
         emit progress(QStringLiteral("> +++ at %1 baud").arg(mLink->baudRate()));
+    else if (command == QLatin1String(KcRadioProtocol::AttentionCmd) && !mInCommandMode)
+        emit progress(
+            QStringLiteral("> AT at %1 baud (in command mode already?)").arg(mLink->baudRate()));
     else
         emit progress(QStringLiteral("> ") + command);
 }
 
-void KcConfigJob::reportReplies()
+void KcConfigJob::reportReplies(const KcRadioCommandLink *link, const QMap<int, int> &roundTrips)
 {
-    const QList<KcReplyTracker::Window> &windows = mLink->replies().windows();
+    const QList<KcReplyTracker::Window> &windows = link->replies().windows();
     // Every window but the one still open; all of them once the run is over.
-    const int closed = mOutcome == Outcome::Running && mSequenceTimer->isActive()
-                           ? windows.size() - 1
-                           : windows.size();
+    const int closed = mPacer->isRunning() ? windows.size() - 1 : windows.size();
     for (; mRepliesReported < closed; ++mRepliesReported) {
         QByteArray bytes = windows.at(mRepliesReported).bytes;
-        for (const QByteArray &line : bytes.replace('\r', '\n').split('\n'))
-            if (!line.trimmed().isEmpty())
-                emit progress(QStringLiteral("< ") + QString::fromLatin1(line.trimmed()));
+        for (const QByteArray &raw : bytes.replace('\r', '\n').split('\n')) {
+            const QByteArray line = raw.trimmed();
+            if (line.isEmpty())
+                continue;
+            QString text = QStringLiteral("< ") + QString::fromLatin1(line);
+            const bool answer = KcReplyTracker::isOkLine(line) || KcReplyTracker::isErrorLine(line);
+            if (answer && roundTrips.contains(mRepliesReported))
+                text += QStringLiteral(" (%1 ms)").arg(roundTrips.value(mRepliesReported));
+            emit progress(text);
+        }
     }
 }
 
-void KcConfigJob::onSequenceTick()
+void KcConfigJob::onSequenceOver()
 {
-    const int step = mLink->sendStep();
-    const std::optional<QString> command = KcConfigSequence::commandForStep(mSettings, step);
-    if (!command) {
-        judge();
+    if (mOutcome != Outcome::Running || mAborting)
         return;
-    }
-    mLink->setSendStep(step + 1);
-    mLink->writeCommand(*command);
-    if (*command == QLatin1String(KcRadioProtocol::DataModeCmd))
-        mInCommandMode = false;
+    mInCommandMode = false;
+    // The radio leaves command mode ("ATA" again, should the run have ended
+    // before its own), and the port is free, before anything is judged.
+    whenReleased(mLink, [this]() { judge(); });
 }
 
 void KcConfigJob::judge()
 {
-    mSequenceTimer->stop();
+    if (mOutcome != Outcome::Running || mAborting)
+        return;
+    reportReplies(mLink, mPacer->roundTrips());
     mLink->setLastCmd(QString());
     mLink->setSendStep(0);
-    reportReplies();
     const KcCommandVerdict verdict =
         KcConfigSequence::judge(KcConfigSequence::commands(mSettings), mLink->replies());
     mLink->clearRecvBuffer();
     mLink->resetReplies();
-    mLink->closeSerialPort();
     if (!verdict.ok) {
         finish(Outcome::Refused, verdict.describe());
         return;
@@ -155,10 +165,14 @@ void KcConfigJob::judge()
 void KcConfigJob::startReadBack()
 {
     mReader = new KcRadioParamReader(this);
-    connect(mReader, &KcRadioParamReader::sigRadioIDReady, this,
-            [this](bool isSucc) { onReadBack(isSucc); });
+    mReader->setCadence(mCadence);
+    // As long as a command's answer may take, not the window's short wait.
+    mReader->setListingWaitMs(KcRadioTiming::commandIntervalMs());
+    mReader->link()->setRecoversCommandMode(true);
+    connect(mReader, &KcRadioParamReader::sigRadioIDReady, this, &KcConfigJob::onReadBack);
     connect(mReader->link(), &KcRadioCommandLink::commandWritten, this,
             [this](const QString &command) { emit progress(QStringLiteral("> ") + command); });
+    connect(mReader->link(), &KcRadioCommandLink::portLost, this, &KcConfigJob::onPortLost);
     // The radio takes the rate it was given when it returns to data mode;
     // the reader still tries the others when it does not answer there.
     const int code = KcRadioProtocol::baudRateCodeFor(mSettings.netMode, mSettings.radioType,
@@ -168,64 +182,85 @@ void KcConfigJob::startReadBack()
     mReader->readRadioParam(mPortName);
 }
 
-void KcConfigJob::onReadBack(bool isSucc)
+void KcConfigJob::onReadBack()
 {
-    Q_UNUSED(isSucc)
-    const QByteArray listing = mReader->listing();
-    if (listing.isEmpty()) {
-        finish(Outcome::ReadBackFailed, QStringLiteral("the radio did not list its settings"));
+    if (mOutcome != Outcome::Running || mAborting)
         return;
-    }
-    for (int reg : reportedRegisters())
-        if (const std::optional<QString> value = KcSettingsListing::registerValue(listing, reg))
-            mRegisters.insert(reg, *value);
-    const QList<KcRegisterMismatch> mismatches = KcConfigSequence::verify(mSettings, listing);
-    if (!mismatches.isEmpty()) {
-        QStringList parts;
-        for (const KcRegisterMismatch &mismatch : mismatches)
-            parts << QStringLiteral("S%1 holds %2, %3 was sent")
-                         .arg(mismatch.reg)
-                         .arg(mismatch.stored.isEmpty()
-                                  ? QStringLiteral("nothing")
-                                  : QStringLiteral("\"%1\"").arg(mismatch.stored))
-                         .arg(mismatch.expected);
-        finish(Outcome::Mismatch, parts.join(QStringLiteral("; ")));
+    // The reader sends the radio back to data mode before the verdict counts.
+    whenReleased(mReader->link(), [this]() {
+        if (mOutcome != Outcome::Running || mAborting)
+            return;
+        const QByteArray listing = mReader->listing();
+        if (listing.isEmpty()) {
+            finish(Outcome::ReadBackFailed, QStringLiteral("the radio did not list its settings"));
+            return;
+        }
+        for (int reg : reportedRegisters())
+            if (const std::optional<QString> value = KcSettingsListing::registerValue(listing, reg))
+                mRegisters.insert(reg, *value);
+        const QList<KcRegisterMismatch> mismatches = KcConfigSequence::verify(mSettings, listing);
+        if (!mismatches.isEmpty()) {
+            QStringList parts;
+            for (const KcRegisterMismatch &mismatch : mismatches)
+                parts << QStringLiteral("S%1 holds %2, %3 was sent")
+                             .arg(mismatch.reg)
+                             .arg(mismatch.stored.isEmpty()
+                                      ? QStringLiteral("nothing")
+                                      : QStringLiteral("\"%1\"").arg(mismatch.stored))
+                             .arg(mismatch.expected);
+            finish(Outcome::Mismatch, parts.join(QStringLiteral("; ")));
+            return;
+        }
+        mVerified = true;
+        emit progress(QStringLiteral("stored settings match"));
+        finish(Outcome::Configured);
+    });
+}
+
+void KcConfigJob::onPortLost(const QString &port)
+{
+    if (mOutcome != Outcome::Running)
         return;
-    }
-    mVerified = true;
-    emit progress(QStringLiteral("stored settings match"));
-    finish(Outcome::Configured);
+    mPacer->stop();
+    if (mReader)
+        mReader->abort();
+    mLink->closeSerialPort();
+    finish(Outcome::PortLost, QStringLiteral("port lost: %1").arg(port));
+}
+
+void KcConfigJob::whenReleased(KcRadioCommandLink *link, const std::function<void()> &then)
+{
+    const auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(link, &KcRadioCommandLink::portReleased, this, [connection, then]() {
+        disconnect(*connection);
+        then();
+    });
+    if (!link->isReleasing())
+        link->releasePort();
 }
 
 void KcConfigJob::abort()
 {
     if (mOutcome != Outcome::Running || mAborting)
         return;
+    // Every timer of the run stops first; then only the release writes, and
+    // only "ATA" (after an escape still in flight has been waited out).
     mAborting = true;
-    mSequenceTimer->stop();
-    mLink->stopCommandModeEntry();
-    // Whoever holds the radio in command mode sends it back to data mode.
+    mPacer->stop();
     KcRadioCommandLink *link = mLink;
-    bool inCommandMode = mInCommandMode;
     if (mReader) {
+        mReader->abort();
         link = mReader->link();
-        link->stopCommandModeEntry();
-        inCommandMode = link->lastCmd() == QLatin1String(KcRadioProtocol::ListSettingsCmd);
     }
     auto release = [this]() {
         mLink->closeSerialPort();
-        if (mReader)
-            mReader->link()->closeSerialPort();
         finish(Outcome::Aborted, QStringLiteral("stopped"));
     };
-    if (!inCommandMode || !link->isPortOpen()) {
+    if (!link->isReleasing() && !link->hasPort()) {
         release();
         return;
     }
-    link->writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
-    // Closing restores the port's former line settings at once, which would
-    // garble an "ATA" still on its way: give it the reply wait to leave.
-    KcRadioTimer::singleShot(KcRadioTiming::replyWaitMs(), this, release);
+    whenReleased(link, release);
 }
 
 void KcConfigJob::finish(Outcome outcome, const QString &reason)
@@ -236,6 +271,6 @@ void KcConfigJob::finish(Outcome outcome, const QString &reason)
     mReason = reason;
     if (mElapsed.isValid())
         mElapsedMs = mElapsed.elapsed();
-    mSequenceTimer->stop();
+    mPacer->stop();
     emit finished();
 }

@@ -1,15 +1,16 @@
 #pragma once
 
+#include "kccommandpacer.h"
 #include "kcconfigsequence.h"
 
 #include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class KcRadioCommandLink;
 class KcRadioParamReader;
-class KcRadioTimer;
 
 // Configures one radio without a window: the panel's rate search, command
 // sequence, cadence and verdict, then, when asked, a read-back of the
@@ -29,12 +30,18 @@ public:
         ReadBackFailed, // acknowledged, but the listing could not be read
         PortFailed,     // the port could not be opened
         Silent,         // the radio never answered the escape
+        PortLost,       // the port vanished (an adapter pulled) during the run
         Aborted
     };
 
     KcConfigJob(const QString &portName, const KcRadioSettings &settings, bool verify,
                 QObject *parent = nullptr);
     ~KcConfigJob() override;
+
+    // Before start(): the fixed 2000 ms cadence of the window, or pacing by
+    // the radio's acknowledgements (the default).
+    void setCadence(KcCadence cadence) { mCadence = cadence; }
+    KcCadence cadence() const { return mCadence; }
 
     void start();
     // Stops at once: a radio in command mode is sent back to data mode with
@@ -66,19 +73,24 @@ signals:
 private:
     void onCommandModeEntered();
     void onCommandWritten(const QString &command);
-    void onSequenceTick();
+    void onSequenceOver();
     void judge();
     void startReadBack();
-    void onReadBack(bool isSucc);
-    void reportReplies();
+    void onReadBack();
+    void onPortLost(const QString &port);
+    void reportReplies(const KcRadioCommandLink *link, const QMap<int, int> &roundTrips);
+    // Runs then() once link has released its port; starts the release unless
+    // one is under way.
+    void whenReleased(KcRadioCommandLink *link, const std::function<void()> &then);
     void finish(Outcome outcome, const QString &reason = QString());
 
     QString mPortName;
     KcRadioSettings mSettings;
     bool mVerify = true;
     KcRadioCommandLink *mLink = nullptr;
-    KcRadioTimer *mSequenceTimer = nullptr;
+    KcCommandPacer *mPacer = nullptr;
     KcRadioParamReader *mReader = nullptr;
+    KcCadence mCadence = KcCadence::Acknowledged;
     Outcome mOutcome = Outcome::Running;
     QString mReason;
     int mRate = 0;

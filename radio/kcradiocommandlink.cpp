@@ -8,6 +8,13 @@
 #include <QDateTime>
 #include <QDebug>
 
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
 KcLinkProfile KcLinkProfile::panel()
 {
     KcLinkProfile profile;
@@ -41,8 +48,27 @@ KcLinkProfile KcLinkProfile::eraser()
 }
 
 KcRadioCommandLink::KcRadioCommandLink(const KcLinkProfile &profile, QObject *parent)
-    : QObject(parent), mProfile(profile)
+    : QObject(parent), mProfile(profile), mEscapeAnswerTimer(new KcRadioTimer(this)),
+      mDataModeAnswerTimer(new KcRadioTimer(this)), mReleaseTimer(new KcRadioTimer(this)),
+      mDrainTimer(new KcRadioTimer(this))
 {
+    for (KcRadioTimer *timer :
+         {mEscapeAnswerTimer, mDataModeAnswerTimer, mReleaseTimer, mDrainTimer})
+        timer->setSingleShot(true);
+    connect(mEscapeAnswerTimer, &KcRadioTimer::timeout, this, [this]() {
+        if (mRelease == Release::EscapeAnswer)
+            continueRelease();
+    });
+    connect(mDataModeAnswerTimer, &KcRadioTimer::timeout, this, [this]() {
+        if (mRelease == Release::DataModeAnswer)
+            continueRelease();
+    });
+    connect(mReleaseTimer, &KcRadioTimer::timeout, this, [this]() {
+        qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::releasePort"))
+                           << "output still queued, closing anyway";
+        finishRelease();
+    });
+    connect(mDrainTimer, &KcRadioTimer::timeout, this, &KcRadioCommandLink::drain);
 }
 
 KcRadioCommandLink::~KcRadioCommandLink()
@@ -92,11 +118,17 @@ QSerialPort *KcRadioCommandLink::createSerialPort()
     mSerialPortName = mPortName;
     connect(port, &QSerialPort::readyRead, this, &KcRadioCommandLink::onSerialReadyRead);
     connect(port, &QSerialPort::errorOccurred, this, &KcRadioCommandLink::onSerialError);
+    connect(port, &QSerialPort::bytesWritten, this, [this]() {
+        if (mRelease == Release::Drain)
+            drain();
+    });
     return port;
 }
 
 bool KcRadioCommandLink::openSerialport()
 {
+    // Whoever opens the port now takes it over from a release under way.
+    cancelRelease();
     if (mPortNameSource) {
         const std::optional<QString> name = mPortNameSource();
         if (!name)
@@ -131,6 +163,9 @@ bool KcRadioCommandLink::openSerialport()
 
 bool KcRadioCommandLink::closeSerialPort()
 {
+    cancelRelease();
+    mInCommandMode = false;
+    mProbing = false;
     if (!mSerialPort)
         return false;
     // Hand what is still buffered (a last "ATA", say) to the system, then
@@ -148,8 +183,30 @@ bool KcRadioCommandLink::closeSerialPort()
     return true;
 }
 
+bool KcRadioCommandLink::escapeAnswerComplete() const
+{
+    const QByteArray &buffer = mRecvBuffer.bytes();
+    const int noCarrier = buffer.lastIndexOf(KcRadioProtocol::NoCarrierToken);
+    const int greeting = buffer.lastIndexOf("Welcome");
+    QByteArray answer = buffer.mid(qMax(noCarrier, greeting) + 1);
+    const QList<QByteArray> lines = answer.replace('\r', '\n').split('\n');
+    return std::any_of(lines.cbegin(), lines.cend(), &KcReplyTracker::isOkLine);
+}
+
 void KcRadioCommandLink::startCommandModeEntry()
 {
+    if (mGuardedEntry) {
+        if (!mCmdModeTimer) {
+            mCmdModeTimer = new KcRadioTimer(this);
+            connect(mCmdModeTimer, &KcRadioTimer::timeout, this,
+                    &KcRadioCommandLink::onSendDLCmdModeCmd);
+        }
+        mCmdModeTryCount = 0;
+        mSendStep = 0;
+        mGuardTick = true;
+        mCmdModeTimer->start(KcRadioTiming::GuardTimeMs);
+        return;
+    }
     if (mProfile.escapeAtStart) {
         sendEnterCmdModeCmd();
         emit entryAttempt(0, mBaudRate);
@@ -171,19 +228,128 @@ void KcRadioCommandLink::stopCommandModeEntry()
     if (mCmdModeTimer)
         mCmdModeTimer->stop();
     mCmdModeTryCount = 0;
+    mProbes = 0;
 }
 
 bool KcRadioCommandLink::writeCommand(const QString &commandText)
 {
     if (!mSerialPort)
         return false;
-    // A port that is closed, or was closed after it vanished, takes nothing.
-    if (mSerialPort->isOpen())
-        mSerialPort->write(KcRadioProtocol::commandLine(commandText));
     mLastCmd = commandText;
+    // A port that is closed, or was closed after it vanished, takes nothing.
+    if (!mSerialPort->isOpen())
+        return false;
+    const QByteArray line = KcRadioProtocol::commandLine(commandText);
+    mSerialPort->write(line);
+    mLastWriteBytes = int(line.size());
+    mProbing = false;
+    if (commandText == QLatin1String(KcRadioProtocol::Escape)) {
+        mEscapeAnswerTimer->start(KcRadioTiming::EscapeAnswerWaitMs);
+    } else if (commandText == QLatin1String(KcRadioProtocol::DataModeCmd)) {
+        mInCommandMode = false;
+        mDataModeAnswered = false;
+        mDataModeAnswerTimer->start(KcRadioTiming::DataModeAnswerWaitMs);
+    }
     mReplies.commandWritten(commandText);
     emit commandWritten(commandText);
     return true;
+}
+
+// --- Releasing the port ------------------------------------------------------
+
+void KcRadioCommandLink::releasePort()
+{
+    if (mCmdModeTimer)
+        mCmdModeTimer->stop();
+    mCmdModeTryCount = 0;
+    mProbes = 0;
+    if (!isPortOpen()) {
+        closeSerialPort();
+        emit portReleased();
+        return;
+    }
+    mRelease = Release::EscapeAnswer;
+    continueRelease();
+}
+
+void KcRadioCommandLink::continueRelease()
+{
+    if (!isPortOpen()) {
+        finishRelease();
+        return;
+    }
+    if (mRelease == Release::EscapeAnswer) {
+        // An escape (or a probe) still within its wait may put the radio in
+        // command mode after we have gone: wait for its answer or its end.
+        const bool askingForCommandMode =
+            mLastCmd == QLatin1String(KcRadioProtocol::Escape) || mProbing;
+        if (!mInCommandMode && askingForCommandMode && mEscapeAnswerTimer->isActive())
+            return;
+        mRelease = Release::DataModeAnswer;
+        if (mInCommandMode)
+            writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
+    }
+    if (mRelease == Release::DataModeAnswer) {
+        if (mLastCmd == QLatin1String(KcRadioProtocol::DataModeCmd) && !mDataModeAnswered &&
+            mDataModeAnswerTimer->isActive())
+            return;
+        mRelease = Release::Drain;
+        mLineTimeWaited = false;
+        mReleaseTimer->start(KcRadioTiming::DrainLimitMs);
+        drain();
+    }
+}
+
+void KcRadioCommandLink::drain()
+{
+    if (mRelease != Release::Drain)
+        return;
+    if (!isPortOpen()) {
+        finishRelease();
+        return;
+    }
+    // Qt's own buffer first: bytesWritten() calls back.
+    if (mSerialPort->bytesToWrite() > 0)
+        return;
+    auto lineTimeMs = [this](int bytes) {
+        // Ten bits a byte on an 8N1 line, rounded up.
+        return int((qint64(bytes) * 10 * 1000 + mBaudRate - 1) / qMax(1, mBaudRate)) + 1;
+    };
+    int queued = 0;
+#ifdef Q_OS_UNIX
+    const int fd = int(mSerialPort->handle());
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
+        queued = 0;
+#endif
+    if (queued > 0) {
+        mDrainTimer->start(lineTimeMs(queued));
+        return;
+    }
+    // The device's own buffer is not counted: give the last write its time
+    // on the wire before the system's drain, which then returns at once.
+    if (!mLineTimeWaited) {
+        mLineTimeWaited = true;
+        mDrainTimer->start(lineTimeMs(mLastWriteBytes));
+        return;
+    }
+#ifdef Q_OS_UNIX
+    ::tcdrain(fd);
+#endif
+    finishRelease();
+}
+
+void KcRadioCommandLink::finishRelease()
+{
+    cancelRelease();
+    closeSerialPort();
+    emit portReleased();
+}
+
+void KcRadioCommandLink::cancelRelease()
+{
+    mRelease = Release::None;
+    mReleaseTimer->stop();
+    mDrainTimer->stop();
 }
 
 void KcRadioCommandLink::sendEnterCmdModeCmd()
@@ -209,8 +375,23 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
         qCDebug(kcLinkLog) << "KcRadioParamReader::onSendDLCmdModeCmd"
                            << QDateTime::currentMSecsSinceEpoch();
 
+    if (mGuardTick) {
+        mGuardTick = false;
+        mCmdModeTimer->start(KcRadioTiming::commandIntervalMs());
+        if (mProfile.escapeAtStart) {
+            sendEnterCmdModeCmd();
+            emit entryAttempt(0, mBaudRate);
+            return;
+        }
+    }
+    if (mCmdModeTryCount >= MaxEntryAttempts && mRecoversCommandMode &&
+        mProbes < mBaudRateList.size()) {
+        probeCommandMode();
+        return;
+    }
     if (mCmdModeTryCount >= MaxEntryAttempts) {
         mCmdModeTryCount = 0;
+        mProbes = 0;
         mCmdModeTimer->stop();
         mRecvBuffer.clear();
         mReplies.reset();
@@ -250,6 +431,43 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
     }
 }
 
+void KcRadioCommandLink::probeCommandMode()
+{
+    // A radio left in command mode takes "+++" for a line of its own and may
+    // say nothing; "AT" gets an "OK" (or an "ERROR") out of it at its rate.
+    const bool hadPort = closeSerialPort();
+    mBaudRate = mBaudRateList.at(mProbes);
+    ++mProbes;
+    if (hadPort && openSerialport()) {
+        writeCommand(QString::fromLatin1(KcRadioProtocol::AttentionCmd));
+        mProbing = true;
+        mEscapeAnswerTimer->start(KcRadioTiming::EscapeAnswerWaitMs);
+    }
+    qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::probeCommandMode")) << mBaudRate;
+}
+
+bool KcRadioCommandLink::recognisesEntry(bool banner) const
+{
+    if (mLastCmd == QLatin1String(KcRadioProtocol::Escape))
+        return mRecvBuffer.contains(KcRadioProtocol::NoCarrierToken) || banner;
+    if (!mProbing || mReplies.windows().isEmpty())
+        return false;
+    const KcReplyTracker::Window &probe = mReplies.windows().last();
+    return probe.ok || probe.error;
+}
+
+void KcRadioCommandLink::enterCommandMode()
+{
+    mCmdModeTryCount = 0;
+    mProbes = 0;
+    mProbing = false;
+    mInCommandMode = true;
+    if (mCmdModeTimer)
+        mCmdModeTimer->stop();
+    // Nothing that came before is the answer to a command of the owner.
+    mReplies.reset();
+}
+
 void KcRadioCommandLink::onSerialReadyRead()
 {
     if (!mSerialPort)
@@ -277,14 +495,34 @@ void KcRadioCommandLink::onSerialReadyRead()
         qCDebug(kcLinkLog) << "readAll:" << chunk << "bytesAvailable:" << chunk.size() << chunk
                            << banner << mOKCount;
 
-    if (mLastCmd == QLatin1String(KcRadioProtocol::Escape) &&
-        (mRecvBuffer.contains(KcRadioProtocol::NoCarrierToken) || banner)) {
-        mCmdModeTryCount = 0;
-        if (mCmdModeTimer)
-            mCmdModeTimer->stop();
-        // Nothing that came before is the answer to a command of the owner.
-        mReplies.reset();
+    if (mLastCmd == QLatin1String(KcRadioProtocol::DataModeCmd) && !mDataModeAnswered) {
+        const QList<KcReplyTracker::Window> &windows = mReplies.windows();
+        mDataModeAnswered = chunk.contains("CONNECT") ||
+                            (!windows.isEmpty() && windows.last().command == mLastCmd &&
+                             (windows.last().ok || windows.last().error));
+        if (mDataModeAnswered && mRelease == Release::DataModeAnswer) {
+            continueRelease();
+            return;
+        }
+    }
+
+    if (recognisesEntry(banner)) {
+        enterCommandMode();
+        if (mRelease == Release::EscapeAnswer) {
+            // Too late for the owner: the radio only gets "ATA".
+            continueRelease();
+            return;
+        }
         emit commandModeEntered();
+        return;
+    }
+    // A bare "OK" to the escape: the radio was in command mode already.
+    if (mRecoversCommandMode && mRelease == Release::None && isEntering() &&
+        mLastCmd == QLatin1String(KcRadioProtocol::Escape) && !mReplies.windows().isEmpty() &&
+        mReplies.windows().last().ok) {
+        writeCommand(QString::fromLatin1(KcRadioProtocol::AttentionCmd));
+        mProbing = true;
+        mEscapeAnswerTimer->start(KcRadioTiming::EscapeAnswerWaitMs);
         return;
     }
     emit replyReceived(chunk);
@@ -305,7 +543,10 @@ void KcRadioCommandLink::onSerialError(QSerialPort::SerialPortError error)
             qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::onSerialError")) << error
                                << mSerialPort->errorString();
             mSerialPort->close();
+            mInCommandMode = false;
             emit portLost(mPortName);
+            if (mRelease != Release::None)
+                finishRelease();
         }
         break;
     default:

@@ -94,9 +94,36 @@ public:
     // Writes the escape "+++" and marks step 1.
     void sendEnterCmdModeCmd();
     // Writes one command (text plus CR; the escape without) and remembers it
-    // as the last command. A write to a port that is gone or closed is lost.
-    // Returns false when there is no port object.
+    // as the last command. A port that is missing, closed or gone takes
+    // nothing: the command is not reported as written and false returned.
     bool writeCommand(const QString &commandText);
+
+    // Whether the radio confirmed command mode and has not been sent "ATA"
+    // since.
+    bool inCommandMode() const { return mInCommandMode; }
+
+    // Ends the work on this port the one safe way: entry stops; an escape
+    // that may still be answered is waited out; a radio in command mode is
+    // sent "ATA" and its answer awaited briefly; what was written leaves the
+    // computer (Qt's buffer, then the system's) before the port is closed,
+    // as closing restores the line settings under bytes still on their way.
+    // Asynchronous, bounded in time; portReleased() follows, at once when
+    // there was nothing to wait for. An open before then keeps the port.
+    void releasePort();
+    bool isReleasing() const { return mRelease != Release::None; }
+
+    // The escape's answer has ended in its "OK" (an "OK" line after the last
+    // "NO CARRIER" or greeting): a command written now gets its own answer.
+    bool escapeAnswerComplete() const;
+
+    // Escapes at the guard time: the first one follows the opening by the
+    // guard time of silence (at the rate the port was opened with when the
+    // owner starts with an escape), the next ones come every interval.
+    void setGuardedEntry(bool guarded) { mGuardedEntry = guarded; }
+
+    // After six unanswered escapes, and when the escape is answered by a bare
+    // "OK", try "AT" at each rate: a radio left in command mode answers it.
+    void setRecoversCommandMode(bool recovers) { mRecoversCommandMode = recovers; }
 
     QString lastCmd() const { return mLastCmd; }
     void setLastCmd(const QString &command) { mLastCmd = command; }
@@ -131,6 +158,8 @@ signals:
     // The open port failed or vanished (an adapter pulled): nothing written
     // from now on reaches the radio. Emitted once per port object.
     void portLost(const QString &portName);
+    // releasePort() has closed the port.
+    void portReleased();
 
 private slots:
     void onSendDLCmdModeCmd();
@@ -138,8 +167,23 @@ private slots:
     void onSerialError(QSerialPort::SerialPortError error);
 
 private:
+    enum class Release
+    {
+        None,
+        EscapeAnswer,   // an escape in flight may still be answered
+        DataModeAnswer, // "ATA" written, its answer may still come
+        Drain           // waiting for the written bytes to leave
+    };
+
     QSerialPort *createSerialPort();
     QString tag() const;
+    void enterCommandMode();
+    bool recognisesEntry(bool banner) const;
+    void probeCommandMode();
+    void continueRelease();
+    void drain();
+    void finishRelease();
+    void cancelRelease();
 
     KcLinkProfile mProfile;
     std::function<std::optional<QString>()> mPortNameSource;
@@ -159,4 +203,19 @@ private:
     KcReplyTracker mReplies;
     int mSendStep = 0;
     int mOKCount = 0;
+
+    bool mInCommandMode = false;
+    bool mRecoversCommandMode = false;
+    bool mGuardedEntry = false;
+    bool mGuardTick = false; // the next entry tick ends the guard time
+    int mProbes = 0;         // "AT" probes made after the escapes went unanswered
+    bool mProbing = false;   // the last "AT" asks whether the radio is in command mode
+    bool mDataModeAnswered = false;
+    KcRadioTimer *mEscapeAnswerTimer = nullptr;   // runs while an escape may be answered
+    KcRadioTimer *mDataModeAnswerTimer = nullptr; // runs while "ATA" may be answered
+    Release mRelease = Release::None;
+    KcRadioTimer *mReleaseTimer = nullptr; // bounds the wait of the release's step
+    KcRadioTimer *mDrainTimer = nullptr;   // polls the system's output queue
+    int mLastWriteBytes = 0;
+    bool mLineTimeWaited = false;
 };

@@ -19,6 +19,41 @@ KcRadioEraser::KcRadioEraser(QObject *parent)
     connect(mLink, &KcRadioCommandLink::commandModeEntered, this,
             &KcRadioEraser::onCommandModeEntered);
     connect(mLink, &KcRadioCommandLink::gaveUp, this, &KcRadioEraser::onCommandModeGivenUp);
+    // No step can reach a radio whose port is gone: fail now.
+    connect(mLink, &KcRadioCommandLink::portLost, this, [this]() {
+        if (!mRunning)
+            return;
+        mRunning = false;
+        if (mNormalCmdTimer)
+            mNormalCmdTimer->stop();
+        if (mPacer)
+            mPacer->stop();
+        mLink->releasePort();
+        emit sigEarseRadioResult(false);
+    });
+}
+
+void KcRadioEraser::setCadence(KcCadence cadence)
+{
+    mLink->setGuardedEntry(cadence == KcCadence::Acknowledged);
+    if (cadence == KcCadence::Fixed || mPacer)
+        return;
+    mPacer = new KcCommandPacer(mLink, this);
+    mPacer->setCadence(cadence);
+    connect(mPacer, &KcCommandPacer::finished, this, [this]() {
+        if (mRunning)
+            finish();
+    });
+}
+
+void KcRadioEraser::abort()
+{
+    if (mPacer)
+        mPacer->stop();
+    mRunning = false;
+    if (mNormalCmdTimer)
+        mNormalCmdTimer->stop();
+    mLink->releasePort();
 }
 
 // The link is a child and releases its port object with itself.
@@ -26,7 +61,6 @@ KcRadioEraser::~KcRadioEraser() = default;
 
 void KcRadioEraser::earseRadio(const QString &portName)
 {
-    ++mStarts;
     mRunning = false;
     if (mNormalCmdTimer)
         mNormalCmdTimer->stop();
@@ -49,6 +83,12 @@ void KcRadioEraser::onCommandModeEntered()
 {
     if (!mRunning)
         return;
+    if (mPacer) {
+        mPacer->start({QString::fromLatin1(ResetBaudRateCmd),
+                       QString::fromLatin1(KcRadioProtocol::StoreCmd),
+                       QString::fromLatin1(KcRadioProtocol::DataModeCmd)});
+        return;
+    }
     if (!mNormalCmdTimer) {
         mNormalCmdTimer = new KcRadioTimer(this);
         connect(mNormalCmdTimer, &KcRadioTimer::timeout, this,
@@ -117,7 +157,10 @@ void KcRadioEraser::finish()
 {
     mLink->setLastCmd(QString());
     mLink->setSendStep(0);
-    mNormalCmdTimer->stop();
+    if (mNormalCmdTimer)
+        mNormalCmdTimer->stop();
+    if (mPacer)
+        mPacer->stop();
 
     // Each command must have been acknowledged on its own; "ATA" need not be
     // answered, as the radio may switch to data mode without a word.
@@ -129,15 +172,13 @@ void KcRadioEraser::finish()
     if (!isSucc)
         qCDebug(kcLinkLog) << "KcRadioEraser::finish" << qPrintable(verdict.describe());
 
-    const quint64 start = mStarts;
     mRunning = false;
-    emit sigEarseRadioResult(isSucc);
-    // A receiver that started the next erase from its slot owns the link now.
-    if (start != mStarts)
-        return;
-    mLink->setLastCmd(QString());
     mLink->clearRecvBuffer();
     mLink->resetReplies();
     mLink->setSendStep(0);
-    mLink->closeSerialPort();
+    // "ATA" went out a step ago; the release makes sure it has left (and
+    // sends it again should the radio still be in command mode). A receiver
+    // that starts the next erase from its slot takes the port over.
+    mLink->releasePort();
+    emit sigEarseRadioResult(isSucc);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kccommandpacer.h"
+
 #include <QObject>
 #include <QString>
 
@@ -23,6 +25,14 @@ public:
     void earseRadio(const QString &portName);
 
     KcRadioCommandLink *link() const { return mLink; }
+    // Stops at once and reports nothing more: no further step is written, a
+    // radio in command mode is sent back to data mode, and the link releases
+    // the port (its portReleased() follows).
+    void abort();
+    // Paced by acknowledgement: escapes at the guard time, each step as soon
+    // as the previous one is answered. The window's eraser keeps the fixed
+    // cadence.
+    void setCadence(KcCadence cadence);
 
 signals:
     void sigEarseRadioResult(bool isSucc);
@@ -41,8 +51,6 @@ private:
 
     KcRadioCommandLink *mLink = nullptr;
     KcRadioTimer *mNormalCmdTimer = nullptr;
+    KcCommandPacer *mPacer = nullptr; // paced by acknowledgement only
     bool mRunning = false;
-    // Counts starts, so that work after a result can tell whether the
-    // receiver of that result has already started the next erase.
-    quint64 mStarts = 0;
 };

@@ -10,6 +10,7 @@
 #include <QDebug>
 
 #include <algorithm>
+#include <memory>
 
 KcRadioParamReader::KcRadioParamReader(QObject *parent)
     : QObject(parent), mLink(new KcRadioCommandLink(KcLinkProfile::reader(), this)),
@@ -22,6 +23,14 @@ KcRadioParamReader::KcRadioParamReader(QObject *parent)
             &KcRadioParamReader::onCommandModeEntered);
     connect(mLink, &KcRadioCommandLink::replyReceived, this, &KcRadioParamReader::onReplyReceived);
     connect(mLink, &KcRadioCommandLink::gaveUp, this, &KcRadioParamReader::onCommandModeGivenUp);
+    // Nothing more can be read from a port that is gone: fail now.
+    connect(mLink, &KcRadioCommandLink::portLost, this, [this]() {
+        if (mState != State::Reading)
+            return;
+        mVerdictTimer->stop();
+        mLink->releasePort();
+        finish(false, tr("MsgRadioIDReadFailed"), QString(), 1);
+    });
 }
 
 // The link is a child and releases its port object with itself.
@@ -32,7 +41,6 @@ void KcRadioParamReader::readRadioParam(const QString &portName)
     // A verdict still pending from an earlier read must not end this one.
     mVerdictTimer->stop();
     mState = State::Idle;
-    ++mStarts;
 
     mIdStr.clear();
     mListing.clear();
@@ -65,18 +73,9 @@ void KcRadioParamReader::onCommandModeEntered()
     // The escape answer ends in "OK" ("NO CARRIER", CR LF, "OK"); when that
     // "OK" has not arrived yet, it may still come after "AT&V" and must not
     // be taken for the end of the listing.
-    mEscapeOkOwed = !escapeAnswerComplete(mLink->recvBuffer().bytes());
+    mEscapeOkOwed = !mLink->escapeAnswerComplete();
     sendReadRadioIDCmd();
-    mVerdictTimer->start(KcRadioTiming::replyWaitMs());
-}
-
-bool KcRadioParamReader::escapeAnswerComplete(const QByteArray &buffer)
-{
-    const int noCarrier = buffer.lastIndexOf(KcRadioProtocol::NoCarrierToken);
-    const int greeting = buffer.lastIndexOf("Welcome");
-    QByteArray answer = buffer.mid(qMax(noCarrier, greeting) + 1);
-    const QList<QByteArray> lines = answer.replace('\r', '\n').split('\n');
-    return std::any_of(lines.cbegin(), lines.cend(), &KcReplyTracker::isOkLine);
+    mVerdictTimer->start(mListingWaitMs >= 0 ? mListingWaitMs : KcRadioTiming::replyWaitMs());
 }
 
 void KcRadioParamReader::sendReadRadioIDCmd()
@@ -122,6 +121,21 @@ void KcRadioParamReader::onReplyReceived(const QByteArray &chunk)
     mBaudRateFlag = parseBaudRateFlag(mListing);
     mLink->writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
     mLink->clearRecvBuffer();
+    if (mCadence != KcCadence::Acknowledged)
+        return;
+    // Done as soon as the radio is back in data mode and the port released.
+    mVerdictTimer->stop();
+    mState = State::Leaving;
+    const auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(mLink, &KcRadioCommandLink::portReleased, this, [this, connection]() {
+        disconnect(*connection);
+        if (mState != State::Leaving)
+            return; // stopped or started anew meanwhile
+        finish(!mIdStr.isEmpty(),
+               mIdStr.isEmpty() ? tr("MsgRadioIDReadFailed") : tr("MsgRadioIDReadSuccessfully"),
+               mIdStr, mIdStr.isEmpty() ? 1 : mBaudRateFlag);
+    });
+    mLink->releasePort();
 }
 
 void KcRadioParamReader::onCommandModeGivenUp()
@@ -136,15 +150,28 @@ void KcRadioParamReader::onVerdictTimeout()
 {
     if (mState != State::Reading)
         return;
-    const quint64 start = mStarts;
+    // Whatever the listing came to, the radio leaves command mode: "ATA" is
+    // sent now unless it went out after the listing, and has left before the
+    // port closes. A receiver that starts the next read from its slot takes
+    // the port over.
+    mLink->releasePort();
     if (!mIdStr.isEmpty())
         finish(true, tr("MsgRadioIDReadSuccessfully"), mIdStr, mBaudRateFlag);
     else
         finish(false, tr("MsgRadioIDReadFailed"), QString(), 1);
-    // A listing still incomplete now is lost with the port. A receiver that
-    // started the next read from its slot owns the port now: leave it open.
-    if (start == mStarts)
-        mLink->closeSerialPort();
+}
+
+void KcRadioParamReader::setCadence(KcCadence cadence)
+{
+    mCadence = cadence;
+    mLink->setGuardedEntry(cadence == KcCadence::Acknowledged);
+}
+
+void KcRadioParamReader::abort()
+{
+    mVerdictTimer->stop();
+    mState = State::Idle;
+    mLink->releasePort();
 }
 
 void KcRadioParamReader::finish(bool isSucc, const QString &retString, const QString &idStr,

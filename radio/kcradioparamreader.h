@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kccommandpacer.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -25,6 +27,18 @@ public:
     void readRadioParam(const QString &portName);
 
     KcRadioCommandLink *link() const { return mLink; }
+    // How long after command mode was confirmed the read is judged; the
+    // window's 1000 ms by default. A radio that lists slowly needs longer.
+    void setListingWaitMs(int ms) { mListingWaitMs = ms; }
+    // Paced by acknowledgement: escapes at the guard time, and the result as
+    // soon as the listing is complete and the radio is back in data mode,
+    // rather than at the end of the listing wait. The window's reader keeps
+    // the fixed cadence.
+    void setCadence(KcCadence cadence);
+    // Stops at once and reports nothing more: a radio in command mode is sent
+    // back to data mode and the link releases the port (its portReleased()
+    // follows).
+    void abort();
     // The settings listing of the last read that got one, as received.
     QByteArray listing() const { return mListing; }
 
@@ -45,12 +59,12 @@ private:
     {
         Idle,
         Entering,
-        Reading
+        Reading,
+        Leaving // listing complete, the radio on its way back to data mode
     };
 
     void sendReadRadioIDCmd();
     bool listingComplete() const;
-    static bool escapeAnswerComplete(const QByteArray &buffer);
     QString parseRadioID(const QByteArray &listing) const;
     int parseBaudRateFlag(const QByteArray &listing) const;
     void finish(bool isSucc, const QString &retString, const QString &idStr, int baudRateFlag);
@@ -60,11 +74,10 @@ private:
     // that is still pending can be cancelled by the next start.
     KcRadioTimer *mVerdictTimer = nullptr;
     State mState = State::Idle;
-    // Counts starts, so that work after a result can tell whether the
-    // receiver of that result has already started the next read.
-    quint64 mStarts = 0;
     QString mIdStr;
     QByteArray mListing;
     bool mEscapeOkOwed = false;
     int mBaudRateFlag = 1;
+    KcCadence mCadence = KcCadence::Fixed;
+    int mListingWaitMs = -1; // -1: the reply wait of every radio timer
 };

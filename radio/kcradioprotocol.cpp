@@ -6,6 +6,7 @@ const char *const Escape = "+++";
 const char *const StoreCmd = "AT&W";
 const char *const ListSettingsCmd = "AT&V";
 const char *const DataModeCmd = "ATA";
+const char *const AttentionCmd = "AT";
 const char *const OkToken = "OK";
 const char *const NoCarrierToken = "NO CARRIER";
 const char *const ConnectToken = "CONNECT 115200";

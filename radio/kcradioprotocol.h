@@ -30,6 +30,7 @@ extern const char *const Escape;          // "+++"
 extern const char *const StoreCmd;        // "AT&W"
 extern const char *const ListSettingsCmd; // "AT&V"
 extern const char *const DataModeCmd;     // "ATA"
+extern const char *const AttentionCmd;    // "AT": answered "OK" in command mode
 
 // Reply tokens.
 extern const char *const OkToken;        // "OK"

@@ -26,6 +26,18 @@ public:
     static constexpr int DefaultCommandIntervalMs = 2000;
     static constexpr int DefaultReplyWaitMs = 1000;
 
+    // Silence a radio needs before it takes "+++" for the escape.
+    static constexpr int GuardTimeMs = 1000;
+    // A radio answers the escape only after its guard time of silence; an
+    // escape written less than this long ago may still be answered.
+    static constexpr int EscapeAnswerWaitMs = 1500;
+    // The longest wait for the answer to "ATA" before the port is released;
+    // the radio may also switch to data mode without a word.
+    static constexpr int DataModeAnswerWaitMs = 500;
+    // The longest wait for written bytes to leave the computer before the
+    // port is closed anyway.
+    static constexpr int DrainLimitMs = 1000;
+
 private:
     static int sCommandIntervalMs;
     static int sReplyWaitMs;

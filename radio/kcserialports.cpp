@@ -52,12 +52,30 @@ QList<Port> list()
         ports.append(port);
     }
     ports = usbFirst(ports);
+    // Named paths are offered only while they exist (a pseudo-terminal comes
+    // and goes), and are busy like any port when another program holds them.
     for (const QString &path : extraPaths()) {
+        if (!QFileInfo::exists(path))
+            continue;
         Port port;
         port.name = path;
+        port.busy = !lockDir.isEmpty() && isLockedIn(lockDir, path);
         ports.append(port);
     }
     return ports;
+}
+
+QString deviceIdentity(const QString &portName)
+{
+    // A platform name (ttyUSB0) is the device under /dev; a path is followed
+    // through its links, so two names of one device compare equal.
+    QString path = portName;
+#ifdef Q_OS_UNIX
+    if (!path.contains(QLatin1Char('/')))
+        path.prepend(QLatin1String("/dev/"));
+#endif
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
 }
 
 QList<Port> usbFirst(const QList<Port> &ports)

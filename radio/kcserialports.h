@@ -28,6 +28,11 @@ struct Port
 // KC_EXTRA_SERIAL_PORTS. Only looks; nothing is opened.
 QList<Port> list();
 
+// What tells two port names of one device apart from two devices: the
+// canonical path of the device (symbolic links followed), or the name itself
+// where it names no file.
+QString deviceIdentity(const QString &portName);
+
 // The same order for any list: ports with USB ids first, each group in the
 // order given.
 QList<Port> usbFirst(const QList<Port> &ports);

@@ -191,7 +191,8 @@ void TstEraser::noCarrierOnly()
     QCOMPARE(outcome.isSucc, false);
     // The result comes on the open port, which is closed right after.
     QVERIFY(outcome.portOpenAtSignal);
-    QVERIFY(!eraser.link()->hasPort());
+    // Released once "ATA" has left.
+    QVERIFY(probe.clock.runUntil([&] { return !eraser.link()->hasPort(); }));
     QCOMPARE(eraser.link()->sendStep(), 0);
     QCOMPARE(eraser.link()->lastCmd(), QString());
     QVERIFY(eraser.link()->recvBuffer().isEmpty());
@@ -262,7 +263,8 @@ void TstEraser::verdict()
     QVERIFY(probe.clock.runUntil([&] { return probe.results.size() == 1; }));
     QCOMPARE(probe.results.first().isSucc, isSucc);
     QCOMPARE(radio.commands(), FullRun);
-    QVERIFY(!eraser.link()->hasPort());
+    // Released once "ATA" has left.
+    QVERIFY(probe.clock.runUntil([&] { return !eraser.link()->hasPort(); }));
 
     QVERIFY(probe.clock.advanceBy(2 * Tick));
     QCOMPARE(probe.results.size(), 1);

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -249,13 +250,18 @@ void TestRadioPanel::portSearch()
 
 void TestRadioPanel::extraPortsFromEnvironment()
 {
-    // Only lists ports; nothing is opened.
-    qputenv("KC_EXTRA_SERIAL_PORTS", "/dev/pts/91::/tmp/kc-radio");
+    // Only lists ports, and only those that exist; nothing is opened.
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("radio-a"));
+    const QString second = dir.filePath(QStringLiteral("radio-b"));
+    QVERIFY(QFile(first).open(QIODevice::WriteOnly) && QFile(second).open(QIODevice::WriteOnly));
+    qputenv("KC_EXTRA_SERIAL_PORTS",
+            QStringLiteral("%1::%2:%3").arg(first, dir.filePath("gone"), second).toLocal8Bit());
     const QList<KcPortEntry> ports = KcRadioConfigItemForm::systemPorts();
     qunsetenv("KC_EXTRA_SERIAL_PORTS");
     QVERIFY(ports.size() >= 2);
-    QCOMPARE(ports.at(ports.size() - 2).name, QStringLiteral("/dev/pts/91"));
-    QCOMPARE(ports.last().name, QStringLiteral("/tmp/kc-radio"));
+    QCOMPARE(ports.at(ports.size() - 2).name, first);
+    QCOMPARE(ports.last().name, second);
     QVERIFY(!ports.last().busy);
     QCOMPARE(KcRadioConfigItemForm::systemPorts().size(), ports.size() - 2);
 }

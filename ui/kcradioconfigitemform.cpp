@@ -444,7 +444,8 @@ void KcRadioConfigItemForm::finishSequence(int kind)
     mLink->clearRecvBuffer();
     mLink->resetReplies();
     mLink->resetOkCount();
-    closeSerialPort();
+    // "ATA" has left before the port closes and restores its line settings.
+    mLink->releasePort();
     emit sigRadioEndConfig();
 }
 

@@ -3,6 +3,7 @@
 #include "kcclicommand.h"
 
 #include "kcradioid.h"
+#include "kcserialports.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -34,6 +35,15 @@ const char SharedOptionsHelp[] = R"(Options of configure and pair:
   --no-verify           do not read the stored settings back
 )";
 
+// The listed registers keyed "S104", with the values as listed.
+QJsonObject registersJson(const QMap<int, QString> &registers)
+{
+    QJsonObject object;
+    for (auto it = registers.cbegin(); it != registers.cend(); ++it)
+        object.insert(QStringLiteral("S%1").arg(it.key()), it.value());
+    return object;
+}
+
 class ConfigureCommand : public KcCliCommand
 {
 public:
@@ -47,6 +57,7 @@ public:
             if (isPair())
                 settings.role = i;
             auto *job = new KcConfigJob(r.ports.at(i), settings, r.verify, this);
+            job->setCadence(r.cadence);
             const QString who = roleName(i) + QLatin1Char(' ') + r.ports.at(i);
             connect(job, &KcConfigJob::progress, this,
                     [this, who](const QString &line) { progress(who, line); });
@@ -96,7 +107,9 @@ private:
                 {QStringLiteral("ok"), code == KcCliExit::Success},
                 {QStringLiteral("rate"), job->rate()},
                 {QStringLiteral("verified"), job->verified()},
-                {QStringLiteral("reason"), job->reason()}};
+                {QStringLiteral("reason"), job->reason()},
+                {QStringLiteral("seconds"), qRound(job->seconds() * 10) / 10.0},
+                {QStringLiteral("registers"), registersJson(job->registers())}};
             result.insert(mJobs.size() > 1 ? roleName(i) : QStringLiteral("radio"), radio);
             QString line = QStringLiteral("%1 %2: ").arg(roleName(i), job->portName());
             if (code == KcCliExit::Success)
@@ -194,6 +207,10 @@ KcCliCommandSpec kcCliPairCommand()
     spec.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
         if (request.ports.size() != 2)
             return QStringLiteral("pair takes a ground and an airborne port");
+        if (KcSerialPorts::deviceIdentity(request.ports.at(0)) ==
+            KcSerialPorts::deviceIdentity(request.ports.at(1)))
+            return QStringLiteral("the ground and the airborne radio need two ports, not %1 twice")
+                .arg(request.ports.at(0));
         return readRadioOptions(parser, request);
     };
     return spec;

@@ -14,6 +14,8 @@ public:
     {
         const QString port = request().ports.first();
         mEraser = new KcRadioEraser(this);
+        setUpLink(mEraser->link());
+        mEraser->setCadence(request().cadence);
         const std::shared_ptr<KcLinkWatch> watch = kcCliWatchLink(cli(), mEraser->link(), port);
         connect(mEraser, &KcRadioEraser::sigEarseRadioResult, this,
                 [this, watch, port](bool isSucc) {
@@ -32,7 +34,11 @@ public:
         mEraser->earseRadio(port);
     }
 
-    void interrupt() override { interruptLinks({mEraser->link()}); }
+    void interrupt() override
+    {
+        mEraser->abort();
+        interruptWhenReleased({mEraser->link()});
+    }
 
 private:
     KcRadioEraser *mEraser = nullptr;

@@ -8,6 +8,8 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
+
 KcCliCommand::KcCliCommand(KcRadioCli *cli) : QObject(cli), mCli(cli) {}
 
 void KcCliCommand::interrupt()
@@ -16,35 +18,34 @@ void KcCliCommand::interrupt()
            QStringLiteral("interrupted"));
 }
 
-void KcCliCommand::interruptLinks(const QList<KcRadioCommandLink *> &links)
+void KcCliCommand::interruptWhenReleased(const QList<KcRadioCommandLink *> &links)
 {
-    using KcRadioProtocol::DataModeCmd;
-    bool wrote = false;
-    for (KcRadioCommandLink *link : links) {
-        const QString last = link->lastCmd();
-        const bool inCommandMode =
-            !last.isEmpty() && last != QLatin1String("+++") && last != QLatin1String(DataModeCmd);
-        link->stopCommandModeEntry();
-        if (inCommandMode && link->isPortOpen()) {
-            link->writeCommand(QString::fromLatin1(DataModeCmd));
-            wrote = true;
-        }
-    }
-    auto release = [this, links]() {
-        for (KcRadioCommandLink *link : links)
-            link->closeSerialPort();
-        KcCliCommand::interrupt();
+    auto releasing = [links]() {
+        return std::any_of(links.cbegin(), links.cend(),
+                           [](const KcRadioCommandLink *link) { return link->isReleasing(); });
     };
-    if (wrote)
-        KcRadioTimer::singleShot(KcRadioTiming::replyWaitMs(), this, release);
-    else
-        release();
+    if (!releasing()) {
+        KcCliCommand::interrupt();
+        return;
+    }
+    for (KcRadioCommandLink *link : links)
+        connect(link, &KcRadioCommandLink::portReleased, this, [this, releasing]() {
+            if (!releasing())
+                KcCliCommand::interrupt();
+        });
+}
+
+void KcCliCommand::setUpLink(KcRadioCommandLink *link)
+{
+    link->setRecoversCommandMode(true);
 }
 
 QPair<int, QString> KcLinkWatch::failure(const QString &port, const QString &refusal) const
 {
     if (!openError.isEmpty())
         return {KcCliExit::PortFailed, QStringLiteral("cannot open %1: %2").arg(port, openError)};
+    if (!lostPort.isEmpty())
+        return {KcCliExit::PortFailed, QStringLiteral("port lost: %1").arg(lostPort)};
     if (!entered)
         return {KcCliExit::Silent,
                 QStringLiteral("no answer to the escape at 115200, 230400 or 9600")};
@@ -57,6 +58,8 @@ std::shared_ptr<KcLinkWatch> kcCliWatchLink(KcRadioCli *cli, KcRadioCommandLink 
     auto watch = std::make_shared<KcLinkWatch>();
     QObject::connect(link, &KcRadioCommandLink::openFailed, cli,
                      [watch](const QString &, const QString &error) { watch->openError = error; });
+    QObject::connect(link, &KcRadioCommandLink::portLost, cli,
+                     [watch](const QString &lost) { watch->lostPort = lost; });
     QObject::connect(
         link, &KcRadioCommandLink::commandModeEntered, cli, [cli, watch, link, port]() {
             if (watch->entered)
@@ -78,6 +81,7 @@ int kcCliExitCodeOf(KcConfigJob::Outcome outcome)
     case KcConfigJob::Outcome::Configured:
         return KcCliExit::Success;
     case KcConfigJob::Outcome::PortFailed:
+    case KcConfigJob::Outcome::PortLost:
         return KcCliExit::PortFailed;
     case KcConfigJob::Outcome::Silent:
         return KcCliExit::Silent;

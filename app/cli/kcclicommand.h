@@ -64,9 +64,12 @@ protected:
     {
         mCli->finish(exitCode, result, summary);
     }
-    // Sends each link that holds its radio in command mode back to data
-    // mode, then releases the ports and ends the run as interrupted.
-    void interruptLinks(const QList<KcRadioCommandLink *> &links);
+    // Ends the run as interrupted once every link has released its port;
+    // the owners' abort() has started the releases.
+    void interruptWhenReleased(const QList<KcRadioCommandLink *> &links);
+    // A reader or an eraser of kcradio: paced as asked, and able to find a
+    // radio that was left in command mode.
+    void setUpLink(KcRadioCommandLink *link);
 
 private:
     KcRadioCli *mCli;
@@ -76,6 +79,7 @@ private:
 struct KcLinkWatch
 {
     QString openError;
+    QString lostPort; // the port vanished during the run
     bool entered = false;
     int rate = 0; // the rate at which the radio first answered
 

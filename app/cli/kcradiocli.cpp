@@ -20,6 +20,13 @@ Options:
   -v, --version         show the version
   --json                print the result as one JSON object (every command)
   --quiet               print the result only, no progress (every command)
+  --cadence ack|fixed   how commands are paced (every command but ports):
+                        ack (default) writes the next command as soon as the
+                        radio has answered the last one ("ERROR", or no answer
+                        within 2000 ms, ends the run), escapes after 1000 ms of
+                        silence, and finishes a radio in a few seconds; fixed
+                        writes one command every 2000 ms as the window does,
+                        for radios whose firmware needs it
 )";
 
 const char HelpTail[] = R"(
@@ -30,9 +37,10 @@ Exit status:
   0    success
   1    the radio answered but refused a command, or holds other values
   2    usage error; nothing was sent
-  3    the port is missing, busy or not permitted
+  3    the port is missing, busy or not permitted, or was lost during the run
   4    the radio never answered the escape
-  130  interrupted (Ctrl-C or SIGTERM); a radio in command mode is sent "ATA"
+  130  interrupted (Ctrl-C or SIGTERM); a radio in command mode (or one that
+       may still answer an escape) is sent "ATA" before its port is released
 
 Environment:
   KC_EXTRA_SERIAL_PORTS  further port paths, separated by ':' (pseudo-terminals)
@@ -53,10 +61,11 @@ QString generalHelp()
     return text + QString::fromLatin1(HelpTail);
 }
 
-KcCliRequest usageError(const QString &message)
+KcCliRequest usageError(const QString &message, bool json = false)
 {
     KcCliRequest request;
     request.error = message;
+    request.json = json;
     return request;
 }
 
@@ -101,10 +110,13 @@ KcCliRequest parseCliArguments(const QStringList &arguments)
     QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
     QCommandLineOption json(QStringLiteral("json"), QString());
     QCommandLineOption quiet(QStringLiteral("quiet"), QString());
+    QCommandLineOption cadence(QStringLiteral("cadence"), QString(), QStringLiteral("cadence"));
     parser.addOptions({help, json, quiet});
+    if (spec->command != KcCliRequest::Command::Ports)
+        parser.addOption(cadence);
     parser.addOptions(spec->options);
     if (!parser.parse(QStringList{QStringLiteral("kcradio")} + arguments.mid(1)))
-        return usageError(parser.errorText());
+        return usageError(parser.errorText(), arguments.contains(QStringLiteral("--json")));
     if (parser.isSet(help)) {
         request.done = true;
         request.output = spec->help;
@@ -112,11 +124,25 @@ KcCliRequest parseCliArguments(const QStringList &arguments)
     }
     request.json = parser.isSet(json);
     request.quiet = parser.isSet(quiet);
+    if (parser.isSet(cadence)) {
+        const QString word = parser.value(cadence).toLower();
+        if (word != QLatin1String("ack") && word != QLatin1String("fixed"))
+            return usageError(QStringLiteral("--cadence must be ack or fixed"), request.json);
+        request.cadence = word == QLatin1String("ack") ? KcCadence::Acknowledged : KcCadence::Fixed;
+    }
     request.ports = parser.positionalArguments();
     const QString error = spec->parse(parser, request);
     if (!error.isEmpty())
-        return usageError(error);
+        return usageError(error, request.json);
     return request;
+}
+
+QByteArray usageErrorJson(const QString &error)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("ok"), false},
+                                     {QStringLiteral("exitCode"), KcCliExit::Usage},
+                                     {QStringLiteral("error"), error}})
+        .toJson(QJsonDocument::Indented);
 }
 
 // --- Running ----------------------------------------------------------------
@@ -152,6 +178,9 @@ void KcRadioCli::finish(int exitCode, const QJsonObject &result, const QString &
     if (mFinished)
         return;
     mFinished = true;
+    // Whatever a timer still delivered, an interrupted run says so.
+    if (mInterrupted)
+        exitCode = KcCliExit::Interrupted;
     if (mRequest.json) {
         QJsonObject object = result;
         object.insert(QStringLiteral("exitCode"), exitCode);

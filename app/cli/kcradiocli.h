@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kccommandpacer.h"
+
 // The runner of kcradio: reads the command line, starts the one command it
 // names and ends the run with that command's exit status. The commands live
 // one per file beside this one (see kcclicommand.h); the runner knows them
@@ -38,6 +40,7 @@ struct KcCliRequest
     bool verify = true;
     bool json = false;
     bool quiet = false;
+    KcCadence cadence = KcCadence::Acknowledged;
 
     // Makes the command's run; set by the command's parser, which captures
     // whatever else it read.
@@ -61,6 +64,8 @@ constexpr int Interrupted = 130;
 
 // Reads the arguments (without the program name). Never touches a port.
 KcCliRequest parseCliArguments(const QStringList &arguments);
+// What a usage error prints on stdout with --json: one JSON object.
+QByteArray usageErrorJson(const QString &error);
 
 // Runs one request on the event loop and ends it with the exit status.
 class KcRadioCli : public QObject

@@ -3,6 +3,7 @@
 
 #include "kcradioparamreader.h"
 #include "kcradioprotocol.h"
+#include "kcradiotiming.h"
 
 namespace {
 
@@ -15,6 +16,10 @@ public:
     {
         const QString port = request().ports.first();
         mReader = new KcRadioParamReader(this);
+        setUpLink(mReader->link());
+        mReader->setCadence(request().cadence);
+        // As long as a command's answer may take: a slow radio still lists.
+        mReader->setListingWaitMs(KcRadioTiming::commandIntervalMs());
         const std::shared_ptr<KcLinkWatch> watch = kcCliWatchLink(cli(), mReader->link(), port);
         connect(mReader, &KcRadioParamReader::sigRadioIDReady, this,
                 [this, watch, port](bool isSucc, const QString &, const QString &idStr, int flag) {
@@ -23,7 +28,11 @@ public:
         mReader->readRadioParam(port);
     }
 
-    void interrupt() override { interruptLinks({mReader->link()}); }
+    void interrupt() override
+    {
+        mReader->abort();
+        interruptWhenReleased({mReader->link()});
+    }
 
 private:
     void onRead(const KcLinkWatch &watch, const QString &port, bool isSucc, const QString &idStr,

@@ -1,5 +1,6 @@
 #include "virtualradio.h"
 
+#include "kcradiotimer.h"
 #include "virtualclock.h"
 
 #include <QDateTime>
@@ -52,6 +53,11 @@
 // with ataChangesRate S102's rate becomes the radio's rate;
 // "ATS<reg>=<value>" set (1 to 10 digits within the register's range, kept
 // as typed); "ATS<reg>?" query. Register numbers above 999 are ERROR.
+//
+// Slowness. With replyDelayMs every reply leaves that long after the command
+// (timed on the radio timers' clock); echo is not delayed. With
+// startInCommandMode the radio powers up in command mode, as one left there by
+// an earlier run: its escape answer is then a bare "OK".
 //
 // Echo writes heard bytes back as they arrive, ahead of any reply, in both
 // modes. Replies go through one queue, so that chunked replies keep their
@@ -348,7 +354,8 @@ QByteArray escapeAnswerFor(VirtualRadio::EscapeAnswer answer)
 VirtualRadio::VirtualRadio(QObject *parent) : VirtualRadio(Options(), parent) {}
 
 VirtualRadio::VirtualRadio(const Options &options, QObject *parent)
-    : QObject(parent), mOptions(options), mRegisters(factoryDefaults()), mStored(factoryDefaults())
+    : QObject(parent), mOptions(options), mRegisters(factoryDefaults()), mStored(factoryDefaults()),
+      mCommandMode(options.startInCommandMode)
 {
     mChunkTimer = new QTimer(this);
     mChunkTimer->setSingleShot(true);
@@ -797,10 +804,17 @@ QByteArray VirtualRadio::escapeAnswerBytes() const
     return escapeAnswerFor(mOptions.escapeAnswer);
 }
 
-void VirtualRadio::reply(const QByteArray &answer)
+void VirtualRadio::reply(const QByteArray &answer, bool heldBack)
 {
     if (answer.isEmpty() || mMaster < 0)
         return;
+    if (mOptions.replyDelayMs > 0 && !heldBack) {
+        // A slow radio: the answer leaves after the delay, on the clock of the
+        // tool's own timers, so a virtual clock moves it exactly.
+        KcRadioTimer::singleShot(mOptions.replyDelayMs, this,
+                                 [this, answer]() { reply(answer, true); });
+        return;
+    }
     QByteArray bytes = answer;
     if (mOptions.lineEnd != "\r\n")
         bytes.replace("\r\n", mOptions.lineEnd);

@@ -57,6 +57,8 @@ public:
         QList<int> unstoredRegisters; // set commands answered "OK" but not applied
         QByteArray dataBeforeEscapeAnswer; // data-mode text sent ahead of the escape answer
         QByteArray lineEnd = "\r\n";       // ends the lines of every reply
+        int replyDelayMs = 0;              // >0: every reply held back this long (radio clock)
+        bool startInCommandMode = false;   // powered up in command mode (left there earlier)
     };
 
     // One received command: "+++" or a line with its CR, as received.
@@ -148,7 +150,7 @@ private:
     // implementation detail left to the implementer
     void onReadable();
     void handleCommand(const QByteArray &command, int lineSpeed);
-    void reply(const QByteArray &bytes);
+    void reply(const QByteArray &bytes, bool heldBack = false);
     void writeNow(const QByteArray &bytes);
     void sendTelemetry();
     qint64 writeToLine(const QByteArray &bytes); // bytes actually written

@@ -57,6 +57,8 @@ public:
         QList<int> unstoredRegisters; // set commands answered "OK" but not applied
         QByteArray dataBeforeEscapeAnswer; // data-mode text sent ahead of the escape answer
         QByteArray lineEnd = "\r\n";       // ends the lines of every reply
+        // The answer to refuseCommand.
+        QByteArray refusal = "\r\nERROR\r\n";
     };
 
     // One received command: "+++" or a line with its CR, as received.

@@ -15,7 +15,9 @@
 namespace {
 
 constexpr int Tick = KcRadioTiming::DefaultCommandIntervalMs; // entry retry interval
-constexpr int ReplyWait = KcRadioTiming::DefaultReplyWaitMs;  // verdict wait after confirmation
+// The verdict comes one second after confirmation: pinned here, not taken
+// from the constant the reader itself uses.
+constexpr int ReplyWait = 1000;
 
 const QByteArray Escape("+++");
 const QByteArray ListCmd("AT&V\r");

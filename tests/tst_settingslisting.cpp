@@ -1,6 +1,8 @@
 // The parsers that pick the radio ID and the baud-rate flag out of a radio's
-// settings listing, over well-formed listings and hostile bytes. The fuzzer
-// in fuzz/ checks them against a model of the same rules.
+// settings listing, over well-formed listings and hostile bytes, and the
+// comparison of a listing with what was sent. The fuzzer in fuzz/ checks the
+// parsers against a model of the same rules.
+#include "kcconfigsequence.h"
 #include "kcsettingslisting.h"
 
 #include <QtTest>
@@ -22,6 +24,10 @@ private slots:
     void entries_data();
     void entries();
     void hugeListings();
+    void hasEntry_data();
+    void hasEntry();
+    void verify_data();
+    void verify();
 };
 
 void TstSettingsListing::entries_data()
@@ -87,6 +93,48 @@ void TstSettingsListing::hugeListings()
     QCOMPARE(KcSettingsListing::parseBaudRateFlag(filler + " S102=7 " + filler), 7);
     QCOMPARE(KcSettingsListing::parseRadioID(filler), QString());
     QCOMPARE(KcSettingsListing::parseBaudRateFlag("S102=" + filler), 0);
+}
+
+void TstSettingsListing::hasEntry_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("entry");
+    QTest::newRow("register entry") << QByteArray("OK S104=5") << true;
+    QTest::newRow("S= without digits is no entry") << QByteArray("S= S=5 OK") << false;
+}
+
+void TstSettingsListing::hasEntry()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, entry);
+    QCOMPARE(KcSettingsListing::hasEntry(line), entry);
+}
+
+void TstSettingsListing::verify_data()
+{
+    QTest::addColumn<QString>("sentId");
+    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<QStringList>("mismatches"); // "<register>:<sent>:<stored>"
+    QTest::newRow("as numbers: zeros listed")
+        << "567" << QByteArray("S102=7 S104=00567 OK") << QStringList();
+    QTest::newRow("as numbers: zeros sent")
+        << "00567" << QByteArray("S102=007 S104=567 OK") << QStringList();
+    QTest::newRow("another ID") << "567" << QByteArray("S102=7 S104=568 OK")
+                                << QStringList{"104:567:568"};
+    QTest::newRow("ID missing") << "567" << QByteArray("S102=7 OK") << QStringList{"104:567:"};
+}
+
+void TstSettingsListing::verify()
+{
+    QFETCH(QString, sentId);
+    QFETCH(QByteArray, listing);
+    QFETCH(QStringList, mismatches);
+    KcRadioSettings settings; // P2P ground MR300: S102 and S104 are checked
+    settings.radioId = sentId;
+    QStringList found;
+    for (const KcRegisterMismatch &m : KcConfigSequence::verify(settings, listing))
+        found << QStringLiteral("%1:%2:%3").arg(m.reg).arg(m.expected, m.stored);
+    QCOMPARE(found, mismatches);
 }
 
 QTEST_APPLESS_MAIN(TstSettingsListing)

@@ -32,7 +32,8 @@ void TstVerdicts::verdictByAcknowledgement_data()
     QTest::addColumn<int>("ataAnswer");
     QTest::addColumn<int>("chunkSize");
     QTest::addColumn<QByteArray>("lineEnd");
-    QTest::addColumn<QByteArray>("refuse"); // "<id>" stands for the radio ID
+    // "<id>" stands for the radio ID; "|<answer>" replaces the answer "ERROR".
+    QTest::addColumn<QByteArray>("refuse");
     QTest::addColumn<bool>("dataBeforeEscapeAnswer");
     QTest::addColumn<bool>("success");
 
@@ -67,6 +68,20 @@ void TstVerdicts::verdictByAcknowledgement_data()
         row("ATA refused") << false << connect << 0 << crlf << QByteArray("ATA") << false << false;
         row("everything refused, echo, data text")
             << true << connect << 0 << crlf << QByteArray("*") << true << false;
+        // Bytes in a window, even "OK" inside a word, are no acknowledgement,
+        // and an "ERROR" counts whatever came with it.
+        row("ID unanswered, echo")
+            << true << connect << 0 << crlf << QByteArray("ATS104=<id>|") << false << false;
+        row("ID answered NOK") << false << connect << 0 << crlf
+                               << QByteArray("ATS104=<id>|\r\nNOK\r\n") << false << false;
+        row("AT&W answered TOKEN")
+            << false << connect << 0 << crlf << QByteArray("AT&W|\r\nTOKEN\r\n") << false << false;
+        row("AT&W answered OK and ERROR")
+            << false << connect << 0 << crlf << QByteArray("AT&W|\r\nOK\r\nERROR\r\n") << false
+            << false;
+        // A line without an end is closed when the next command is written.
+        row("no line ends") << false << connect << 0 << QByteArray() << QByteArray() << false
+                            << true;
     }
 }
 
@@ -90,6 +105,10 @@ void TstVerdicts::verdictByAcknowledgement()
         refused =
             netMode == 0 ? (role == 0 ? "AT&F10" : "AT&F11") : (role == 0 ? "AT&F7" : "AT&F8");
     VirtualRadio::Options options;
+    if (refused.contains('|')) {
+        options.refusal = refused.mid(refused.indexOf('|') + 1);
+        refused.truncate(refused.indexOf('|'));
+    }
     options.refuseCommand = refused;
     options.echo = echo;
     options.ataAnswer = Answer(ataAnswer);

@@ -709,7 +709,7 @@ void VirtualRadio::handleLine(const QByteArray &line)
     const QByteArray body = line.mid(2).toUpper();
     if (mOptions.refuseCommand == "*" ||
         (!mOptions.refuseCommand.isEmpty() && line.toUpper() == mOptions.refuseCommand.toUpper())) {
-        reply(Error);
+        reply(mOptions.refusal);
     } else if (body.isEmpty()) {
         reply(Ok);
     } else if (body.startsWith("&F")) {

@@ -59,6 +59,8 @@ public:
         QByteArray lineEnd = "\r\n";       // ends the lines of every reply
         int replyDelayMs = 0;              // >0: every reply held back this long (radio clock)
         bool startInCommandMode = false;   // powered up in command mode (left there earlier)
+        // The answer to refuseCommand.
+        QByteArray refusal = "\r\nERROR\r\n";
     };
 
     // One received command: "+++" or a line with its CR, as received.

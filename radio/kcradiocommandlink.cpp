@@ -166,6 +166,9 @@ bool KcRadioCommandLink::closeSerialPort()
     cancelRelease();
     mInCommandMode = false;
     mProbing = false;
+    // Nothing written on this port can be answered any more.
+    mEscapeAnswerTimer->stop();
+    mDataModeAnswerTimer->stop();
     if (!mSerialPort)
         return false;
     // Hand what is still buffered (a last "ATA", say) to the system, then

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace ConfigHarness;
 
 namespace {
@@ -86,7 +88,11 @@ void TestConfigCadence::commandsKeepTheTwoSecondGrid()
     const QString verdict = onGrid(endedAt, enteredAt + 8 * IntervalMs);
     QVERIFY2(verdict.isEmpty(), qPrintable(QStringLiteral("verdict ") + verdict));
 
-    // Nothing of the run keeps running on the event loop's clock.
+    // Nothing of the run keeps running on the event loop's clock once the
+    // port is released.
+    const QList<KcRadioCommandLink *> links = window.findChildren<KcRadioCommandLink *>();
+    QTRY_VERIFY(std::none_of(links.cbegin(), links.cend(),
+                             [](const KcRadioCommandLink *link) { return link->isReleasing(); }));
     for (const QTimer *timer : window.findChildren<QTimer *>())
         QVERIFY2(!timer->isActive(), qPrintable(timer->parent()->metaObject()->className()));
 }

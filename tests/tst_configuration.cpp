@@ -144,7 +144,7 @@ void TestConfiguration::pairConfiguredEndToEnd()
     QVERIFY(air->isEnabled());
     QVERIFY(arrow(window, netMode)->isEnabled());
     QCOMPARE(enabledSelectionControls(window), 4);
-    QVERIFY(!ground->link()->hasPort());
+    QVERIFY(rig.clock().runUntil([&] { return !ground->link()->hasPort(); }));
 
     QVERIFY(rig.configure(netMode, 1));
     QCOMPARE(airLog, QStringList({"start", "air:true", "end"}));
@@ -300,7 +300,7 @@ void TestConfiguration::entryGivenUp()
     QVERIFY(ground->isEnabled());
     QVERIFY(!rig.panel(0, 1)->isEnabled());
     QCOMPARE(enabledSelectionControls(rig.window()), 4);
-    QVERIFY(!ground->link()->hasPort());
+    QVERIFY(rig.clock().runUntil([&] { return !ground->link()->hasPort(); }));
 }
 
 void TestConfiguration::openFailureShowsBox()
@@ -370,7 +370,7 @@ void TestConfiguration::radioIdRule()
     if (sent.isEmpty()) {
         QCOMPARE(rig.log(), QStringList({"start", "end", "grd:false"}));
         QCOMPARE(tipOf(ground), QStringLiteral("LabIdExceeded"));
-        QVERIFY(!ground->link()->hasPort());
+        QVERIFY(rig.clock().runUntil([&] { return !ground->link()->hasPort(); }));
         QVERIFY(rig.radio().commands().isEmpty());
     } else {
         QCOMPARE(rig.log(), QStringList({"start", "grd:true", "end"}));
@@ -426,7 +426,7 @@ void TestConfiguration::unpluggedMidRunEndsOnTime()
     QCOMPARE(rig.log(), QStringList({"start", "grd:false", "end"}));
     QCOMPARE(rig.clock().now() - pressedAt, qint64(9 * Tick));
     QCOMPARE(tipOf(ground), QStringLiteral("LabRadioConfigFail"));
-    QVERIFY(!ground->link()->hasPort());
+    QVERIFY(rig.clock().runUntil([&] { return !ground->link()->hasPort(); }));
 }
 
 QTEST_MAIN(TestConfiguration)

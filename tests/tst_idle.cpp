@@ -4,6 +4,7 @@
 // stays scheduled; any other timer of the program would tick in real time
 // while the idle window is watched.
 #include "configharness.h"
+#include "kcradiocommandlink.h"
 #include "mainwindow.h"
 #include "virtualradio.h"
 
@@ -13,6 +14,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+
+#include <algorithm>
 
 using namespace ConfigHarness;
 
@@ -135,6 +138,12 @@ void TestIdle::noTimerRunsWhenIdle()
             QVERIFY(!openMessageBox());
         }
     }
+    // Once every port is released (its last bytes drained), nothing runs.
+    const QList<KcRadioCommandLink *> links = window.findChildren<KcRadioCommandLink *>();
+    QVERIFY(rig.clock().runUntil([&] {
+        return std::none_of(links.cbegin(), links.cend(),
+                            [](const KcRadioCommandLink *link) { return link->isReleasing(); });
+    }));
     QCOMPARE(rig.clock().pendingTimers(), 0);
     QCOMPARE(activeTimers(window), QStringList());
 

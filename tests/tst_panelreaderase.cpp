@@ -1,6 +1,7 @@
 // Reading a radio's ID and rate into the P2P pair, and erasing a radio, from
 // the panel's side, against virtual radios on the virtual clock.
 #include "configharness.h"
+#include "kcradiocommandlink.h"
 #include "kcradioconfigitemform.h"
 #include "kcradioeraser.h"
 #include "kcradioparamreader.h"
@@ -26,6 +27,8 @@ private slots:
     void flagSelectsRate_data();
     void flagSelectsRate();
     void failedReadKeepsValues();
+    void slowRadioBackInDataMode_data();
+    void slowRadioBackInDataMode();
     void eraseResult_data();
     void eraseResult();
 };
@@ -146,6 +149,34 @@ void TestPanelReadErase::failedReadKeepsValues()
     QCOMPARE(idOf(ground), id);
     QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentText(), QStringLiteral("115200"));
     QCOMPARE(rig.radio().commands(), escapes(7));
+}
+
+void TestPanelReadErase::slowRadioBackInDataMode_data()
+{
+    QTest::addColumn<int>("replyDelayMs");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("listing just before the wait ends") << 950 << "MsgRadioIDReadSuccessfully";
+    QTest::newRow("listing after the wait") << 1500 << "MsgRadioIDReadFailed";
+}
+
+void TestPanelReadErase::slowRadioBackInDataMode()
+{
+    QFETCH(int, replyDelayMs);
+    QFETCH(QString, tip);
+    VirtualRadio::Options options;
+    options.replyDelayMs = replyDelayMs;
+    WindowRig rig({options});
+    QVERIFY(rig.ready());
+    KcRadioConfigItemForm *ground = rig.panel();
+
+    child<QPushButton>(ground, "btnRead")->click();
+    QVERIFY(rig.clock().runUntil(
+        [&] { return !ground->findChild<KcRadioParamReader *>()->link()->hasPort(); }));
+    QCOMPARE(tipOf(ground), tip);
+    // Whatever the read came to, the radio heard "ATA" at its own rate.
+    QCOMPARE(rig.radio().commands().mid(1), (QList<QByteArray>{"AT&V\r", "ATA\r"}));
+    QVERIFY(rig.radio().transcript().last().understood);
+    QVERIFY(!rig.radio().inCommandMode());
 }
 
 void TestPanelReadErase::eraseResult_data()

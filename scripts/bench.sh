@@ -2,8 +2,10 @@
 # Builds the benchmarks and runs them, printing their figures:
 # - bench_soak: 200 configurations in one process (memory, descriptors and
 #   serial port objects must not grow);
-# - bench_pair: kcradio configuring a pair at the real cadence against one
-#   radio alone (the pair may take at most 1.15 times as long);
+# - bench_pair: kcradio configuring a pair against one radio alone (the pair
+#   may take at most 1.15 times as long), then a 9600 + 115200 pair paced by
+#   acknowledgement against the fixed 2000 ms cadence (paced: at most 10 s
+#   wall and 0.5 s CPU), beside the floor that the radios' guard times set;
 # - bench_startup: time to the first frame and peak memory of the program
 #   against a bare one-label window, on X (Xvfb when no DISPLAY is set) and on
 #   the offscreen platform.

@@ -4,6 +4,7 @@
 // vanishes, and the debug lines. The link runs at its real interval on the
 // virtual clock, so times are exact.
 
+#include "kcconfigjob.h"
 #include "kcradiocommandlink.h"
 #include "kcradiotiming.h"
 #include "virtualclock.h"
@@ -191,6 +192,7 @@ VirtualRadio::Options radioOptions(int baudRate, VirtualRadio::EscapeAnswer answ
 } // namespace
 
 Q_DECLARE_METATYPE(VirtualRadio::EscapeAnswer)
+Q_DECLARE_METATYPE(VirtualRadio::Options)
 
 class TestCommandLink : public QObject
 {
@@ -203,6 +205,8 @@ private slots:
 
     void profiles_data();
     void profiles();
+    void acknowledgementPacing_data();
+    void acknowledgementPacing();
     void radioOnlyAt9600_data();
     void radioOnlyAt9600();
     void silentRadioGivesUp_data();
@@ -1054,6 +1058,55 @@ void TestCommandLink::debugLinesOfFailures()
     } else {
         QCOMPARE(gDebugLines, QStringList());
     }
+}
+
+void TestCommandLink::acknowledgementPacing_data()
+{
+    // Arrival of the escape and of each command after it, in virtual ms from
+    // the start; "ATA" the last.
+    QTest::addColumn<VirtualRadio::Options>("options");
+    QTest::addColumn<QList<qint64>>("arrivals");
+    QTest::addColumn<QString>("reason");
+    VirtualRadio::Options prompt;
+    // Escape after 1000 ms of silence, then 20 ms after each answer.
+    QTest::newRow("prompt radio") << prompt
+                                  << QList<qint64>{1000, 1020, 1040, 1060, 1080, 1100, 1120, 1140}
+                                  << QString();
+    VirtualRadio::Options slow;
+    slow.replyDelayMs = 1500;
+    QTest::newRow("every answer 1.5 s late")
+        << slow << QList<qint64>{1000, 2520, 4040, 5560, 7080, 8600, 10120, 11640} << QString();
+    VirtualRadio::Options refusing;
+    refusing.refuseCommand = "ATS103=0";
+    QTest::newRow("ERROR ends the run at once")
+        << refusing << QList<qint64>{1000, 1020, 1040, 1060, 1060} << "ATS103=0 refused";
+    VirtualRadio::Options hanging;
+    hanging.answerLimit = 2;
+    QTest::newRow("no answer within the interval")
+        << hanging << QList<qint64>{1000, 1020, 1040, 3040} << "ATS102=7 not acknowledged";
+}
+
+void TestCommandLink::acknowledgementPacing()
+{
+    QFETCH(VirtualRadio::Options, options);
+    QFETCH(QList<qint64>, arrivals);
+    QFETCH(QString, reason);
+    VirtualClock &clock = VirtualClock::install();
+    VirtualRadio radio(options);
+    QVERIFY(radio.start());
+    KcRadioSettings settings;
+    settings.radioId = QStringLiteral("4711");
+    KcConfigJob job(radio.portPath(), settings, false);
+    QSignalSpy finished(&job, &KcConfigJob::finished);
+    job.start();
+    QVERIFY(clock.runUntil([&] { return finished.count() == 1; }));
+
+    QList<qint64> heard;
+    for (const VirtualRadio::Received &entry : radio.transcript())
+        heard << entry.msecs;
+    QCOMPARE(heard, arrivals);
+    QCOMPARE(radio.commands().last(), QByteArray("ATA\r"));
+    QCOMPARE(job.reason(), reason);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLink)

@@ -228,7 +228,8 @@ void KcConfigJob::onPortLost(const QString &port)
     finish(Outcome::PortLost, QStringLiteral("port lost: %1").arg(port));
 }
 
-void KcConfigJob::whenReleased(KcRadioCommandLink *link, const std::function<void()> &then)
+void KcConfigJob::whenReleased(KcRadioCommandLink *link, const std::function<void()> &then,
+                               int dataModeAnswerWaitMs)
 {
     const auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = connect(link, &KcRadioCommandLink::portReleased, this, [connection, then]() {
@@ -236,7 +237,7 @@ void KcConfigJob::whenReleased(KcRadioCommandLink *link, const std::function<voi
         then();
     });
     if (!link->isReleasing())
-        link->releasePort();
+        link->releasePort(dataModeAnswerWaitMs);
 }
 
 void KcConfigJob::abort()
@@ -260,7 +261,7 @@ void KcConfigJob::abort()
         release();
         return;
     }
-    whenReleased(link, release);
+    whenReleased(link, release, KcRadioTiming::replyWaitMs());
 }
 
 void KcConfigJob::finish(Outcome outcome, const QString &reason)

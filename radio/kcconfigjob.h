@@ -2,6 +2,7 @@
 
 #include "kccommandpacer.h"
 #include "kcconfigsequence.h"
+#include "kcradiotiming.h"
 
 #include <QElapsedTimer>
 #include <QMap>
@@ -81,7 +82,8 @@ private:
     void reportReplies(const KcRadioCommandLink *link, const QMap<int, int> &roundTrips);
     // Runs then() once link has released its port; starts the release unless
     // one is under way.
-    void whenReleased(KcRadioCommandLink *link, const std::function<void()> &then);
+    void whenReleased(KcRadioCommandLink *link, const std::function<void()> &then,
+                      int dataModeAnswerWaitMs = KcRadioTiming::DataModeAnswerWaitMs);
     void finish(Outcome outcome, const QString &reason = QString());
 
     QString mPortName;

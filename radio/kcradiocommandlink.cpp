@@ -251,7 +251,9 @@ bool KcRadioCommandLink::writeCommand(const QString &commandText)
     } else if (commandText == QLatin1String(KcRadioProtocol::DataModeCmd)) {
         mInCommandMode = false;
         mDataModeAnswered = false;
-        mDataModeAnswerTimer->start(KcRadioTiming::DataModeAnswerWaitMs);
+        mDataModeAnswerTimer->start(mRelease == Release::None
+                                        ? int(KcRadioTiming::DataModeAnswerWaitMs)
+                                        : mDataModeAnswerWaitMs);
     }
     mReplies.commandWritten(commandText);
     emit commandWritten(commandText);
@@ -260,8 +262,13 @@ bool KcRadioCommandLink::writeCommand(const QString &commandText)
 
 // --- Releasing the port ------------------------------------------------------
 
-void KcRadioCommandLink::releasePort()
+void KcRadioCommandLink::releasePort(int dataModeAnswerWaitMs)
 {
+    mDataModeAnswerWaitMs = dataModeAnswerWaitMs;
+    // An "ATA" written before still gets the whole wait.
+    if (mLastCmd == QLatin1String(KcRadioProtocol::DataModeCmd) && !mDataModeAnswered &&
+        mDataModeAnswerTimer->isActive())
+        mDataModeAnswerTimer->start(dataModeAnswerWaitMs);
     if (mCmdModeTimer)
         mCmdModeTimer->stop();
     mCmdModeTryCount = 0;

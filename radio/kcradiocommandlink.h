@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kcradiotiming.h"
 #include "kcreplybuffer.h"
 #include "kcreplytracker.h"
 
@@ -109,7 +110,9 @@ public:
     // as closing restores the line settings under bytes still on their way.
     // Asynchronous, bounded in time; portReleased() follows, at once when
     // there was nothing to wait for. An open before then keeps the port.
-    void releasePort();
+    // An interrupted run gives the answer to "ATA" the longer reply wait: it
+    // is the last chance to see the radio back in data mode.
+    void releasePort(int dataModeAnswerWaitMs = KcRadioTiming::DataModeAnswerWaitMs);
     bool isReleasing() const { return mRelease != Release::None; }
 
     // The escape's answer has ended in its "OK" (an "OK" line after the last
@@ -217,5 +220,6 @@ private:
     KcRadioTimer *mReleaseTimer = nullptr; // bounds the wait of the release's step
     KcRadioTimer *mDrainTimer = nullptr;   // polls the system's output queue
     int mLastWriteBytes = 0;
+    int mDataModeAnswerWaitMs = KcRadioTiming::DataModeAnswerWaitMs;
     bool mLineTimeWaited = false;
 };

@@ -53,7 +53,7 @@ void KcRadioEraser::abort()
     mRunning = false;
     if (mNormalCmdTimer)
         mNormalCmdTimer->stop();
-    mLink->releasePort();
+    mLink->releasePort(KcRadioTiming::replyWaitMs());
 }
 
 // The link is a child and releases its port object with itself.

@@ -171,7 +171,7 @@ void KcRadioParamReader::abort()
 {
     mVerdictTimer->stop();
     mState = State::Idle;
-    mLink->releasePort();
+    mLink->releasePort(KcRadioTiming::replyWaitMs());
 }
 
 void KcRadioParamReader::finish(bool isSucc, const QString &retString, const QString &idStr,

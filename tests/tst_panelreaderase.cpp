@@ -11,10 +11,18 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
 
 using namespace ConfigHarness;
+
+namespace {
+QString reasonOf(KcRadioConfigItemForm *panel)
+{
+    return child<QLabel>(panel, "labReason")->text();
+}
+} // namespace
 
 class TestPanelReadErase : public QObject
 {
@@ -26,6 +34,7 @@ private slots:
     void readFillsBothPanels();
     void flagSelectsRate_data();
     void flagSelectsRate();
+    void failedReadKeepsValues_data();
     void failedReadKeepsValues();
     void slowRadioBackInDataMode_data();
     void slowRadioBackInDataMode();
@@ -42,6 +51,7 @@ void TestPanelReadErase::readWithoutPortFailsAtOnce()
     child<QPushButton>(ground, "btnRead")->click();
     // The open failure arrives before the click returns.
     QCOMPARE(tipOf(ground), QStringLiteral("MsgSerialPortOpenFailed"));
+    QCOMPARE(reasonOf(ground), QString());
     QVERIFY(ground->isEnabled());
     QCOMPARE(idOf(ground), id);
     // A read is not a configuration: the pair and the window see nothing.
@@ -133,22 +143,47 @@ void TestPanelReadErase::flagSelectsRate()
     QCOMPARE(tipOf(ground), QStringLiteral("done"));
 }
 
+void TestPanelReadErase::failedReadKeepsValues_data()
+{
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QString>("tip");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("silent radio") << true << "MsgEnterCmdModeFailed"
+                                  << "LabReasonNoEscapeAnswer";
+    QTest::newRow("AT&V refused") << false << "MsgRadioIDReadFailed"
+                                  << "LabReasonRefused";
+}
+
 void TestPanelReadErase::failedReadKeepsValues()
 {
+    QFETCH(bool, silent);
+    QFETCH(QString, tip);
+    QFETCH(QString, reason);
+
     VirtualRadio::Options options;
-    options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    if (silent)
+        options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    else
+        options.refuseCommand = "AT&V";
     WindowRig rig({options});
     QVERIFY(rig.ready());
     KcRadioConfigItemForm *ground = rig.panel();
     child<QComboBox>(ground, "cmbBaudRate")->setCurrentIndex(1);
     const QString id = idOf(ground);
+    auto *bar = child<QProgressBar>(ground, "barProgress");
 
     child<QPushButton>(ground, "btnRead")->click();
+    // Seven escapes at most, then "AT&V" and "ATA" with their wait.
+    QVERIFY(!bar->isHidden());
+    QCOMPARE(bar->maximum(), 9);
     QVERIFY(rig.clock().runUntil([&] { return ground->isEnabled(); }));
-    QCOMPARE(tipOf(ground), QStringLiteral("MsgEnterCmdModeFailed"));
+    QVERIFY(bar->isHidden());
+    QCOMPARE(tipOf(ground), tip);
+    QCOMPARE(reasonOf(ground), reason);
     QCOMPARE(idOf(ground), id);
     QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentText(), QStringLiteral("115200"));
-    QCOMPARE(rig.radio().commands(), escapes(7));
+    if (silent)
+        QCOMPARE(rig.radio().commands(), escapes(7));
 }
 
 void TestPanelReadErase::slowRadioBackInDataMode_data()
@@ -184,8 +219,11 @@ void TestPanelReadErase::eraseResult_data()
     QTest::addColumn<bool>("echo");
     QTest::addColumn<bool>("silent");
     QTest::addColumn<QString>("tip");
-    QTest::newRow("echoing radio") << true << false << "MsgRadioEarseSuccessfully";
-    QTest::newRow("silent radio") << false << true << "MsgRadioEarseFailed";
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("echoing radio") << true << false << "MsgRadioEarseSuccessfully"
+                                   << "";
+    QTest::newRow("silent radio") << false << true << "MsgRadioEarseFailed"
+                                  << "LabReasonNoEscapeAnswer";
 }
 
 void TestPanelReadErase::eraseResult()
@@ -193,6 +231,7 @@ void TestPanelReadErase::eraseResult()
     QFETCH(bool, echo);
     QFETCH(bool, silent);
     QFETCH(QString, tip);
+    QFETCH(QString, reason);
 
     VirtualRadio::Options options;
     options.echo = echo;
@@ -211,6 +250,7 @@ void TestPanelReadErase::eraseResult()
     QVERIFY(!ground->isEnabled());
     QVERIFY(rig.clock().runUntil([&] { return ground->isEnabled(); }));
     QCOMPARE(tipOf(ground), tip);
+    QCOMPARE(reasonOf(ground), reason);
     QCOMPARE(idOf(ground), id);
     QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentIndex(), rate);
     QCOMPARE(ground->findChildren<KcRadioEraser *>().size(), 1);

@@ -547,6 +547,7 @@ void KcRadioCommandLink::onSerialError(QSerialPort::SerialPortError error)
                                << mSerialPort->errorString();
             mSerialPort->close();
             mInCommandMode = false;
+            ++mPortsLost;
             emit portLost(mPortName);
             if (mRelease != Release::None)
                 finishRelease();

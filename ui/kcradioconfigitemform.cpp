@@ -112,6 +112,7 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
     connect(mLink, &KcRadioCommandLink::gaveUp, this, &KcRadioConfigItemForm::onCommandModeGivenUp);
     connect(mLink, &KcRadioCommandLink::openFailed, this, &KcRadioConfigItemForm::onOpenFailed);
     watchRunLink(mLink);
+    connect(mLink, &KcRadioCommandLink::portLost, this, &KcRadioConfigItemForm::onPortLost);
 
     // The closed port list shows the chosen port's details on hover too.
     connect(ui->cmbSerialPort, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -566,7 +567,6 @@ void KcRadioConfigItemForm::watchRunLink(KcRadioCommandLink *link)
             &KcRadioConfigItemForm::onRunCommandModeEntered);
     connect(link, &KcRadioCommandLink::commandWritten, this,
             &KcRadioConfigItemForm::onRunCommandWritten);
-    connect(link, &KcRadioCommandLink::portLost, this, &KcRadioConfigItemForm::onPortLost);
 }
 
 void KcRadioConfigItemForm::startRun(RunKind kind, KcRadioCommandLink *link, int commands)
@@ -577,6 +577,7 @@ void KcRadioConfigItemForm::startRun(RunKind kind, KcRadioCommandLink *link, int
     // The reader and the eraser write an escape as entry starts (attempt 0).
     mRun.firstAttempt = link->profile().escapeAtStart ? 0 : 1;
     mRun.commands = commands;
+    mRun.portsLostBefore = link->portsLost();
     ui->labReason->clear();
     showProgress(0, KcRadioCommandLink::MaxEntryAttempts + commands, tr("LabProgressStarting"));
     ui->barProgress->show();
@@ -659,20 +660,12 @@ void KcRadioConfigItemForm::onRunVerdict(const KcCommandVerdict &verdict)
     mRun.verdict = verdict;
 }
 
+// Nothing written from now on reaches the radio: the configuration ends here
+// as a failed one. (The reader and the eraser end by themselves.)
 void KcRadioConfigItemForm::onPortLost(const QString &portName)
 {
-    if (mRun.kind == RunKind::None)
+    if (mRun.kind != RunKind::Config)
         return;
-    if (mRun.lostPort.isEmpty())
-        mRun.lostPort = portName;
-    // Nothing written from now on reaches the radio: a configuration ends
-    // here; a read or an erase ends by itself and says why at its result.
-    if (mRun.kind == RunKind::Config)
-        endConfigPortLost(portName);
-}
-
-void KcRadioConfigItemForm::endConfigPortLost(const QString &portName)
-{
     qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onPortLost" << portName;
     mLink->stopCommandModeEntry();
     if (KcRadioTimer *timer = sequenceTimer(mConfigKind))
@@ -688,7 +681,7 @@ void KcRadioConfigItemForm::endConfigPortLost(const QString &portName)
     mLink->clearRecvBuffer();
     mLink->resetReplies();
     mLink->resetOkCount();
-    closeSerialPort();
+    mLink->releasePort();
     emit sigRadioEndConfig();
 }
 
@@ -697,8 +690,10 @@ void KcRadioConfigItemForm::endConfigPortLost(const QString &portName)
 // radio gave), or no escape was answered. An open failure has its tip only.
 QString KcRadioConfigItemForm::failureReason() const
 {
-    if (!mRun.lostPort.isEmpty())
-        return filled(tr("LabReasonPortLost"), mRun.lostPort);
+    // The reader and the eraser may report before this panel hears of the
+    // loss: the link's count tells.
+    if (mRun.link && mRun.link->portsLost() > mRun.portsLostBefore)
+        return filled(tr("LabReasonPortLost"), mRun.link->portName());
     if (mRun.judged) {
         if (!mRun.verdict.ok)
             return verdictReason(mRun.verdict);

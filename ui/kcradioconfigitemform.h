@@ -117,13 +117,13 @@ private:
     {
         RunKind kind = RunKind::None;
         KcRadioCommandLink *link = nullptr;
-        int firstAttempt = 1; // the number the link gives its first entry attempt
-        int ticks = 0;        // intervals spent before command mode was entered
-        bool tried = false;   // an entry attempt wrote the escape
-        int commands = 0;     // commands of the run, the escape included
-        int written = 0;      // of these, written since command mode was entered
-        QString lostPort;     // the port that went away during the run
-        bool judged = false;  // verdict holds the read's or the erase's verdict
+        int firstAttempt = 1;    // the number the link gives its first entry attempt
+        int ticks = 0;           // intervals spent before command mode was entered
+        bool tried = false;      // an entry attempt wrote the escape
+        int commands = 0;        // commands of the run, the escape included
+        int written = 0;         // of these, written since command mode was entered
+        int portsLostBefore = 0; // the link's lost ports when the run started
+        bool judged = false;     // verdict holds the read's or the erase's verdict
         KcCommandVerdict verdict;
     };
     void watchRunLink(KcRadioCommandLink *link);
@@ -131,7 +131,6 @@ private:
     void endRun(const QString &reason);
     void showProgress(int value, int maximum, const QString &text);
     void showCommandProgress();
-    void endConfigPortLost(const QString &portName);
     QString failureReason() const;
     QString verdictReason(const KcCommandVerdict &verdict) const;
     QString escapeReason() const;

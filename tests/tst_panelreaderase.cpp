@@ -17,6 +17,8 @@
 
 using namespace ConfigHarness;
 
+Q_DECLARE_METATYPE(VirtualRadio::Options)
+
 class TestPanelReadErase : public QObject
 {
     Q_OBJECT
@@ -138,26 +140,27 @@ void TestPanelReadErase::flagSelectsRate()
 
 void TestPanelReadErase::failedReadKeepsValues_data()
 {
-    QTest::addColumn<bool>("silent");
+    QTest::addColumn<VirtualRadio::Options>("options");
     QTest::addColumn<QString>("tip");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("silent radio") << true << "MsgEnterCmdModeFailed"
+    VirtualRadio::Options silent, refusing, pulled;
+    silent.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    refusing.refuseCommand = "AT&V";
+    pulled.unplugAfterCommands = 2; // with "AT&V"
+    QTest::newRow("silent radio") << silent << "MsgEnterCmdModeFailed"
                                   << "LabReasonNoEscapeAnswer";
-    QTest::newRow("AT&V refused") << false << "MsgRadioIDReadFailed"
+    QTest::newRow("AT&V refused") << refusing << "MsgRadioIDReadFailed"
                                   << "LabReasonRefused";
+    QTest::newRow("port lost") << pulled << "MsgRadioIDReadFailed"
+                               << "LabReasonPortLost";
 }
 
 void TestPanelReadErase::failedReadKeepsValues()
 {
-    QFETCH(bool, silent);
+    QFETCH(VirtualRadio::Options, options);
     QFETCH(QString, tip);
     QFETCH(QString, reason);
 
-    VirtualRadio::Options options;
-    if (silent)
-        options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
-    else
-        options.refuseCommand = "AT&V";
     WindowRig rig({options});
     QVERIFY(rig.ready());
     KcRadioConfigItemForm *ground = rig.panel();
@@ -172,7 +175,7 @@ void TestPanelReadErase::failedReadKeepsValues()
     QCOMPARE(child<QLabel>(ground, "labReason")->text(), reason);
     QCOMPARE(idOf(ground), id);
     QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentText(), QStringLiteral("115200"));
-    if (silent)
+    if (options.escapeAnswer == VirtualRadio::EscapeAnswer::Silence)
         QCOMPARE(rig.radio().commands(), escapes(7));
 }
 

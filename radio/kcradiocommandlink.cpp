@@ -554,6 +554,7 @@ void KcRadioCommandLink::onSerialError(QSerialPort::SerialPortError error)
                                << mSerialPort->errorString();
             mSerialPort->close();
             mInCommandMode = false;
+            ++mPortsLost;
             emit portLost(mPortName);
             if (mRelease != Release::None)
                 finishRelease();

@@ -99,6 +99,10 @@ public:
     // nothing: the command is not reported as written and false returned.
     bool writeCommand(const QString &commandText);
 
+    // Ports this link has lost so far (see portLost): an owner compares the
+    // figure before and after a piece of work.
+    int portsLost() const { return mPortsLost; }
+
     // Whether the radio confirmed command mode and has not been sent "ATA"
     // since.
     bool inCommandMode() const { return mInCommandMode; }
@@ -207,6 +211,7 @@ private:
     int mSendStep = 0;
     int mOKCount = 0;
 
+    int mPortsLost = 0;
     bool mInCommandMode = false;
     bool mRecoversCommandMode = false;
     bool mGuardedEntry = false;

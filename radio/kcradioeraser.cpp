@@ -180,5 +180,6 @@ void KcRadioEraser::finish()
     // sends it again should the radio still be in command mode). A receiver
     // that starts the next erase from its slot takes the port over.
     mLink->releasePort();
+    emit sigEraseVerdict(verdict);
     emit sigEarseRadioResult(isSucc);
 }

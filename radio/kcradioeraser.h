@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kccommandpacer.h"
+#include "kcconfigsequence.h"
 
 #include <QObject>
 #include <QString>
@@ -16,6 +17,10 @@ class KcRadioEraser : public QObject
     Q_OBJECT
 
 public:
+    // The commands an erase writes once command mode is entered: "ATS102=7",
+    // "AT&W", "ATA".
+    static constexpr int CommandsAfterEscape = 3;
+
     explicit KcRadioEraser(QObject *parent = nullptr);
     ~KcRadioEraser() override;
 
@@ -36,6 +41,9 @@ public:
 
 signals:
     void sigEarseRadioResult(bool isSucc);
+    // The verdict on the erase's commands; comes just before its
+    // sigEarseRadioResult.
+    void sigEraseVerdict(const KcCommandVerdict &verdict);
 
 private slots:
     void onCommandModeEntered();

@@ -150,6 +150,8 @@ void KcRadioParamReader::onVerdictTimeout()
 {
     if (mState != State::Reading)
         return;
+    emit sigListingVerdict(KcConfigSequence::judge(
+        {QString::fromLatin1(KcRadioProtocol::ListSettingsCmd)}, mLink->replies()));
     // Whatever the listing came to, the radio leaves command mode: "ATA" is
     // sent now unless it went out after the listing, and has left before the
     // port closes. A receiver that starts the next read from its slot takes

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kccommandpacer.h"
+#include "kcconfigsequence.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -18,6 +19,10 @@ class KcRadioParamReader : public QObject
     Q_OBJECT
 
 public:
+    // The commands a read writes once command mode is entered: "AT&V", then
+    // "ATA".
+    static constexpr int CommandsAfterEscape = 2;
+
     explicit KcRadioParamReader(QObject *parent = nullptr);
     ~KcRadioParamReader() override;
 
@@ -47,6 +52,9 @@ signals:
     // baudRateFlag carry the values when isSucc is true.
     void sigRadioIDReady(bool isSucc, const QString &retString, const QString &idStr,
                          int baudRateFlag);
+    // How the radio answered "AT&V", judged when the wait for the listing
+    // ends; comes just before that read's sigRadioIDReady.
+    void sigListingVerdict(const KcCommandVerdict &verdict);
 
 private slots:
     void onCommandModeEntered();

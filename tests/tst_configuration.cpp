@@ -8,6 +8,7 @@
 #include "kcradiotimer.h"
 #include "kcradiotiming.h"
 #include "mainwindow.h"
+#include "translationloader.h"
 #include "virtualradio.h"
 
 #include <QApplication>
@@ -15,7 +16,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTranslator>
 #include <QtTest>
 
 using namespace ConfigHarness;
@@ -39,6 +42,8 @@ void showPage(MainWindow &window, int netMode)
 
 } // namespace
 
+Q_DECLARE_METATYPE(VirtualRadio::Options)
+
 class TestConfiguration : public QObject
 {
     Q_OBJECT
@@ -56,7 +61,9 @@ private slots:
     void radioIdRule_data();
     void radioIdRule();
     void entryRecognisedBeforeFirstEscape();
-    void unpluggedMidRunEndsOnTime();
+    void unpluggedMidRunEndsAtOnce();
+    void progressAndReason_data();
+    void progressAndReason();
 };
 
 void TestConfiguration::pairConfiguredEndToEnd_data()
@@ -411,7 +418,7 @@ void TestConfiguration::entryRecognisedBeforeFirstEscape()
     QCOMPARE(commands.last(), QStringLiteral("ATA"));
 }
 
-void TestConfiguration::unpluggedMidRunEndsOnTime()
+void TestConfiguration::unpluggedMidRunEndsAtOnce()
 {
     VirtualRadio::Options options;
     options.unplugAfterCommands = 3;
@@ -421,12 +428,89 @@ void TestConfiguration::unpluggedMidRunEndsOnTime()
 
     const qint64 pressedAt = rig.clock().now();
     QVERIFY(rig.configure());
-    // The run still ends through its verdict, at the tick after "ATA": the
-    // escape at the first tick, seven commands, the verdict.
+    // The run ends as the port goes, with the third command (escape at the
+    // first tick, "AT&F10", "ATS102=7"): nothing more could reach the radio.
     QCOMPARE(rig.log(), QStringList({"start", "grd:false", "end"}));
-    QCOMPARE(rig.clock().now() - pressedAt, qint64(9 * Tick));
+    QCOMPARE(rig.clock().now() - pressedAt, qint64(3 * Tick));
     QCOMPARE(tipOf(ground), QStringLiteral("LabRadioConfigFail"));
+    QVERIFY(ground->isEnabled());
     QVERIFY(rig.clock().runUntil([&] { return !ground->link()->hasPort(); }));
+    QVERIFY(!rig.clock().runUntil([&] { return rig.log().size() > 3; }, 20 * Tick));
+}
+
+void TestConfiguration::progressAndReason_data()
+{
+    QTest::addColumn<VirtualRadio::Options>("options");
+    // The bar as the radio receives each escape and command; empty: not looked at.
+    QTest::addColumn<QStringList>("progress");
+    QTest::addColumn<QString>("reason");
+
+    const QList<int> rates{115200, 230400, 9600};
+    auto attempt = [&](int k) {
+        return QString("%1/14 Trying %2 baud, attempt %1 of 6").arg(k).arg(rates.at((k - 1) % 3));
+    };
+    QStringList answered{attempt(1), attempt(2)};
+    for (int k = 2; k <= 8; ++k)
+        answered
+            << QString("%1/10 Command %2 of 8, about %3 s left").arg(k + 1).arg(k).arg(2 * (9 - k));
+    const QStringList unanswered{attempt(1), attempt(2), attempt(3),
+                                 attempt(4), attempt(5), attempt(6)};
+
+    VirtualRadio::Options at230400, silent, refusing, fallsSilent, pulled;
+    at230400.baudRate = 230400;
+    silent.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    refusing.refuseCommand = "ATS113=0";
+    fallsSilent.answerLimit = 3;
+    pulled.unplugAfterCommands = 4;
+    QTest::newRow("radio at 230400") << at230400 << answered << "";
+    QTest::newRow("silent radio") << silent << unanswered
+                                  << "No answer to +++ at 115200, 230400 or 9600 baud";
+    QTest::newRow("refused") << refusing << QStringList() << "The radio refused ATS113=0 (ERROR)";
+    QTest::newRow("falls silent") << fallsSilent << QStringList()
+                                  << "No answer within 2 s to ATS103=0";
+    QTest::newRow("port lost") << pulled << QStringList() << "Port <port> was lost (unplugged)";
+}
+
+void TestConfiguration::progressAndReason()
+{
+    QFETCH(VirtualRadio::Options, options);
+    QFETCH(QStringList, progress);
+    QFETCH(QString, reason);
+
+    // In the operator's words, so that the values in them show.
+    QTranslator words;
+    QMap<QString, QString> files;
+    QVERIFY(loadTranslationFrom(*qApp, words, files, qEnvironmentVariable("KC_DICT_DIR"),
+                                QStringLiteral("en_US")));
+    WindowRig rig({options});
+    QVERIFY(rig.ready());
+    rig.window().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.window()));
+    const QSize size = rig.window().size();
+    KcRadioConfigItemForm *ground = rig.panel();
+    auto *bar = child<QProgressBar>(ground, "barProgress");
+    auto *reasonLine = child<QLabel>(ground, "labReason");
+    QStringList seen;
+    connect(&rig.radio(), &VirtualRadio::commandReceived, this, [&]() {
+        seen << QString("%1/%2 %3").arg(bar->value()).arg(bar->maximum()).arg(bar->text());
+        QCOMPARE(rig.window().size(), size);
+    });
+
+    QVERIFY(rig.configure());
+    if (!progress.isEmpty())
+        QCOMPARE(seen, progress);
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(reasonLine->text(), reason.replace("<port>", rig.radio().portPath()));
+    QCOMPARE(rig.window().size(), size);
+
+    // The next run starts without the old reason.
+    if (options.unplugAfterCommands < 0) {
+        child<QPushButton>(ground, "btnConfig")->click();
+        QCOMPARE(reasonLine->text(), QString());
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->text(), QStringLiteral("Starting"));
+        QVERIFY(rig.clock().runUntil([&] { return ground->isEnabled(); }));
+    }
 }
 
 QTEST_MAIN(TestConfiguration)

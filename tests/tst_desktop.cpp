@@ -293,6 +293,25 @@ void TestDesktop::tipKeepsWindowSize()
             // Wrapped inside the label, nothing cut off.
             QVERIFY2(tip->heightForWidth(tip->width()) <= tip->height(), entry.second);
         }
+        // So do the reasons below it, with the longest values they carry.
+        QLabel *reason = child<QLabel>(tip->parentWidget(), "labReason");
+        const QString command = QStringLiteral("ATS104=4294967295");
+        const QList<QStringList> reasons{{"LabReasonNoEscapeAnswer", "115200", "230400", "9600"},
+                                         {"LabReasonRefused", command},
+                                         {"LabReasonUnanswered", command, "2"},
+                                         {"LabReasonNotSent", command},
+                                         {"LabReasonPortLost", "/dev/ttyUSB10"},
+                                         {"LabReasonNoRadioId"}};
+        for (const QStringList &entry : reasons) {
+            QString text = QCoreApplication::translate("KcRadioConfigItemForm",
+                                                       entry.first().toLatin1().constData());
+            for (const QString &value : entry.mid(1))
+                text = text.arg(value);
+            reason->setText(text);
+            settleLayout();
+            QVERIFY2(window.size() == windowSize, qPrintable(text));
+            QVERIFY2(reason->heightForWidth(reason->width()) <= reason->height(), qPrintable(text));
+        }
     }
     QCoreApplication::removeTranslator(&translator);
     QApplication::setFont(appFont);

@@ -11,10 +11,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
 
 using namespace ConfigHarness;
+
+Q_DECLARE_METATYPE(VirtualRadio::Options)
 
 class TestPanelReadErase : public QObject
 {
@@ -26,6 +29,7 @@ private slots:
     void readFillsBothPanels();
     void flagSelectsRate_data();
     void flagSelectsRate();
+    void failedReadKeepsValues_data();
     void failedReadKeepsValues();
     void slowRadioBackInDataMode_data();
     void slowRadioBackInDataMode();
@@ -42,6 +46,7 @@ void TestPanelReadErase::readWithoutPortFailsAtOnce()
     child<QPushButton>(ground, "btnRead")->click();
     // The open failure arrives before the click returns.
     QCOMPARE(tipOf(ground), QStringLiteral("MsgSerialPortOpenFailed"));
+    QCOMPARE(child<QLabel>(ground, "labReason")->text(), QString());
     QVERIFY(ground->isEnabled());
     QCOMPARE(idOf(ground), id);
     // A read is not a configuration: the pair and the window see nothing.
@@ -133,10 +138,29 @@ void TestPanelReadErase::flagSelectsRate()
     QCOMPARE(tipOf(ground), QStringLiteral("done"));
 }
 
+void TestPanelReadErase::failedReadKeepsValues_data()
+{
+    QTest::addColumn<VirtualRadio::Options>("options");
+    QTest::addColumn<QString>("tip");
+    QTest::addColumn<QString>("reason");
+    VirtualRadio::Options silent, refusing, pulled;
+    silent.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    refusing.refuseCommand = "AT&V";
+    pulled.unplugAfterCommands = 2; // with "AT&V"
+    QTest::newRow("silent radio") << silent << "MsgEnterCmdModeFailed"
+                                  << "LabReasonNoEscapeAnswer";
+    QTest::newRow("AT&V refused") << refusing << "MsgRadioIDReadFailed"
+                                  << "LabReasonRefused";
+    QTest::newRow("port lost") << pulled << "MsgRadioIDReadFailed"
+                               << "LabReasonPortLost";
+}
+
 void TestPanelReadErase::failedReadKeepsValues()
 {
-    VirtualRadio::Options options;
-    options.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    QFETCH(VirtualRadio::Options, options);
+    QFETCH(QString, tip);
+    QFETCH(QString, reason);
+
     WindowRig rig({options});
     QVERIFY(rig.ready());
     KcRadioConfigItemForm *ground = rig.panel();
@@ -144,11 +168,15 @@ void TestPanelReadErase::failedReadKeepsValues()
     const QString id = idOf(ground);
 
     child<QPushButton>(ground, "btnRead")->click();
+    // Seven escapes at most, then "AT&V" and "ATA" with their wait.
+    QCOMPARE(child<QProgressBar>(ground, "barProgress")->maximum(), 9);
     QVERIFY(rig.clock().runUntil([&] { return ground->isEnabled(); }));
-    QCOMPARE(tipOf(ground), QStringLiteral("MsgEnterCmdModeFailed"));
+    QCOMPARE(tipOf(ground), tip);
+    QCOMPARE(child<QLabel>(ground, "labReason")->text(), reason);
     QCOMPARE(idOf(ground), id);
     QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentText(), QStringLiteral("115200"));
-    QCOMPARE(rig.radio().commands(), escapes(7));
+    if (options.escapeAnswer == VirtualRadio::EscapeAnswer::Silence)
+        QCOMPARE(rig.radio().commands(), escapes(7));
 }
 
 void TestPanelReadErase::slowRadioBackInDataMode_data()
@@ -184,8 +212,11 @@ void TestPanelReadErase::eraseResult_data()
     QTest::addColumn<bool>("echo");
     QTest::addColumn<bool>("silent");
     QTest::addColumn<QString>("tip");
-    QTest::newRow("echoing radio") << true << false << "MsgRadioEarseSuccessfully";
-    QTest::newRow("silent radio") << false << true << "MsgRadioEarseFailed";
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("echoing radio") << true << false << "MsgRadioEarseSuccessfully"
+                                   << "";
+    QTest::newRow("silent radio") << false << true << "MsgRadioEarseFailed"
+                                  << "LabReasonNoEscapeAnswer";
 }
 
 void TestPanelReadErase::eraseResult()
@@ -193,6 +224,7 @@ void TestPanelReadErase::eraseResult()
     QFETCH(bool, echo);
     QFETCH(bool, silent);
     QFETCH(QString, tip);
+    QFETCH(QString, reason);
 
     VirtualRadio::Options options;
     options.echo = echo;
@@ -211,6 +243,7 @@ void TestPanelReadErase::eraseResult()
     QVERIFY(!ground->isEnabled());
     QVERIFY(rig.clock().runUntil([&] { return ground->isEnabled(); }));
     QCOMPARE(tipOf(ground), tip);
+    QCOMPARE(child<QLabel>(ground, "labReason")->text(), reason);
     QCOMPARE(idOf(ground), id);
     QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentIndex(), rate);
     QCOMPARE(ground->findChildren<KcRadioEraser *>().size(), 1);

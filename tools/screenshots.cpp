@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
@@ -77,6 +78,24 @@ public:
         return label ? label->text() : QString();
     }
 
+    static QString reason(KcRadioConfigItemForm *panel)
+    {
+        auto *label = child<QLabel>(panel, "labReason");
+        return label ? label->text() : QString();
+    }
+
+    // The panel's progress bar as "value/maximum: words" while it shows.
+    static QString progress(KcRadioConfigItemForm *panel)
+    {
+        auto *bar = child<QProgressBar>(panel, "barProgress");
+        if (!bar || !bar->isVisible())
+            return QStringLiteral("none");
+        return QStringLiteral("%1/%2 \"%3\"")
+            .arg(bar->value())
+            .arg(bar->maximum())
+            .arg(bar->text());
+    }
+
     // Counts the panel's ended runs, so that a wait can tell when one is over.
     void watch(KcRadioConfigItemForm *panel)
     {
@@ -108,13 +127,16 @@ public:
     }
 
     // Presses Configure; with grabWhileRunning the window is saved under
-    // that name as soon as the run has begun.
-    bool configure(KcRadioConfigItemForm *panel, const QString &grabWhileRunning = QString())
+    // that name grabAfterMs (virtual) after the press, while the run goes on.
+    bool configure(KcRadioConfigItemForm *panel, const QString &grabWhileRunning = QString(),
+                   int grabAfterMs = 0)
     {
         const int endedBefore = mEndedRuns;
         if (!click(panel, "btnConfig"))
             return false;
         if (!grabWhileRunning.isEmpty()) {
+            if (grabAfterMs > 0)
+                VirtualClock::install().advanceBy(grabAfterMs);
             settle();
             save(grabWhileRunning);
         }
@@ -183,7 +205,8 @@ public:
             KcRadioConfigItemForm *p = panel(mode, role);
             out() << (role == Ground ? ", ground " : ", airborne ")
                   << (p->isEnabled() ? "enabled" : "disabled") << " tip \""
-                  << QString(tip(p)).replace(QLatin1Char('\n'), QLatin1String("\\n")) << "\"";
+                  << QString(tip(p)).replace(QLatin1Char('\n'), QLatin1String("\\n"))
+                  << "\" reason \"" << reason(p) << "\" progress " << progress(p);
         }
         out() << "\n";
         out().flush();
@@ -301,13 +324,19 @@ int main(int argc, char *argv[])
     auto airborne = startRadio(airborneOptions);
     auto silent = startRadio(silentOptions);
     auto pulled = startRadio(VirtualRadio::Options());
-    if (!ground || !airborne || !silent || !pulled) {
+    VirtualRadio::Options refusingOptions;
+    refusingOptions.refuseCommand = "AT&W";
+    auto refusing = startRadio(refusingOptions);
+    VirtualRadio::Options unpluggedOptions;
+    unpluggedOptions.unplugAfterCommands = 4;
+    auto unplugged = startRadio(unpluggedOptions);
+    if (!ground || !airborne || !silent || !pulled || !refusing || !unplugged) {
         out() << "cannot start the virtual radios\n";
         return 1;
     }
     const QString pulledPath = pulled->portPath();
     const QStringList ports{ground->portPath(), airborne->portPath(), silent->portPath(),
-                            pulledPath};
+                            pulledPath,         refusing->portPath(), unplugged->portPath()};
     out() << "ports " << ports.join(QLatin1Char(' ')) << "\n";
     KcRadioConfigItemForm::setPortLister([ports]() {
         QList<KcPortEntry> entries;
@@ -335,7 +364,8 @@ int main(int argc, char *argv[])
     // P2P: ground first, then airborne on the second port.
     KcRadioConfigItemForm *p2pGround = op.panel(NetModeP2P, Ground);
     KcRadioConfigItemForm *p2pAir = op.panel(NetModeP2P, Airborne);
-    ok = op.configure(p2pGround, QStringLiteral("02-p2p-ground-setting")) && ok;
+    // In the middle of the run: the fourth command has just gone out.
+    ok = op.configure(p2pGround, QStringLiteral("02-p2p-ground-setting"), 8000) && ok;
     op.save(QStringLiteral("03-p2p-ground-ok"));
     ok = Operator::expectTip(p2pGround, Panel, "LabRadioSetSuccessful") && ok;
     ok = op.choosePort(p2pAir, airborne->portPath()) && ok;
@@ -395,6 +425,18 @@ int main(int argc, char *argv[])
     ok = op.read(p2pGround) && ok;
     op.save(QStringLiteral("12-read-open-failure"));
     ok = Operator::expectTip(p2pGround, Reader, "MsgSerialPortOpenFailed") && ok;
+
+    // A radio that refuses to store, and one pulled out in the middle of the
+    // run: the reason line says which command failed and how, or that the
+    // port went away.
+    ok = op.choosePort(p2pGround, refusing->portPath()) && ok;
+    ok = op.configure(p2pGround) && ok;
+    op.save(QStringLiteral("13-refused"));
+    ok = Operator::expectTip(p2pGround, Panel, "LabRadioConfigFail") && ok;
+    ok = op.choosePort(p2pGround, unplugged->portPath()) && ok;
+    ok = op.configure(p2pGround) && ok;
+    op.save(QStringLiteral("14-port-lost"));
+    ok = Operator::expectTip(p2pGround, Panel, "LabRadioConfigFail") && ok;
 
     out() << (ok ? "all scenes done\n" : "some scenes failed\n");
     out().flush();

@@ -160,6 +160,46 @@ Check power, cable and port.</translation>
         <source>LabAccLeaveCommandMode</source>
         <translation>Exit command mode</translation>
     </message>
+    <message>
+        <source>LabAccProgress</source>
+        <translation>Progress</translation>
+    </message>
+    <message>
+        <source>LabProgressStarting</source>
+        <translation>Starting</translation>
+    </message>
+    <message>
+        <source>LabProgressEntry</source>
+        <translation>Trying %1 baud, attempt %2 of %3</translation>
+    </message>
+    <message>
+        <source>LabProgressCommand</source>
+        <translation>Command %1 of %2, about %3 s left</translation>
+    </message>
+    <message>
+        <source>LabReasonRefused</source>
+        <translation>The radio refused %1 (ERROR)</translation>
+    </message>
+    <message>
+        <source>LabReasonUnanswered</source>
+        <translation>No answer within %2 s to %1</translation>
+    </message>
+    <message>
+        <source>LabReasonNotSent</source>
+        <translation>%1 was not sent</translation>
+    </message>
+    <message>
+        <source>LabReasonNoEscapeAnswer</source>
+        <translation>No answer to +++ at %1, %2 or %3 baud</translation>
+    </message>
+    <message>
+        <source>LabReasonPortLost</source>
+        <translation>Port %1 was lost (unplugged)</translation>
+    </message>
+    <message>
+        <source>LabReasonNoRadioId</source>
+        <translation>The radio&apos;s settings hold no radio ID</translation>
+    </message>
 </context>
 <context>
     <name>KcRadioParamReader</name>

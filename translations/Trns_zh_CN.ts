@@ -160,6 +160,46 @@
         <source>LabAccLeaveCommandMode</source>
         <translation>退出指令模式</translation>
     </message>
+    <message>
+        <source>LabAccProgress</source>
+        <translation>进度</translation>
+    </message>
+    <message>
+        <source>LabProgressStarting</source>
+        <translation>正在开始</translation>
+    </message>
+    <message>
+        <source>LabProgressEntry</source>
+        <translation>正在以 %1 波特率尝试，第 %2 次，共 %3 次</translation>
+    </message>
+    <message>
+        <source>LabProgressCommand</source>
+        <translation>第 %1 条命令，共 %2 条，约剩 %3 秒</translation>
+    </message>
+    <message>
+        <source>LabReasonRefused</source>
+        <translation>电台返回 ERROR，拒绝了 %1</translation>
+    </message>
+    <message>
+        <source>LabReasonUnanswered</source>
+        <translation>%1 在 %2 秒内未得到应答</translation>
+    </message>
+    <message>
+        <source>LabReasonNotSent</source>
+        <translation>%1 未能发出</translation>
+    </message>
+    <message>
+        <source>LabReasonNoEscapeAnswer</source>
+        <translation>在 %1、%2、%3 波特率下 +++ 均未得到应答</translation>
+    </message>
+    <message>
+        <source>LabReasonPortLost</source>
+        <translation>串口 %1 已断开（被拔出）</translation>
+    </message>
+    <message>
+        <source>LabReasonNoRadioId</source>
+        <translation>电台参数中没有电台 ID</translation>
+    </message>
 </context>
 <context>
     <name>KcRadioParamReader</name>

@@ -8,20 +8,24 @@ namespace {
 const char ArrowStyle[] = "QLabel{border-image:url(:/images/arrow_blue.png);}"
                           "QLabel:disabled{border-image:url(:/images/arrow_gray.png);}";
 
-// Keeps room for two lines in a panel's tip line, so that a tip never makes
-// the window jump. The lines are measured in the language shown (the
-// panel's title, twice): Chinese letters come from a font with taller lines
-// than Latin ones.
+// Keeps room for two lines in a panel's tip line and in the reason line
+// below it, so that neither a tip nor a reason makes the window jump. The
+// lines are measured in the language shown (the panel's title, twice):
+// Chinese letters come from a font with taller lines than Latin ones.
 void reserveTipLines(KcRadioConfigItemForm *panel)
 {
-    auto *tip = panel->findChild<QLabel *>(QStringLiteral("labTipInfo"));
     auto *title = panel->findChild<QLabel *>(QStringLiteral("labTitle"));
-    if (!tip || !title)
+    if (!title)
         return;
     const QString sample = title->text() + QLatin1Char('\n') + title->text();
-    const QRect lines =
-        tip->fontMetrics().boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, 0), Qt::AlignCenter, sample);
-    tip->setMinimumHeight(lines.height());
+    for (const QString &name : {QStringLiteral("labTipInfo"), QStringLiteral("labReason")}) {
+        auto *label = panel->findChild<QLabel *>(name);
+        if (!label)
+            continue;
+        const QRect lines = label->fontMetrics().boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, 0),
+                                                              Qt::AlignCenter, sample);
+        label->setMinimumHeight(lines.height());
+    }
 }
 } // namespace
 

@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QTimer>
 
 namespace {
@@ -78,6 +79,18 @@ bool baudRateRowApplies(int radioType)
     return radioType == MR300 || radioType == MR300S;
 }
 
+// Fills the numbered places of a translated text. A key that has no
+// translation has no places and is shown as it stands.
+template <typename... Values> QString filled(const QString &text, const Values &...values)
+{
+    return text.contains(QLatin1Char('%')) ? text.arg(values...) : text;
+}
+
+int wholeSeconds(int ms)
+{
+    return (ms + 999) / 1000;
+}
+
 } // namespace
 
 KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
@@ -98,6 +111,8 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
             &KcRadioConfigItemForm::onCommandModeEntered);
     connect(mLink, &KcRadioCommandLink::gaveUp, this, &KcRadioConfigItemForm::onCommandModeGivenUp);
     connect(mLink, &KcRadioCommandLink::openFailed, this, &KcRadioConfigItemForm::onOpenFailed);
+    watchRunLink(mLink);
+    connect(mLink, &KcRadioCommandLink::portLost, this, &KcRadioConfigItemForm::onPortLost);
 
     // The closed port list shows the chosen port's details on hover too.
     connect(ui->cmbSerialPort, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -124,6 +139,13 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
     ui->btnQuit->hide();
     ui->btnRead->hide();
     ui->btnEarse->hide();
+
+    // The bar keeps its room while hidden, so that neither the panel nor the
+    // window moves when a run shows it.
+    QSizePolicy barPolicy = ui->barProgress->sizePolicy();
+    barPolicy.setRetainSizeWhenHidden(true);
+    ui->barProgress->setSizePolicy(barPolicy);
+    ui->barProgress->hide();
 }
 
 KcRadioConfigItemForm::~KcRadioConfigItemForm()
@@ -273,10 +295,12 @@ void KcRadioConfigItemForm::onOpenFailed(const QString &portName, const QString 
 
 void KcRadioConfigItemForm::on_btnConfig_clicked()
 {
+    ui->labReason->clear();
     emit sigRadioStartConfig();
     bool goesOn = false;
     if (mConfigKind >= P2PGround && mConfigKind <= StarAirborne && prepareConfig()) {
         ensureSequenceTimer(mConfigKind);
+        startRun(RunKind::Config, mLink, KcConfigSequence::commands(mRunSettings).size() + 1);
         startCmdModeTimer();
         goesOn = true;
     }
@@ -342,6 +366,7 @@ void KcRadioConfigItemForm::onCommandModeGivenUp()
 {
     ui->labTipInfo->setText(tr("MsgDatalinkEnterCmdModeFailed"));
     setEnabled(true);
+    endRun(escapeReason());
     emit sigRadioEndConfig();
 }
 
@@ -440,6 +465,7 @@ void KcRadioConfigItemForm::finishSequence(int kind)
         setEnabled(true);
         ui->labTipInfo->setText(tr("LabRadioConfigFail"));
     }
+    endRun(verdict.ok ? QString() : verdictReason(verdict));
 
     mLink->clearRecvBuffer();
     mLink->resetReplies();
@@ -477,8 +503,12 @@ void KcRadioConfigItemForm::on_btnRead_clicked()
         mParamReader = new KcRadioParamReader(this);
         connect(mParamReader, &KcRadioParamReader::sigRadioIDReady, this,
                 &KcRadioConfigItemForm::onRadioIDReady);
+        connect(mParamReader, &KcRadioParamReader::sigListingVerdict, this,
+                &KcRadioConfigItemForm::onRunVerdict);
+        watchRunLink(mParamReader->link());
     }
     setEnabled(false);
+    startRun(RunKind::Read, mParamReader->link(), KcRadioParamReader::CommandsAfterEscape + 1);
     mParamReader->readRadioParam(ui->cmbSerialPort->currentText());
 }
 
@@ -488,6 +518,7 @@ void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QStri
     qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onRadioIDReady" << isSucc << resultStr << idStr
                         << baudRateFlag;
     setEnabled(true);
+    endRun(isSucc ? QString() : failureReason());
     if (isSucc) {
         ui->leRadioID->setText(idStr);
         // Rates the list lacks leave the selection as it was.
@@ -505,14 +536,196 @@ void KcRadioConfigItemForm::on_btnEarse_clicked()
         mRadioEraser = new KcRadioEraser(this);
         connect(mRadioEraser, &KcRadioEraser::sigEarseRadioResult, this,
                 &KcRadioConfigItemForm::onEarseRadioResult);
+        connect(mRadioEraser, &KcRadioEraser::sigEraseVerdict, this,
+                &KcRadioConfigItemForm::onRunVerdict);
+        watchRunLink(mRadioEraser->link());
     }
     setEnabled(false);
+    startRun(RunKind::Erase, mRadioEraser->link(), KcRadioEraser::CommandsAfterEscape + 1);
     mRadioEraser->earseRadio(ui->cmbSerialPort->currentText());
 }
 
 void KcRadioConfigItemForm::onEarseRadioResult(bool isSucc)
 {
     setEnabled(true);
+    endRun(isSucc ? QString() : failureReason());
     qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onEarseRadioResult" << isSucc;
     ui->labTipInfo->setText(isSucc ? tr("MsgRadioEarseSuccessfully") : tr("MsgRadioEarseFailed"));
+}
+
+// --- Progress and reasons ---------------------------------------------------
+//
+// The links report each entry attempt, the entry into command mode, each
+// command written and a port that is lost; the verdicts come from the shared
+// judgement (KcConfigSequence::judge, through the reader and the eraser).
+// Here they only become the bar and the words of the running panel.
+
+void KcRadioConfigItemForm::watchRunLink(KcRadioCommandLink *link)
+{
+    connect(link, &KcRadioCommandLink::entryAttempt, this, &KcRadioConfigItemForm::onEntryAttempt);
+    connect(link, &KcRadioCommandLink::commandModeEntered, this,
+            &KcRadioConfigItemForm::onRunCommandModeEntered);
+    connect(link, &KcRadioCommandLink::commandWritten, this,
+            &KcRadioConfigItemForm::onRunCommandWritten);
+}
+
+void KcRadioConfigItemForm::startRun(RunKind kind, KcRadioCommandLink *link, int commands)
+{
+    mRun = RunProgress();
+    mRun.kind = kind;
+    mRun.link = link;
+    // The reader and the eraser write an escape as entry starts (attempt 0).
+    mRun.firstAttempt = link->profile().escapeAtStart ? 0 : 1;
+    mRun.commands = commands;
+    mRun.portsLostBefore = link->portsLost();
+    ui->labReason->clear();
+    showProgress(0, KcRadioCommandLink::MaxEntryAttempts + commands, tr("LabProgressStarting"));
+    ui->barProgress->show();
+}
+
+void KcRadioConfigItemForm::endRun(const QString &reason)
+{
+    mRun.kind = RunKind::None;
+    ui->barProgress->hide();
+    ui->labReason->setText(reason);
+}
+
+void KcRadioConfigItemForm::showProgress(int value, int maximum, const QString &text)
+{
+    QProgressBar *bar = ui->barProgress;
+    bar->setRange(0, maximum);
+    bar->setValue(value);
+    // The bar is too slim to print its words: they are its text for
+    // assistive technology.
+    bar->setFormat(text);
+    bar->setAccessibleDescription(text);
+}
+
+// The bar counts intervals: those of the entry attempts so far, then one per
+// command after the answered escape and one for the verdict. Until command
+// mode is entered its end assumes that the last attempt will be answered.
+void KcRadioConfigItemForm::onEntryAttempt(int attempt, int rate)
+{
+    if (mRun.kind == RunKind::None)
+        return;
+    mRun.ticks = attempt;
+    mRun.tried = true;
+    const int attempts = KcRadioCommandLink::MaxEntryAttempts - mRun.firstAttempt + 1;
+    showProgress(attempt, KcRadioCommandLink::MaxEntryAttempts + mRun.commands,
+                 filled(tr("LabProgressEntry"), QString::number(rate),
+                        QString::number(attempt - mRun.firstAttempt + 1),
+                        QString::number(attempts)));
+}
+
+void KcRadioConfigItemForm::onRunCommandModeEntered()
+{
+    // The radio may confirm more than once before the first command.
+    if (mRun.kind == RunKind::None || mRun.written > 0)
+        return;
+    mRun.written = 1; // the escape it answered
+    showCommandProgress();
+}
+
+void KcRadioConfigItemForm::onRunCommandWritten(const QString &command)
+{
+    if (mRun.kind == RunKind::None || mRun.written == 0)
+        return;
+    // A run that found the radio in command mode before its first escape
+    // writes the escape as a step of its own: one interval more.
+    if (command == QLatin1String(Escape))
+        ++mRun.ticks;
+    else
+        mRun.written = qMin(mRun.written + 1, mRun.commands);
+    showCommandProgress();
+}
+
+void KcRadioConfigItemForm::showCommandProgress()
+{
+    const int value = mRun.ticks + mRun.written - 1;
+    const int maximum = mRun.ticks + mRun.commands;
+    // The cadence is fixed: each command still to come and the verdict after
+    // the last take one interval each; a read ends one reply wait after it
+    // asked for the listing.
+    const int msLeft = mRun.kind == RunKind::Read
+                           ? KcRadioTiming::replyWaitMs()
+                           : (maximum - value) * KcRadioTiming::commandIntervalMs();
+    showProgress(value, maximum,
+                 filled(tr("LabProgressCommand"), QString::number(mRun.written),
+                        QString::number(mRun.commands), QString::number(wholeSeconds(msLeft))));
+}
+
+void KcRadioConfigItemForm::onRunVerdict(const KcCommandVerdict &verdict)
+{
+    mRun.judged = true;
+    mRun.verdict = verdict;
+}
+
+// Nothing written from now on reaches the radio: the configuration ends here
+// as a failed one. (The reader and the eraser end by themselves.)
+void KcRadioConfigItemForm::onPortLost(const QString &portName)
+{
+    if (mRun.kind != RunKind::Config)
+        return;
+    qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onPortLost" << portName;
+    mLink->stopCommandModeEntry();
+    if (KcRadioTimer *timer = sequenceTimer(mConfigKind))
+        timer->stop();
+    mLink->setLastCmd(QString());
+    mLink->setSendStep(0);
+
+    emitVerdict(false);
+    setEnabled(true);
+    ui->labTipInfo->setText(tr("LabRadioConfigFail"));
+    endRun(filled(tr("LabReasonPortLost"), portName));
+
+    mLink->clearRecvBuffer();
+    mLink->resetReplies();
+    mLink->resetOkCount();
+    mLink->releasePort();
+    emit sigRadioEndConfig();
+}
+
+// Why a read or an erase failed, from what ended it: the port went away, a
+// command was judged at fault (or a read found no radio ID in a listing the
+// radio gave), or no escape was answered. An open failure has its tip only.
+QString KcRadioConfigItemForm::failureReason() const
+{
+    // The reader and the eraser may report before this panel hears of the
+    // loss: the link's count tells.
+    if (mRun.link && mRun.link->portsLost() > mRun.portsLostBefore)
+        return filled(tr("LabReasonPortLost"), mRun.link->portName());
+    if (mRun.judged) {
+        if (!mRun.verdict.ok)
+            return verdictReason(mRun.verdict);
+        return mRun.kind == RunKind::Read ? tr("LabReasonNoRadioId") : QString();
+    }
+    return mRun.tried ? escapeReason() : QString();
+}
+
+QString KcRadioConfigItemForm::verdictReason(const KcCommandVerdict &verdict) const
+{
+    switch (verdict.fault) {
+    case KcCommandVerdict::Fault::Refused:
+        return filled(tr("LabReasonRefused"), verdict.command);
+    case KcCommandVerdict::Fault::Unanswered: {
+        // The time it had: up to the next command, or for a read the wait
+        // for its listing.
+        const int ms = mRun.kind == RunKind::Read ? KcRadioTiming::replyWaitMs()
+                                                  : KcRadioTiming::commandIntervalMs();
+        return filled(tr("LabReasonUnanswered"), verdict.command,
+                      QString::number(wholeSeconds(ms)));
+    }
+    case KcCommandVerdict::Fault::NotSent:
+        return filled(tr("LabReasonNotSent"), verdict.command);
+    case KcCommandVerdict::Fault::None:
+        break;
+    }
+    return QString();
+}
+
+QString KcRadioConfigItemForm::escapeReason() const
+{
+    const QList<int> rates = (mRun.link ? mRun.link : mLink)->baudRateList();
+    return filled(tr("LabReasonNoEscapeAnswer"), QString::number(rates.value(0)),
+                  QString::number(rates.value(1)), QString::number(rates.value(2)));
 }

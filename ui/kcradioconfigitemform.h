@@ -83,6 +83,12 @@ private slots:
     void onCommandModeGivenUp();
     void onOpenFailed(const QString &portName, const QString &reason);
 
+    void onEntryAttempt(int attempt, int rate);
+    void onRunCommandModeEntered();
+    void onRunCommandWritten(const QString &command);
+    void onPortLost(const QString &portName);
+    void onRunVerdict(const KcCommandVerdict &verdict);
+
 private:
     bool openSerialport();
     bool closeSerialPort();
@@ -98,6 +104,37 @@ private:
     void fillPortList(const QList<KcPortEntry> &ports);
     QString portToolTip(const KcPortEntry &port) const;
 
+    // What the running configuration, read or erase has done so far: the
+    // progress bar shows it, the reason line says why it failed.
+    enum class RunKind
+    {
+        None,
+        Config,
+        Read,
+        Erase
+    };
+    struct RunProgress
+    {
+        RunKind kind = RunKind::None;
+        KcRadioCommandLink *link = nullptr;
+        int firstAttempt = 1;    // the number the link gives its first entry attempt
+        int ticks = 0;           // intervals spent before command mode was entered
+        bool tried = false;      // an entry attempt wrote the escape
+        int commands = 0;        // commands of the run, the escape included
+        int written = 0;         // of these, written since command mode was entered
+        int portsLostBefore = 0; // the link's lost ports when the run started
+        bool judged = false;     // verdict holds the read's or the erase's verdict
+        KcCommandVerdict verdict;
+    };
+    void watchRunLink(KcRadioCommandLink *link);
+    void startRun(RunKind kind, KcRadioCommandLink *link, int commands);
+    void endRun(const QString &reason);
+    void showProgress(int value, int maximum, const QString &text);
+    void showCommandProgress();
+    QString failureReason() const;
+    QString verdictReason(const KcCommandVerdict &verdict) const;
+    QString escapeReason() const;
+
     Ui::KcRadioConfigItemForm *ui;
     int mRadioType = 0;
     int mConfigKind = 0;
@@ -112,4 +149,5 @@ private:
     KcRadioParamReader *mParamReader = nullptr;
     KcRadioEraser *mRadioEraser = nullptr;
     QPointer<QMessageBox> mOpenFailureBox;
+    RunProgress mRun;
 };

@@ -3,6 +3,7 @@
 
 #include "kcenterclicks.h"
 #include "kcradioconfigform.h"
+#include "kcradioconfigitemform.h"
 
 #include <QBrush>
 #include <QLabel>
@@ -113,16 +114,21 @@ bool MainWindow::event(QEvent *event)
 void MainWindow::fitContents()
 {
     // The window has no handles to resize it: it takes the least size its
-    // layout allows. Each panel keeps room for a two-line tip; a longer one
-    // (large fonts) wraps to more lines, which QMainWindow's layout does not
-    // count, so the window grows by what the tallest of them lacks, and
-    // returns to its size once the tip is gone.
+    // layout allows. Each panel keeps room for a two-line tip and a two-line
+    // reason; a longer one (large fonts) wraps to more lines, which
+    // QMainWindow's layout does not count, so the window grows by what the
+    // tallest panel lacks, and returns to its size once the text is gone.
     int missing = 0;
     if (const QWidget *page = ui->stackedWidget->currentWidget()) {
-        const QList<QLabel *> tips = page->findChildren<QLabel *>(QStringLiteral("labTipInfo"));
-        for (const QLabel *tip : tips)
-            if (tip->isVisible())
-                missing = qMax(missing, tip->heightForWidth(tip->width()) - tip->minimumHeight());
+        for (const KcRadioConfigItemForm *panel : page->findChildren<KcRadioConfigItemForm *>()) {
+            int lacking = 0;
+            for (const QString &name : {QStringLiteral("labTipInfo"), QStringLiteral("labReason")})
+                if (const QLabel *label = panel->findChild<QLabel *>(name);
+                    label && label->isVisible())
+                    lacking +=
+                        qMax(0, label->heightForWidth(label->width()) - label->minimumHeight());
+            missing = qMax(missing, lacking);
+        }
     }
     const QSize wanted = minimumSize() + QSize(0, missing);
     if (size() != wanted)

@@ -2,6 +2,7 @@
 // radio side by side with one ID, each configured and read back.
 #include "kcclicommand.h"
 
+#include "fleet/kcradiowords.h"
 #include "kcradioid.h"
 #include "kcserialports.h"
 
@@ -83,7 +84,7 @@ private:
 
     QString roleName(int index) const
     {
-        return KcCliOptions::roleNames().at(isPair() ? index : request().settings.role);
+        return KcRadioWords::roles().at(isPair() ? index : request().settings.role);
     }
 
     void onJobFinished()
@@ -136,7 +137,7 @@ QString readRadioOptions(const QCommandLineParser &parser, KcCliRequest &request
     QString error = KcCliOptions::readModelAndMode(parser, request.settings);
     if (error.isEmpty() && request.command == KcCliRequest::Command::Configure) {
         request.settings.role =
-            KcCliOptions::roleNames().indexOf(parser.value(QStringLiteral("role")).toLower());
+            KcRadioWords::roles().indexOf(parser.value(QStringLiteral("role")).toLower());
         if (request.settings.role < 0)
             error = QStringLiteral("--role must be ground or airborne");
     }

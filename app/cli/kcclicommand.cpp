@@ -1,5 +1,6 @@
 #include "kcclicommand.h"
 
+#include "fleet/kcradiowords.h"
 #include "kcradiocommandlink.h"
 #include "kcradioid.h"
 #include "kcradioprotocol.h"
@@ -135,34 +136,16 @@ QCommandLineOption noVerify()
     return QCommandLineOption(QStringLiteral("no-verify"), QString());
 }
 
-const QStringList &modelNames()
-{
-    static const QStringList names{QStringLiteral("MR300"), QStringLiteral("MR240"),
-                                   QStringLiteral("MR300S")};
-    return names;
-}
-
-const QStringList &modeNames()
-{
-    static const QStringList names{QStringLiteral("p2p"), QStringLiteral("star")};
-    return names;
-}
-
-const QStringList &roleNames()
-{
-    static const QStringList names{QStringLiteral("ground"), QStringLiteral("airborne")};
-    return names;
-}
-
 QString readModelAndMode(const QCommandLineParser &parser, KcRadioSettings &settings)
 {
     const QString model = parser.value(QStringLiteral("model"));
-    settings.radioType = modelNames().indexOf(model.toUpper());
+    settings.radioType = KcRadioWords::models().indexOf(model.toUpper());
     if (settings.radioType < 0)
         return parser.isSet(QStringLiteral("model"))
                    ? QStringLiteral("unknown model \"%1\" (MR300, MR240 or MR300S)").arg(model)
                    : QStringLiteral("--model is required (MR300, MR240 or MR300S)");
-    settings.netMode = modeNames().indexOf(parser.value(QStringLiteral("mode")).toLower());
+    settings.netMode =
+        KcRadioWords::modes().indexOf(parser.value(QStringLiteral("mode")).toLower());
     if (settings.netMode < 0)
         return QStringLiteral("--mode must be p2p or star");
     return QString();
@@ -184,12 +167,10 @@ QString readId(const QCommandLineParser &parser, KcRadioSettings &settings, bool
 
 QString readBaudAndIndex(const QCommandLineParser &parser, KcRadioSettings &settings)
 {
-    const QList<QPair<QString, int>> rates{
-        {QStringLiteral("9600"), 7}, {QStringLiteral("115200"), 1}, {QStringLiteral("230400"), 0}};
     settings.baudRateCode = 7;
     if (parser.isSet(QStringLiteral("baud"))) {
         settings.baudRateCode = -1;
-        for (const auto &[text, code] : rates)
+        for (const auto &[text, code] : KcRadioWords::rates())
             if (text == parser.value(QStringLiteral("baud")).trimmed())
                 settings.baudRateCode = code;
         if (settings.baudRateCode < 0)

@@ -114,11 +114,6 @@ QString readBaudAndIndex(const QCommandLineParser &parser, KcRadioSettings &sett
 // Reads --id into settings when given; a usage error or empty.
 QString readId(const QCommandLineParser &parser, KcRadioSettings &settings, bool &given);
 
-// The model's and mode's words, "MR300", "p2p".
-const QStringList &modelNames();
-const QStringList &modeNames();
-const QStringList &roleNames();
-
 } // namespace KcCliOptions
 
 // The exit status that a configuration job's outcome stands for.

@@ -1,0 +1,81 @@
+#include "kcfleetports.h"
+
+#include <QFileInfo>
+#include <QMap>
+
+namespace KcFleetPorts {
+namespace {
+
+// A platform port name is a device under /dev; a path stands as it is.
+QString pathOf(const QString &nameOrPath)
+{
+    if (nameOrPath.contains(QLatin1Char('/')))
+        return nameOrPath;
+    return QStringLiteral("/dev/") + nameOrPath;
+}
+
+} // namespace
+
+QString canonicalPath(const QString &nameOrPath)
+{
+    const QString canonical = QFileInfo(pathOf(nameOrPath)).canonicalFilePath();
+    return canonical.isEmpty() ? nameOrPath : canonical;
+}
+
+QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialPorts::Port> &ports,
+                        QList<KcFleetProblem> &problems)
+{
+    QList<Resolved> resolved;
+    QMap<QString, const KcFleetRadio *> devices; // canonical path -> first radio on it
+    for (const KcFleetRadio &radio : radios) {
+        Resolved port;
+        const QString serial = radio.adapterSerial();
+        if (!serial.isEmpty()) {
+            QStringList matches;
+            for (const KcSerialPorts::Port &candidate : ports)
+                if (candidate.serialNumber == serial)
+                    matches << candidate.name;
+            if (matches.isEmpty())
+                problems.append({radio.line, QStringLiteral("no adapter with serial number %1 is "
+                                                            "plugged in (kcradio ports lists "
+                                                            "them)")
+                                                 .arg(serial)});
+            else if (matches.size() > 1)
+                problems.append({radio.line, QStringLiteral("adapters %1 all report serial "
+                                                            "number %2; name the port by its "
+                                                            "path")
+                                                 .arg(matches.join(QStringLiteral(", ")), serial)});
+            else {
+                port.path = pathOf(matches.first());
+                port.adapterSerial = serial;
+            }
+        } else {
+            bool listed = false;
+            const QString canonical = canonicalPath(radio.port);
+            for (const KcSerialPorts::Port &candidate : ports)
+                if (canonicalPath(candidate.name) == canonical) {
+                    listed = true;
+                    port.adapterSerial = candidate.serialNumber;
+                }
+            if (!listed && !QFileInfo::exists(pathOf(radio.port)))
+                problems.append({radio.line, QStringLiteral("no port %1").arg(radio.port)});
+            else
+                port.path = radio.port;
+        }
+        if (!port.path.isEmpty()) {
+            const QString device = canonicalPath(port.path);
+            if (const KcFleetRadio *other = devices.value(device))
+                problems.append({radio.line, QStringLiteral("%1 is the port of line %2 (%3) "
+                                                            "already")
+                                                 .arg(radio.port)
+                                                 .arg(other->line)
+                                                 .arg(device)});
+            else
+                devices.insert(device, &radio);
+        }
+        resolved.append(port);
+    }
+    return resolved;
+}
+
+} // namespace KcFleetPorts

@@ -1,0 +1,231 @@
+#include "kcfleetrecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QLockFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+QJsonObject KcFleetRecordEntry::toJson() const
+{
+    QJsonObject stored;
+    for (auto it = registers.cbegin(); it != registers.cend(); ++it)
+        stored.insert(QStringLiteral("S%1").arg(it.key()), it.value());
+    return QJsonObject{
+        {QStringLiteral("time"), time},
+        {QStringLiteral("network"), network},
+        {QStringLiteral("role"), KcRadioWords::roles().value(role)},
+        {QStringLiteral("port"), port},
+        {QStringLiteral("adapterSerial"), adapterSerial},
+        {QStringLiteral("model"), KcRadioWords::models().value(radioType)},
+        {QStringLiteral("mode"), KcRadioWords::modes().value(netMode)},
+        {QStringLiteral("id"), id},
+        {QStringLiteral("index"), isStarAirborne() ? QJsonValue(index) : QJsonValue()},
+        {QStringLiteral("rate"), rate},
+        {QStringLiteral("registers"), stored},
+        {QStringLiteral("outcome"), outcome},
+        {QStringLiteral("verified"), verified},
+        {QStringLiteral("reason"), reason},
+        {QStringLiteral("seconds"), qRound64(seconds * 1000) / 1000.0},
+        {QStringLiteral("version"), version}};
+}
+
+std::optional<KcFleetRecordEntry> KcFleetRecordEntry::fromJson(const QJsonObject &object,
+                                                               QString *error)
+{
+    KcFleetRecordEntry entry;
+    auto word = [&](const char *key, const QStringList &words, int &into) {
+        into = words.indexOf(object.value(QLatin1String(key)).toString());
+        if (into < 0 && error)
+            *error = QStringLiteral("\"%1\" is not one of %2")
+                         .arg(QLatin1String(key), words.join(QStringLiteral(", ")));
+        return into >= 0;
+    };
+    auto text = [&](const char *key, QString &into) {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (!value.isString()) {
+            if (error)
+                *error = QStringLiteral("\"%1\" is missing").arg(QLatin1String(key));
+            return false;
+        }
+        into = value.toString();
+        return true;
+    };
+    if (!text("network", entry.network) || !word("role", KcRadioWords::roles(), entry.role) ||
+        !word("model", KcRadioWords::models(), entry.radioType) ||
+        !word("mode", KcRadioWords::modes(), entry.netMode) || !text("id", entry.id) ||
+        !text("outcome", entry.outcome))
+        return std::nullopt;
+    if (!object.value(QStringLiteral("verified")).isBool()) {
+        if (error)
+            *error = QStringLiteral("\"verified\" is missing");
+        return std::nullopt;
+    }
+    entry.verified = object.value(QStringLiteral("verified")).toBool();
+    entry.time = object.value(QStringLiteral("time")).toString();
+    entry.port = object.value(QStringLiteral("port")).toString();
+    entry.adapterSerial = object.value(QStringLiteral("adapterSerial")).toString();
+    entry.index = object.value(QStringLiteral("index")).toInt();
+    entry.rate = object.value(QStringLiteral("rate")).toInt();
+    const QJsonObject stored = object.value(QStringLiteral("registers")).toObject();
+    for (auto it = stored.begin(); it != stored.end(); ++it) {
+        bool ok = false;
+        const int reg = it.key().mid(1).toInt(&ok);
+        if (it.key().startsWith(QLatin1Char('S')) && ok)
+            entry.registers.insert(reg, it.value().toString());
+    }
+    entry.reason = object.value(QStringLiteral("reason")).toString();
+    entry.seconds = object.value(QStringLiteral("seconds")).toDouble();
+    entry.version = object.value(QStringLiteral("version")).toString();
+    return entry;
+}
+
+namespace KcFleetRecord {
+
+Contents parse(const QByteArray &bytes)
+{
+    Contents contents;
+    const QList<QByteArray> lines = bytes.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        const QByteArray line = lines.at(i).trimmed();
+        if (line.isEmpty())
+            continue;
+        // The text after the last newline is a line that was never finished.
+        if (i == lines.size() - 1) {
+            contents.problems.append(
+                {i + 1, QStringLiteral("the last line is incomplete (a run cut off while "
+                                       "writing it); skipped")});
+            continue;
+        }
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+        if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+            contents.problems.append({i + 1, QStringLiteral("not a JSON object; skipped")});
+            continue;
+        }
+        QString error;
+        const std::optional<KcFleetRecordEntry> entry =
+            KcFleetRecordEntry::fromJson(document.object(), &error);
+        if (!entry) {
+            contents.problems.append({i + 1, error + QStringLiteral("; skipped")});
+            continue;
+        }
+        contents.entries.append(*entry);
+    }
+    return contents;
+}
+
+} // namespace KcFleetRecord
+
+KcFleetRecordWriter::KcFleetRecordWriter(const QString &path) : mPath(path) {}
+
+KcFleetRecordWriter::~KcFleetRecordWriter()
+{
+    if (mFd >= 0)
+        ::close(mFd);
+}
+
+QString KcFleetRecordWriter::lockPath() const
+{
+    return mPath + QStringLiteral(".lock");
+}
+
+bool KcFleetRecordWriter::fail(const QString &message)
+{
+    mError = message;
+    return false;
+}
+
+bool KcFleetRecordWriter::open()
+{
+    mLock = std::make_unique<QLockFile>(lockPath());
+    // A lock is stale only when its process is gone, however old it is: a
+    // fleet may take longer than any fixed age.
+    mLock->setStaleLockTime(0);
+    if (!mLock->tryLock(0)) {
+        qint64 pid = 0;
+        QString host, application;
+        if (mLock->error() == QLockFile::LockFailedError &&
+            mLock->getLockInfo(&pid, &host, &application))
+            return fail(
+                QStringLiteral("%1 is in use by %2 (process %3 on %4); one run at a "
+                               "time writes a record")
+                    .arg(mPath, application.isEmpty() ? QStringLiteral("kcradio") : application)
+                    .arg(pid)
+                    .arg(host));
+        return fail(QStringLiteral("cannot lock %1 (%2)")
+                        .arg(mPath, mLock->error() == QLockFile::PermissionError
+                                        ? QStringLiteral("permission denied")
+                                        : QStringLiteral("lock file %1").arg(lockPath())));
+    }
+
+    const bool existed = QFileInfo::exists(mPath);
+    const QByteArray name = QFile::encodeName(mPath);
+    mFd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (mFd < 0)
+        return fail(QStringLiteral("cannot open %1: %2")
+                        .arg(mPath, QString::fromLocal8Bit(std::strerror(errno))));
+    // Only a plain file is read: a device would never end.
+    struct stat info = {};
+    if (::fstat(mFd, &info) == 0 && S_ISREG(info.st_mode)) {
+        QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t got =
+                ::pread(mFd, bytes.data() + done, size_t(bytes.size() - done), done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += got;
+        }
+        bytes.truncate(done);
+        mExisting = bytes;
+    }
+    if (!existed) {
+        // The new file's name must survive a power loss as well as its lines.
+        const QByteArray folder = QFile::encodeName(QFileInfo(mPath).absolutePath());
+        const int dir = ::open(folder.constData(), O_RDONLY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+    // A line cut off by a crash is ended here, so that the next entry starts
+    // a line of its own; reading skips the cut line.
+    if (!mExisting.isEmpty() && !mExisting.endsWith('\n')) {
+        const ssize_t written = ::write(mFd, "\n", 1);
+        if (written != 1 || ::fsync(mFd) != 0)
+            return fail(QStringLiteral("cannot write %1: %2")
+                            .arg(mPath, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    return true;
+}
+
+bool KcFleetRecordWriter::append(const KcFleetRecordEntry &entry)
+{
+    if (mFd < 0)
+        return fail(QStringLiteral("%1 is not open").arg(mPath));
+    const QByteArray line = QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
+    ssize_t written = -1;
+    do
+        written = ::write(mFd, line.constData(), size_t(line.size()));
+    while (written < 0 && errno == EINTR);
+    if (written != ssize_t(line.size())) {
+        const QString why =
+            written < 0
+                ? QString::fromLocal8Bit(std::strerror(errno))
+                : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(line.size());
+        return fail(QStringLiteral("cannot write %1: %2").arg(mPath, why));
+    }
+    if (::fsync(mFd) != 0 && errno != EINVAL)
+        return fail(QStringLiteral("cannot sync %1 to the disk: %2")
+                        .arg(mPath, QString::fromLocal8Bit(std::strerror(errno))));
+    return true;
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "kcfleetplan.h"
+
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class QLockFile;
+
+// One line of a fleet's record: what was written to one radio and how it
+// went.
+struct KcFleetRecordEntry
+{
+    QString time; // ISO 8601, UTC
+    QString network;
+    int role = 0;
+    QString port;          // the port that was opened
+    QString adapterSerial; // the USB adapter's serial number; empty when unknown
+    int radioType = 0;
+    int netMode = 0;
+    QString id;
+    int index = 0;                // star airborne index; 0 for the others
+    int rate = 0;                 // the rate at which the radio answered; 0 when it did not
+    QMap<int, QString> registers; // the verified listing's S102, S103, S104, S105, S113
+    QString outcome;              // "configured", "refused", ...
+    bool verified = false;
+    QString reason;
+    double seconds = 0;
+    QString version; // of kcradio
+
+    bool isStarAirborne() const { return netMode == 1 && role == 1; }
+    // Configured and read back with the values sent.
+    bool isDone() const { return outcome == QLatin1String("configured") && verified; }
+
+    QJsonObject toJson() const;
+    // Nothing when a field is missing or of the wrong kind; error says which.
+    static std::optional<KcFleetRecordEntry> fromJson(const QJsonObject &object, QString *error);
+};
+
+// The record is JSON Lines: one entry a line, appended as each radio ends.
+namespace KcFleetRecord {
+
+struct Contents
+{
+    QList<KcFleetRecordEntry> entries;
+    // Lines skipped, by their line number in the record: a last line cut off
+    // by a crash, or a line that is not an entry. Never fatal.
+    QList<KcFleetProblem> problems;
+};
+
+Contents parse(const QByteArray &bytes);
+
+} // namespace KcFleetRecord
+
+// Appends entries to a record for one process at a time: a lock file beside
+// the record keeps a second kcradio out, each entry goes out as one complete
+// line in one write and is synced to the disk before append() returns, so
+// that after a crash or a power loss the record holds every entry appended.
+class KcFleetRecordWriter
+{
+public:
+    explicit KcFleetRecordWriter(const QString &path);
+    ~KcFleetRecordWriter();
+    KcFleetRecordWriter(const KcFleetRecordWriter &) = delete;
+    KcFleetRecordWriter &operator=(const KcFleetRecordWriter &) = delete;
+
+    // Takes the lock (refused while another process holds it), reads what
+    // the record holds and opens it for appending; creates it when missing.
+    // False with errorString() on any failure.
+    bool open();
+    // The record's bytes when open() read them.
+    QByteArray existing() const { return mExisting; }
+    // One line, written whole and synced. False with errorString() when the
+    // line could not be written or synced; the caller stops there.
+    bool append(const KcFleetRecordEntry &entry);
+    QString errorString() const { return mError; }
+    QString lockPath() const;
+
+private:
+    bool fail(const QString &message);
+
+    QString mPath;
+    std::unique_ptr<QLockFile> mLock;
+    int mFd = -1;
+    QByteArray mExisting;
+    QString mError;
+};

@@ -1,0 +1,452 @@
+// A fleet's plan, its IDs and indexes, its record, its ports and the check
+// of a network, without a radio: bytes and values in, values out.
+#include "fleet/kcfleetallocation.h"
+#include "fleet/kcfleetcheck.h"
+#include "fleet/kcfleetplan.h"
+#include "fleet/kcfleetports.h"
+#include "fleet/kcfleetrecord.h"
+#include "kcradioid.h"
+
+#include <QLockFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray Header = "network,role,port,model,mode,baud,index,id\n";
+
+QStringList described(const QList<KcFleetProblem> &problems)
+{
+    QStringList lines;
+    for (const KcFleetProblem &problem : problems)
+        lines << problem.describe();
+    return lines;
+}
+
+KcFleetRecordEntry entry(const QString &network, int role, const QString &id)
+{
+    KcFleetRecordEntry e;
+    e.time = QStringLiteral("2024-05-01T10:00:00.000Z");
+    e.network = network;
+    e.role = role;
+    e.port = QStringLiteral("/dev/ttyUSB%1").arg(role);
+    e.netMode = 1;
+    e.id = id;
+    e.index = role == 1 ? 3 : 0;
+    e.rate = 115200;
+    e.registers = {{102, QStringLiteral("1")}, {104, id}};
+    e.outcome = QStringLiteral("configured");
+    e.verified = true;
+    e.seconds = 21.5;
+    e.version = QStringLiteral("1.0");
+    return e;
+}
+
+} // namespace
+
+class TstFleet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void plan_data();
+    void plan();
+    void allocation_data();
+    void allocation();
+    void freshIdAvoidsTaken();
+    void record_data();
+    void record();
+    void writer_data();
+    void writer();
+    void ports_data();
+    void ports();
+    void check_data();
+    void check();
+};
+
+void TstFleet::plan_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("radios"); // "network role index id" of each radio read
+    QTest::addColumn<QStringList>("problems");
+
+    QTest::newRow("p2p and star, comments, blank lines, CRLF")
+        << Header + "# hangar 2\r\n\r\nA,ground,/dev/a,MR300S,p2p,230400,,42\r\n"
+                    "A,airborne,/dev/b,mr300s,P2P,,,\nS,ground,serial=FT1,MR240,star,,,\n"
+                    "S,airborne,/dev/c,MR240,star,,7,\n"
+        << QStringList{"A 0 0 42", "A 1 0 ", "S 0 0 ", "S 1 7 "} << QStringList();
+    QTest::newRow("no header") << QByteArray("A,ground,/dev/a,MR300,p2p,,,\n") << QStringList()
+                               << QStringList{"line 1: the first line must be the header "
+                                              "\"network,role,port,model,mode,baud,index,id\""};
+    QTest::newRow("empty") << QByteArray("# nothing\n") << QStringList()
+                           << QStringList{"the plan holds no header and no radio"};
+    QTest::newRow("field count") << Header + "A,ground,/dev/a,MR300,p2p,,\n"
+                                 << QStringList()
+                                 << QStringList{"line 2: 7 fields, not the 8 of the header"};
+    QTest::newRow("unknown values")
+        << Header + "A,gnd,/dev/a,MR999,mesh,4800,0,12345678901\n"
+        << QStringList()
+        << QStringList{"line 2: unknown role \"gnd\" (ground or airborne)",
+                       "line 2: unknown model \"MR999\" (MR300, MR240 or MR300S)",
+                       "line 2: unknown mode \"mesh\" (p2p or star)",
+                       "line 2: unknown baud \"4800\" (9600, 115200 or 230400)",
+                       "line 2: index \"0\" is not 1 to 100",
+                       "line 2: ID \"12345678901\" is not 1 to 10 digits within 0..4294967295"};
+    QTest::newRow("baud and index where unused")
+        << Header + "A,ground,/dev/a,MR240,p2p,115200,3,\nA,airborne,serial=,MR240,p2p,,,\n"
+        << QStringList()
+        << QStringList{"line 2: a MR240 p2p radio takes no baud; leave it blank",
+                       "line 2: only a star airborne radio takes an index",
+                       "line 3: no port given (a path, or serial=XYZ)"};
+    QTest::newRow("p2p roles")
+        << Header + "A,ground,/dev/a,MR300,p2p,,,\nA,ground,/dev/b,MR300,p2p,,,\n"
+                    "B,airborne,/dev/c,MR300,p2p,,,\n"
+        << QStringList{"A 0 0 ", "A 0 0 ", "B 1 0 "}
+        << QStringList{"line 2: network \"A\" (p2p) has no airborne radio",
+                       "line 3: network \"A\" (p2p) has its ground radio on line 2 already",
+                       "line 4: network \"B\" (p2p) has no ground radio"};
+    QTest::newRow("star: duplicate index, second ground, mixed model")
+        << Header + "S,ground,/dev/a,MR300,star,,,\nS,airborne,/dev/b,MR300,star,,4,\n"
+                    "S,airborne,/dev/c,MR300,star,,4,\nS,ground,/dev/d,MR300,star,,,\n"
+                    "S,airborne,/dev/e,MR240,star,,,\n"
+        << QStringList{"S 0 0 ", "S 1 4 ", "S 1 4 ", "S 0 0 ", "S 1 0 "}
+        << QStringList{"line 4: index 4 of network \"S\" is taken on line 3 already",
+                       "line 5: network \"S\" (star) has its ground radio on line 2 already",
+                       "line 6: network \"S\" is MR300 star on line 2; every radio of a network "
+                       "has the same model and mode"};
+    QTest::newRow("IDs: twice in a network, one ID for two networks")
+        << Header + "A,ground,/dev/a,MR300,p2p,,,7\nA,airborne,/dev/b,MR300,p2p,,,7\n"
+                    "B,ground,/dev/c,MR300,p2p,,,007\nB,airborne,/dev/d,MR300,p2p,,,\n"
+        << QStringList{"A 0 0 7", "A 1 0 7", "B 0 0 007", "B 1 0 "}
+        << QStringList{"line 3: network \"A\" has its ID on line 2 already; give it on one row",
+                       "line 4: ID 007 is network \"A\"'s (line 2) too"};
+    QTest::newRow("a refused line spares its network the network rules")
+        << Header + "A,ground,/dev/a,MR300,p2p,,,\nA,airborne,/dev/b,MR3,p2p,,,\n"
+        << QStringList{"A 0 0 "}
+        << QStringList{"line 3: unknown model \"MR3\" (MR300, MR240 or MR300S)"};
+}
+
+void TstFleet::plan()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, radios);
+    QFETCH(QStringList, problems);
+    const KcFleetPlan plan = KcFleetPlan::parse(text);
+    QStringList read;
+    for (const KcFleetRadio &radio : plan.radios)
+        read << QStringLiteral("%1 %2 %3 %4")
+                    .arg(radio.network)
+                    .arg(radio.role)
+                    .arg(radio.index)
+                    .arg(radio.id);
+    QCOMPARE(read, radios);
+    QCOMPARE(described(plan.problems), problems);
+    if (QTest::currentDataTag() == QLatin1String("p2p and star, comments, blank lines, CRLF")) {
+        QCOMPARE(plan.radios.at(0).baudRateCode, 0);
+        QCOMPARE(plan.radios.at(1).baudRateCode, 7);
+        QCOMPARE(plan.radios.at(2).adapterSerial(), QStringLiteral("FT1"));
+        QCOMPARE(plan.networks(), (QStringList{"A", "S"}));
+    }
+}
+
+void TstFleet::allocation_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("recorded"); // "network=ID" in record order
+    QTest::addColumn<bool>("resume");
+    QTest::addColumn<bool>("allowReused");
+    QTest::addColumn<QStringList>("ids");    // "network=ID", "network=fresh" for a drawn one
+    QTest::addColumn<QList<int>>("indexes"); // of every radio after allocation
+    QTest::addColumn<QStringList>("problems");
+
+    const QByteArray star = Header +
+                            "S,airborne,/dev/b,MR300,star,,2,\nS,ground,/dev/a,MR300,star,,,\n"
+                            "S,airborne,/dev/c,MR300,star,,,\nS,airborne,/dev/d,MR300,star,,1,\n"
+                            "S,airborne,/dev/e,MR300,star,,,\n";
+    QTest::newRow("lowest free indexes, fresh ID")
+        << star << QStringList() << false << false << QStringList{"S=fresh"}
+        << QList<int>{2, 0, 3, 1, 4} << QStringList();
+    QTest::newRow("resume reuses the latest recorded ID")
+        << star << QStringList{"S=111", "T=222", "S=333"} << true << false << QStringList{"S=333"}
+        << QList<int>{2, 0, 3, 1, 4} << QStringList();
+    QTest::newRow("without resume the recorded ID is not reused")
+        << star << QStringList{"S=333"} << false << false << QStringList{"S=fresh"}
+        << QList<int>{2, 0, 3, 1, 4} << QStringList();
+    const QByteArray given =
+        Header + "A,ground,/dev/a,MR300,p2p,,,0555\nA,airborne,/dev/b,MR300,p2p,,,\n";
+    QTest::newRow("given ID recorded for another network")
+        << given << QStringList{"A=555", "B=555"} << true << false << QStringList{"A=0555"}
+        << QList<int>{0, 0}
+        << QStringList{"line 2: ID 0555 is recorded for network \"B\"; --allow-reused-id "
+                       "permits it"};
+    QTest::newRow("allowed on purpose")
+        << given << QStringList{"B=555"} << false << true << QStringList{"A=0555"}
+        << QList<int>{0, 0} << QStringList();
+}
+
+void TstFleet::allocation()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, recorded);
+    QFETCH(bool, resume);
+    QFETCH(bool, allowReused);
+    QFETCH(QStringList, ids);
+    QFETCH(QList<int>, indexes);
+    QFETCH(QStringList, problems);
+    KcFleetPlan plan = KcFleetPlan::parse(text);
+    QVERIFY2(plan.ok(), qPrintable(described(plan.problems).join('\n')));
+    KcFleetAllocation::assignIndexes(plan.radios);
+    QList<int> assigned;
+    for (const KcFleetRadio &radio : plan.radios)
+        assigned << radio.index;
+    QCOMPARE(assigned, indexes);
+
+    QList<QPair<QString, QString>> record;
+    QSet<QString> recordedIds;
+    for (const QString &pair : recorded) {
+        record.append({pair.section('=', 0, 0), pair.section('=', 1)});
+        recordedIds.insert(pair.section('=', 1));
+    }
+    QRandomGenerator random(7);
+    const KcFleetAllocation::Ids result =
+        KcFleetAllocation::assignIds(plan, record, resume, allowReused, random);
+    QCOMPARE(described(result.problems), problems);
+    QStringList got;
+    for (auto it = result.byNetwork.cbegin(); it != result.byNetwork.cend(); ++it) {
+        const bool fresh = !ids.contains(it.key() + '=' + it.value());
+        if (fresh) {
+            // Drawn by the window's rule and none of the record's.
+            QCOMPARE(it.value().size(), 10);
+            QVERIFY(KcRadioId::acceptedDigits(it.value()));
+            QVERIFY(!recordedIds.contains(it.value()));
+        }
+        QCOMPARE(result.reused.value(it.key()),
+                 resume && !fresh && recordedIds.contains(it.value()));
+        got << it.key() + '=' + (fresh ? QStringLiteral("fresh") : it.value());
+    }
+    QCOMPARE(got, ids);
+}
+
+void TstFleet::freshIdAvoidsTaken()
+{
+    // The ID that the first two draws make is taken: the next is drawn.
+    QRandomGenerator first(99);
+    const quint64 taken = KcRadioId::fromDraws(first.bounded(32768u), first.bounded(32768u));
+    QRandomGenerator random(99);
+    const quint64 id = KcFleetAllocation::freshId(random, {taken});
+    QVERIFY(id != taken);
+    QVERIFY(id >= 1000000000ULL && id <= KcRadioId::MaxId);
+}
+
+void TstFleet::record_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("networks"); // of the entries read
+    QTest::addColumn<QStringList>("problems");
+    const QByteArray a = QJsonDocument(entry("A", 0, "12").toJson()).toJson(QJsonDocument::Compact);
+    const QByteArray b = QJsonDocument(entry("B", 1, "13").toJson()).toJson(QJsonDocument::Compact);
+    QTest::newRow("empty") << QByteArray() << QStringList() << QStringList();
+    QTest::newRow("two lines") << a + '\n' + b + '\n' << QStringList{"A", "B"} << QStringList();
+    QTest::newRow("torn last line")
+        << a + '\n' + b.left(40) << QStringList{"A"}
+        << QStringList{"line 2: the last line is incomplete (a run cut off while writing it); "
+                       "skipped"};
+    QTest::newRow("a cut line ended by the next run")
+        << a.left(30) + '\n' + b + '\n'
+        << QStringList{"B"} << QStringList{"line 1: not a JSON object; skipped"};
+    QTest::newRow("an object that is no entry")
+        << QByteArray("{\"network\":\"A\",\"role\":\"pilot\"}\n\n") + a + '\n'
+        << QStringList{"A"}
+        << QStringList{"line 1: \"role\" is not one of ground, airborne; skipped"};
+}
+
+void TstFleet::record()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, networks);
+    QFETCH(QStringList, problems);
+    const KcFleetRecord::Contents contents = KcFleetRecord::parse(bytes);
+    QStringList read;
+    for (const KcFleetRecordEntry &e : contents.entries) {
+        read << e.network;
+        // Every field comes back as it was written.
+        QCOMPARE(e.toJson(), entry(e.network, e.role, e.id).toJson());
+    }
+    QCOMPARE(read, networks);
+    QCOMPARE(described(contents.problems), problems);
+}
+
+void TstFleet::writer_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("error");        // a part of the error, when it fails
+    QTest::addColumn<QStringList>("networks"); // read back after the appends
+    QTest::newRow("new record") << "" << true << "" << QStringList{"A", "B"};
+    QTest::newRow("after a torn line") << "torn" << true << "" << QStringList{"A", "A", "B"};
+    QTest::newRow("held by a live process")
+        << "live lock" << false << "is in use by" << QStringList();
+    QTest::newRow("lock of a process that is gone")
+        << "stale lock" << true << "" << QStringList{"A", "B"};
+    QTest::newRow("disk full") << "full" << true << "cannot write" << QStringList();
+    QTest::newRow("folder missing") << "no folder" << false << "cannot lock" << QStringList();
+}
+
+void TstFleet::writer()
+{
+    QFETCH(QString, setup);
+    QFETCH(bool, opens);
+    QFETCH(QString, error);
+    QFETCH(QStringList, networks);
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("record.jsonl"));
+    std::unique_ptr<QLockFile> otherLock;
+    if (setup == QLatin1String("torn")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(entry("A", 0, "1").toJson()).toJson(QJsonDocument::Compact) +
+                   "\n{\"network\":\"A\",\"ro");
+    } else if (setup == QLatin1String("live lock")) {
+        otherLock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+        QVERIFY(otherLock->tryLock(0));
+    } else if (setup == QLatin1String("stale lock")) {
+        // A lock left by a process that was killed: no process has an ID
+        // as high as the system's limit.
+        QFile limit(QStringLiteral("/proc/sys/kernel/pid_max"));
+        QVERIFY(limit.open(QIODevice::ReadOnly));
+        QFile lock(path + QStringLiteral(".lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(limit.readAll().trimmed() + "\nkcradio\n" +
+                   QSysInfo::machineHostName().toUtf8() + '\n');
+    } else if (setup == QLatin1String("full")) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
+    } else if (setup == QLatin1String("no folder")) {
+        path = dir.filePath(QStringLiteral("gone/record.jsonl"));
+    }
+
+    KcFleetRecordWriter writer(path);
+    QVERIFY2(writer.open() == opens, qPrintable(writer.errorString()));
+    if (opens) {
+        const bool written = writer.append(entry("A", 0, "1")) && writer.append(entry("B", 1, "2"));
+        QCOMPARE(written, error.isEmpty());
+    }
+    QVERIFY2(writer.errorString().contains(error), qPrintable(writer.errorString()));
+    if (!error.isEmpty())
+        return;
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const KcFleetRecord::Contents contents = KcFleetRecord::parse(file.readAll());
+    QStringList read;
+    for (const KcFleetRecordEntry &e : contents.entries)
+        read << e.network;
+    QCOMPARE(read, networks);
+    QCOMPARE(contents.problems.size(), setup == QLatin1String("torn") ? 1 : 0);
+}
+
+void TstFleet::ports_data()
+{
+    QTest::addColumn<QByteArray>("rows");   // the plan's lines after the header; {d} is a folder
+    QTest::addColumn<QStringList>("paths"); // resolved, {d} for the folder
+    QTest::addColumn<QStringList>("problems");
+    QTest::newRow("paths and an adapter")
+        << QByteArray("A,ground,{d}/a,MR300,p2p,,,\nA,airborne,serial=FT2,MR300,p2p,,,\n")
+        << QStringList{"{d}/a", "{d}/b"} << QStringList();
+    QTest::newRow("one device through a link")
+        << QByteArray("A,ground,{d}/a,MR300,p2p,,,\nA,airborne,{d}/link,MR300,p2p,,,\n")
+        << QStringList{"{d}/a", "{d}/link"}
+        << QStringList{"line 3: {d}/link is the port of line 2 ({d}/a) already"};
+    QTest::newRow("a path and its adapter")
+        << QByteArray("A,ground,{d}/b,MR300,p2p,,,\nA,airborne,serial=FT2,MR300,p2p,,,\n")
+        << QStringList{"{d}/b", "{d}/b"}
+        << QStringList{"line 3: serial=FT2 is the port of line 2 ({d}/b) already"};
+    QTest::newRow("missing port and adapters")
+        << QByteArray("A,ground,{d}/none,MR300,p2p,,,\nA,airborne,serial=XX,MR300,p2p,,,\n"
+                      "B,ground,serial=TWIN,MR300,p2p,,,\n")
+        << QStringList{"", "", ""}
+        << QStringList{"line 2: no port {d}/none",
+                       "line 3: no adapter with serial number XX is plugged in (kcradio ports "
+                       "lists them)",
+                       "line 4: adapters {d}/c, {d}/d all report serial number TWIN; name the "
+                       "port by its path"};
+}
+
+void TstFleet::ports()
+{
+    QFETCH(QByteArray, rows);
+    QFETCH(QStringList, paths);
+    QFETCH(QStringList, problems);
+    QTemporaryDir dir;
+    const QString d = QFileInfo(dir.path()).canonicalFilePath();
+    for (const char *name : {"a", "b", "c", "d"}) {
+        QFile file(d + '/' + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::link(d + "/a", d + "/link"));
+    auto port = [&](const char *name, const char *serial) {
+        KcSerialPorts::Port p;
+        p.name = d + '/' + name;
+        p.serialNumber = QString::fromLatin1(serial);
+        return p;
+    };
+    const QList<KcSerialPorts::Port> available{port("b", "FT2"), port("c", "TWIN"),
+                                               port("d", "TWIN")};
+    const KcFleetPlan plan =
+        KcFleetPlan::parse(Header + QByteArray(rows).replace("{d}", d.toUtf8()));
+    QList<KcFleetProblem> found;
+    const QList<KcFleetPorts::Resolved> resolved =
+        KcFleetPorts::resolve(plan.radios, available, found);
+    QStringList got;
+    for (const KcFleetPorts::Resolved &r : resolved)
+        got << QString(r.path).replace(d, QStringLiteral("{d}"));
+    QCOMPARE(got, paths);
+    QCOMPARE(described(found).replaceInStrings(d, QStringLiteral("{d}")), problems);
+    if (QTest::currentDataTag() == QLatin1String("paths and an adapter"))
+        QCOMPARE(resolved.at(1).adapterSerial, QStringLiteral("FT2"));
+}
+
+void TstFleet::check_data()
+{
+    QTest::addColumn<int>("radioType");
+    QTest::addColumn<int>("netMode");
+    QTest::addColumn<QStringList>("radios");   // "102=1 104=5 ..." per radio, ground first
+    QTest::addColumn<QStringList>("findings"); // "radio: description"
+    QTest::newRow("p2p MR300S pair at 230400 and 9600")
+        << 2 << 0 << QStringList{"102=0 103=2 104=77 113=3", "102=7 103=0 104=0077 113=3"}
+        << QStringList();
+    QTest::newRow("p2p, different IDs and a wrong S103")
+        << 0 << 0 << QStringList{"102=1 103=0 104=77 113=0", "102=0 103=0 104=78 113=0"}
+        << QStringList{"1: S104 holds 78, the ground radio's is 77",
+                       "1: S103 holds 0, a configuration leaves 2 with S102=0"};
+    QTest::newRow("star: S102, S113, missing ID, indexes")
+        << 1 << 1
+        << QStringList{"102=1 103=1 113=0", "102=7 103=1 104=5 105=3 113=3",
+                       "102=1 103=1 104=5 105=3 113=0", "102=1 103=1 104=5 105=1 113=0"}
+        << QStringList{"0: S104 is not listed, the network's ID",
+                       "1: S102 holds 7, a configuration leaves 1",
+                       "1: S113 holds 3, a configuration leaves 0 on this model",
+                       "2: S105 holds 3, index 2 is airborne radio 1's as well",
+                       "3: S105 holds 1, an airborne radio's index plus one, 2 to 101"};
+}
+
+void TstFleet::check()
+{
+    QFETCH(int, radioType);
+    QFETCH(int, netMode);
+    QFETCH(QStringList, radios);
+    QFETCH(QStringList, findings);
+    QList<QMap<int, QString>> registers;
+    for (const QString &radio : radios) {
+        QMap<int, QString> map;
+        for (const QString &pair : radio.split(' '))
+            map.insert(pair.section('=', 0, 0).toInt(), pair.section('=', 1));
+        registers << map;
+    }
+    QStringList got;
+    for (const KcFleetCheck::Finding &finding : KcFleetCheck::judge(radioType, netMode, registers))
+        got << QStringLiteral("%1: %2").arg(finding.radio).arg(finding.describe());
+    QCOMPARE(got, findings);
+}
+
+QTEST_GUILESS_MAIN(TstFleet)
+#include "tst_fleet.moc"

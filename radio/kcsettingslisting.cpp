@@ -46,6 +46,25 @@ int parseBaudRateFlag(const QByteArray &listing)
     return ok ? flag : 0;
 }
 
+QMap<int, QString> registers(const QByteArray &listing)
+{
+    const QByteArray bytes = listingBytes(listing);
+    QMap<int, QString> found;
+    for (int at = bytes.indexOf('S'); at >= 0; at = bytes.indexOf('S', at + 1)) {
+        int digits = at + 1;
+        while (digits < bytes.size() && bytes.at(digits) >= '0' && bytes.at(digits) <= '9')
+            ++digits;
+        // Nine digits at most: a register number fits an int.
+        if (digits == at + 1 || digits - at - 1 > 9 || digits >= bytes.size() ||
+            bytes.at(digits) != '=')
+            continue;
+        const int reg = bytes.mid(at + 1, digits - at - 1).toInt();
+        if (!found.contains(reg))
+            found.insert(reg, registerValue(bytes, reg).value_or(QString()));
+    }
+    return found;
+}
+
 bool hasEntry(const QByteArray &line)
 {
     for (int at = line.indexOf('S'); at >= 0; at = line.indexOf('S', at + 1)) {

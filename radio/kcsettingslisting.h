@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <optional>
 
@@ -23,6 +24,10 @@ int parseBaudRateFlag(const QByteArray &listing);
 
 // What parseBaudRateFlag reports when the listing has no S102 entry.
 constexpr int NoBaudRateFlag = 115200;
+
+// Every register the listing names ("S<digits>="), with the value that
+// registerValue gives it, in register order.
+QMap<int, QString> registers(const QByteArray &listing);
 
 // True for a line that holds at least one register entry.
 bool hasEntry(const QByteArray &line);

@@ -30,6 +30,14 @@ KcConfigJob::KcConfigJob(const QString &portName, const KcRadioSettings &setting
             });
     connect(mLink, &KcRadioCommandLink::portLost, this, &KcConfigJob::onPortLost);
     connect(mPacer, &KcCommandPacer::finished, this, &KcConfigJob::onSequenceOver);
+    relayExchange(mLink);
+}
+
+void KcConfigJob::relayExchange(KcRadioCommandLink *link)
+{
+    connect(link, &KcRadioCommandLink::commandWritten, this,
+            [this, link](const QString &command) { emit commandSent(command, link->baudRate()); });
+    connect(link, &KcRadioCommandLink::chunkReceived, this, &KcConfigJob::chunkReceived);
 }
 
 KcConfigJob::~KcConfigJob() = default;
@@ -166,6 +174,7 @@ void KcConfigJob::startReadBack()
 {
     mReader = new KcRadioParamReader(this);
     mReader->setCadence(mCadence);
+    relayExchange(mReader->link());
     // As long as a command's answer may take, not the window's short wait.
     mReader->setListingWaitMs(KcRadioTiming::commandIntervalMs());
     mReader->link()->setRecoversCommandMode(true);

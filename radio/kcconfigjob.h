@@ -70,6 +70,11 @@ public:
 signals:
     void progress(const QString &line);
     void finished();
+    // The exchange with the radio, for a transcript: every command (and
+    // escape) handed to the port at the rate the port was set to, and every
+    // chunk received, on the job's link and on its read-back's.
+    void commandSent(const QString &command, int rate);
+    void chunkReceived(const QByteArray &chunk);
 
 private:
     void onCommandModeEntered();
@@ -84,6 +89,7 @@ private:
     // one is under way.
     void whenReleased(KcRadioCommandLink *link, const std::function<void()> &then,
                       int dataModeAnswerWaitMs = KcRadioTiming::DataModeAnswerWaitMs);
+    void relayExchange(KcRadioCommandLink *link);
     void finish(Outcome outcome, const QString &reason = QString());
 
     QString mPortName;

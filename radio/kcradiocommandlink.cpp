@@ -492,6 +492,7 @@ void KcRadioCommandLink::onSerialReadyRead()
     if (!chunk.isEmpty()) {
         mRecvBuffer.append(chunk);
         mReplies.bytesReceived(chunk);
+        emit chunkReceived(chunk);
     }
 
     if (mProfile.countPositiveReplies) {

@@ -152,6 +152,8 @@ signals:
     void commandModeEntered();
     // A chunk arrived that did not confirm command mode.
     void replyReceived(const QByteArray &chunk);
+    // Every chunk that arrived, whatever it meant (for a transcript).
+    void chunkReceived(const QByteArray &chunk);
     // A command (or the escape) was handed to the port.
     void commandWritten(const QString &command);
     // Six entry attempts went unanswered; the port is closed and the buffer

@@ -57,6 +57,8 @@ private slots:
     void freshIdAvoidsTaken();
     void record_data();
     void record();
+    void resume_data();
+    void resume();
     void writer_data();
     void writer();
     void ports_data();
@@ -275,6 +277,43 @@ void TstFleet::record()
     }
     QCOMPARE(read, networks);
     QCOMPARE(described(contents.problems), problems);
+}
+
+void TstFleet::resume_data()
+{
+    QTest::addColumn<QString>("change"); // what differs from the recorded radio
+    QTest::addColumn<bool>("done");
+    QTest::newRow("same radio") << "" << true;
+    QTest::newRow("through its adapter") << "serial" << true;
+    QTest::newRow("another ID") << "id" << false;
+    QTest::newRow("another index") << "index" << false;
+    QTest::newRow("another port") << "port" << false;
+    QTest::newRow("another serial rate") << "S102" << false;
+    QTest::newRow("failed after it was done") << "failed later" << false;
+    QTest::newRow("not verified") << "unverified" << false;
+}
+
+void TstFleet::resume()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, done);
+    // Recorded: star MR300 airborne radio, index 3, /dev/ttyUSB1, ID 12, S102=1.
+    QList<KcFleetRecordEntry> entries{entry("S", 0, "12"), entry("S", 1, "12")};
+    entries[1].adapterSerial = QStringLiteral("FT1");
+    entries[1].verified = change != QLatin1String("unverified");
+    entries[1].registers[102] = change == QLatin1String("S102") ? "7" : "1";
+    if (change == QLatin1String("failed later")) {
+        entries.append(entries.at(1));
+        entries.last().outcome = QStringLiteral("refused");
+    }
+    const KcFleetPlan plan = KcFleetPlan::parse(
+        Header + "S,ground,/dev/ttyUSB0,MR300,star,,,\nS,airborne," +
+        (change == QLatin1String("serial") ? "serial=FT1" : "/dev/ttyUSB1") + ",MR300,star,," +
+        (change == QLatin1String("index") ? "4" : "3") + ",\n");
+    QVERIFY(plan.ok());
+    const QString port = change == QLatin1String("port") ? "/dev/ttyUSB7" : "/dev/ttyUSB1";
+    const QString id = change == QLatin1String("id") ? "13" : "012";
+    QCOMPARE(KcFleetRecord::isDone(entries, plan.radios.at(1), id, port), done);
 }
 
 void TstFleet::writer_data()

@@ -1,7 +1,11 @@
 // kcradio end to end: the built executable against virtual radios at the
 // real cadence. The scenarios run side by side (each with radios of its
-// own), started in initTestCase; each row then checks its own scenario.
+// own), started in initTestCase; each row then checks its own scenario. A
+// scenario that follows another (a resumed fleet, say) runs once that one has
+// ended, on its radios and files.
 #include "virtualradio.h"
+
+#include "fleet/kcfleetrecord.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -9,11 +13,13 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -31,13 +37,35 @@ struct Scenario
     bool lockAirborne = false;   // the airborne radio's port held open by this test
     // The row's own checks, after the exit status; stderr is the progress.
     std::function<void(const Scenario &, const QString &stderrText)> check;
+    // A fleet: its radios are "{r0}", "{r1}"... in the arguments and the plan,
+    // "{dir}" its folder, "{link}" a second path to radio 0.
+    QList<VirtualRadio::Options> fleet;
+    QByteArray plan;
+    QString after;                // runs on this scenario's radios and folder once it ended
+    QByteArray killWhenLastHears; // SIGKILL once the fleet's last radio heard this
+    std::function<void(const Scenario &)> prepare; // on the radios, before the run
 
     std::unique_ptr<VirtualRadio> groundRadio;
     std::unique_ptr<VirtualRadio> airborneRadio;
+    std::vector<std::unique_ptr<VirtualRadio>> ownRadios;
+    std::shared_ptr<QTemporaryDir> dir;
+    QList<VirtualRadio *> radios; // the fleet's, own or of the scenario before
+    QList<int> heardBefore;       // commands each radio had heard before this run
+    QByteArray record;            // the fleet's record when this run ended
+    bool ended = false;
     std::unique_ptr<QProcess> process;
     std::unique_ptr<QSerialPort> lock;
     QJsonObject result;
 };
+
+// The fleet's record as it is now; nothing where it is no plain file.
+QByteArray recordOf(const Scenario &s)
+{
+    QFile file(s.dir->filePath(QStringLiteral("record.jsonl")));
+    if (!QFileInfo(file.fileName()).isFile() || !file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
 
 } // namespace
 
@@ -54,9 +82,11 @@ private:
     using Make = std::function<Scenario *(const QString &, const QStringList &)>;
     static void addRadioLeftBehindScenarios(const Make &make);
     static void addPacingScenarios(const Make &make);
+    static void addFleetScenarios(const Make &make);
 
     std::vector<std::unique_ptr<Scenario>> mScenarios;
     Scenario *scenario(const QString &name);
+    void startScenario(Scenario &s, const QString &program);
 };
 
 Scenario *TstKcRadio::scenario(const QString &name)
@@ -71,8 +101,6 @@ void TstKcRadio::initTestCase()
 {
     const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/../kcradio");
     QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program));
-    const QStringList json{QStringLiteral("--json")};
-
     auto make = [this](const QString &name, const QStringList &arguments) -> Scenario * {
         mScenarios.push_back(std::make_unique<Scenario>());
         Scenario *s = mScenarios.back().get();
@@ -88,7 +116,7 @@ void TstKcRadio::initTestCase()
     star->secondRadio = true;
     star->airborne.baudRate = 9600; // found by the rate search
     star->airborne.echo = true;
-    Scenario *read = make(QStringLiteral("read"), {"read", "{g}"});
+    Scenario *read = make(QStringLiteral("read"), {"read", "{g}", "--all"});
     read->ground.baudRate = 230400;
     make(QStringLiteral("erase"), {"erase", "{g}"});
     make(QStringLiteral("refused"), {"configure", "{g}", "--model", "MR300", "--mode", "p2p",
@@ -108,59 +136,29 @@ void TstKcRadio::initTestCase()
     addRadioLeftBehindScenarios(make);
     addPacingScenarios(make);
 
-    for (const std::unique_ptr<Scenario> &s : mScenarios) {
-        s->groundRadio = std::make_unique<VirtualRadio>(s->ground);
-        QVERIFY(s->groundRadio->start());
-        if (s->secondRadio) {
-            s->airborneRadio = std::make_unique<VirtualRadio>(s->airborne);
-            QVERIFY(s->airborneRadio->start());
-        }
-        if (s->lockAirborne) {
-            s->lock = std::make_unique<QSerialPort>(s->airborneRadio->portPath());
-            QVERIFY(s->lock->open(QIODevice::ReadWrite));
-        }
-        if (s->name == QLatin1String("read")) {
-            s->groundRadio->setRegister(104, QStringLiteral("00305"));
-            s->groundRadio->setRegister(102, QStringLiteral("0"));
-        }
-        QStringList arguments;
-        for (QString argument : s->arguments) {
-            argument.replace(QStringLiteral("{g}"), s->groundRadio->portPath());
-            if (s->airborneRadio)
-                argument.replace(QStringLiteral("{a}"), s->airborneRadio->portPath());
-            arguments << argument;
-        }
-        s->process = std::make_unique<QProcess>();
-        s->process->setProgram(program);
-        s->process->setArguments(arguments + json);
-        if (!s->extraPorts.isEmpty()) {
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            QString paths = s->extraPorts;
-            paths.replace(QStringLiteral("{g}"), s->groundRadio->portPath());
-            if (s->airborneRadio)
-                paths.replace(QStringLiteral("{a}"), s->airborneRadio->portPath());
-            environment.insert(QStringLiteral("KC_EXTRA_SERIAL_PORTS"), paths);
-            s->process->setProcessEnvironment(environment);
-        }
-        if (s->interruptAtCommand > 0) {
-            QProcess *process = s->process.get();
-            const int at = s->interruptAtCommand;
-            VirtualRadio *radio = s->groundRadio.get();
-            connect(radio, &VirtualRadio::commandReceived, this, [radio, process, at]() {
-                if (radio->commands().size() == at)
-                    ::kill(pid_t(process->processId()), SIGINT);
-            });
-        }
-        s->process->start();
-    }
-    // The longest scenario, a star pair with an airborne radio at 9600 and
-    // both read back, takes about 25 s at the real cadence.
+    addFleetScenarios(make);
+
+    // Every scenario starts at once but one that follows another: that one
+    // starts when the other has ended and its record has been kept. The
+    // longest scenario takes about 20 s.
+    auto ended = [](const Scenario &s) {
+        return s.process && s.process->state() == QProcess::NotRunning;
+    };
     const bool allDone = QTest::qWaitFor(
-        [this]() {
-            for (const std::unique_ptr<Scenario> &s : mScenarios)
-                if (s->process->state() != QProcess::NotRunning)
-                    return false;
-            return true;
+        [&]() {
+            bool all = true;
+            for (const std::unique_ptr<Scenario> &s : mScenarios) {
+                const Scenario *before = s->after.isEmpty() ? nullptr : scenario(s->after);
+                if (!s->process && (!before || before->ended))
+                    startScenario(*s, program);
+                if (!s->ended && ended(*s)) {
+                    s->ended = true;
+                    if (s->dir)
+                        s->record = recordOf(*s);
+                }
+                all = all && s->ended;
+            }
+            return all;
         },
         120000);
     QVERIFY(allDone);
@@ -174,6 +172,94 @@ void TstKcRadio::initTestCase()
                                 QString::fromUtf8(out)));
         }
     }
+}
+
+void TstKcRadio::startScenario(Scenario &s, const QString &program)
+{
+    if (!s.after.isEmpty()) {
+        const Scenario *before = scenario(s.after);
+        QVERIFY(before);
+        s.radios = before->radios;
+        s.dir = before->dir;
+    } else if (!s.fleet.isEmpty()) {
+        s.dir = std::make_shared<QTemporaryDir>();
+        for (const VirtualRadio::Options &options : s.fleet) {
+            s.ownRadios.push_back(std::make_unique<VirtualRadio>(options));
+            QVERIFY(s.ownRadios.back()->start());
+            s.radios << s.ownRadios.back().get();
+        }
+    } else {
+        s.groundRadio = std::make_unique<VirtualRadio>(s.ground);
+        QVERIFY(s.groundRadio->start());
+        if (s.secondRadio) {
+            s.airborneRadio = std::make_unique<VirtualRadio>(s.airborne);
+            QVERIFY(s.airborneRadio->start());
+        }
+    }
+    if (s.lockAirborne) {
+        s.lock = std::make_unique<QSerialPort>(s.airborneRadio->portPath());
+        QVERIFY(s.lock->open(QIODevice::ReadWrite));
+    }
+    if (s.name == QLatin1String("read")) {
+        s.groundRadio->setRegister(104, QStringLiteral("00305"));
+        s.groundRadio->setRegister(102, QStringLiteral("0"));
+    }
+    if (s.prepare)
+        s.prepare(s);
+    auto expand = [&s](QString text) {
+        if (s.groundRadio)
+            text.replace(QStringLiteral("{g}"), s.groundRadio->portPath());
+        if (s.airborneRadio)
+            text.replace(QStringLiteral("{a}"), s.airborneRadio->portPath());
+        for (int i = 0; i < s.radios.size(); ++i)
+            text.replace(QStringLiteral("{r%1}").arg(i), s.radios.at(i)->portPath());
+        if (s.dir) {
+            text.replace(QStringLiteral("{dir}"), s.dir->path());
+            text.replace(QStringLiteral("{link}"), s.dir->filePath(QStringLiteral("link")));
+        }
+        return text;
+    };
+    for (VirtualRadio *radio : s.radios)
+        s.heardBefore << radio->commands().size();
+    if (!s.plan.isEmpty()) {
+        QFile plan(s.dir->filePath(QStringLiteral("plan.csv")));
+        QVERIFY(plan.open(QIODevice::WriteOnly));
+        plan.write(expand(QString::fromUtf8(s.plan)).toUtf8());
+        QVERIFY(QFile::link(s.radios.at(0)->portPath(), s.dir->filePath(QStringLiteral("link"))));
+    }
+    if (s.name == QLatin1String("record full"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"),
+                            s.dir->filePath(QStringLiteral("record.jsonl"))));
+    QStringList arguments;
+    for (const QString &argument : s.arguments)
+        arguments << expand(argument);
+    s.process = std::make_unique<QProcess>();
+    s.process->setProgram(program);
+    s.process->setArguments(arguments + QStringList{QStringLiteral("--json")});
+    if (!s.extraPorts.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("KC_EXTRA_SERIAL_PORTS"), expand(s.extraPorts));
+        s.process->setProcessEnvironment(environment);
+    }
+    if (s.interruptAtCommand > 0) {
+        QProcess *process = s.process.get();
+        const int at = s.interruptAtCommand;
+        VirtualRadio *radio = s.groundRadio.get();
+        connect(radio, &VirtualRadio::commandReceived, this, [radio, process, at]() {
+            if (radio->commands().size() == at)
+                ::kill(pid_t(process->processId()), SIGINT);
+        });
+    }
+    if (!s.killWhenLastHears.isEmpty()) {
+        QProcess *process = s.process.get();
+        const QByteArray command = s.killWhenLastHears;
+        connect(s.radios.last(), &VirtualRadio::commandReceived, this,
+                [process, command](const QByteArray &bytes) {
+                    if (bytes == command)
+                        process->kill();
+                });
+    }
+    s.process->start();
 }
 
 void TstKcRadio::scenarios_data()
@@ -204,13 +290,18 @@ void TstKcRadio::scenarios()
     Scenario *s = scenario(name);
     QVERIFY(s);
     const QString stderrText = QString::fromUtf8(s->process->readAllStandardError());
+    if (!s->killWhenLastHears.isEmpty()) {
+        QCOMPARE(s->process->exitStatus(), QProcess::CrashExit);
+        s->check(*s, stderrText);
+        return;
+    }
     QVERIFY2(s->process->exitStatus() == QProcess::NormalExit, qPrintable(stderrText));
-    QCOMPARE(s->process->exitCode(), exitCode);
-    VirtualRadio &radio = *s->groundRadio;
+    QVERIFY2(s->process->exitCode() == exitCode, qPrintable(stderrText));
     if (s->check) {
         s->check(*s, stderrText);
         return;
     }
+    VirtualRadio &radio = *s->groundRadio;
 
     if (exitCode == 2) {
         // Said in one line, and nothing sent.
@@ -258,6 +349,10 @@ void TstKcRadio::scenarios()
         QCOMPARE(s->result.value(QStringLiteral("id")).toString(), outcome);
         QCOMPARE(s->result.value(QStringLiteral("rate")).toInt(), 230400);
         QCOMPARE(s->result.value(QStringLiteral("answeredAt")).toInt(), 230400);
+        // --all: every register of the listing, factory defaults included.
+        const QJsonObject registers = s->result.value(QStringLiteral("registers")).toObject();
+        QCOMPARE(registers.value(QStringLiteral("S104")).toString(), outcome);
+        QCOMPARE(registers.value(QStringLiteral("S108")).toString(), QStringLiteral("30"));
         return;
     }
     if (name == QLatin1String("erase")) {
@@ -440,6 +535,180 @@ void TstKcRadio::addPacingScenarios(const Make &make)
         QVERIFY(heard.last().msecs - heard.at(1).msecs >= 6 * 2000 - 250);
         leftInDataMode(*s.groundRadio);
     };
+}
+
+namespace {
+
+// What each radio of a fleet heard in the scenario's run, and whether that
+// configured it (a preset or a register written).
+bool configuredIn(const Scenario &s, int radio)
+{
+    for (const QByteArray &command : s.radios.at(radio)->commands().mid(s.heardBefore.at(radio)))
+        if (command.startsWith("AT&F") || command.startsWith("ATS"))
+            return true;
+    return false;
+}
+
+// The latest record line of each radio of a fleet, by the radio.
+QList<KcFleetRecordEntry> latestLines(const Scenario &s, int expectedLines)
+{
+    const KcFleetRecord::Contents record = KcFleetRecord::parse(s.record);
+    [&]() {
+        QVERIFY(record.problems.isEmpty());
+        QCOMPARE(record.entries.size(), expectedLines);
+    }();
+    QList<KcFleetRecordEntry> latest;
+    for (const VirtualRadio *radio : s.radios) {
+        latest.append(KcFleetRecordEntry());
+        for (const KcFleetRecordEntry &entry : record.entries)
+            if (entry.port == radio->portPath())
+                latest.last() = entry;
+    }
+    return latest;
+}
+
+// Configured, verified and recorded with the ID that the radio stores.
+bool done(const Scenario &s, const QList<KcFleetRecordEntry> &lines, int radio)
+{
+    const KcFleetRecordEntry &entry = lines.at(radio);
+    return entry.isDone() && entry.registers.value(104) == entry.id &&
+           s.radios.at(radio)->storedRegisters().value(104) == entry.id;
+}
+
+} // namespace
+
+void TstKcRadio::addFleetScenarios(const Make &make)
+{
+    const QByteArray header = "network,role,port,model,mode,baud,index,id\n";
+    const VirtualRadio::Options plain;
+    VirtualRadio::Options refusing;
+    refusing.refuseCommand = "AT&F8"; // the star airborne preset
+    const QStringList fleetArguments{"fleet", "{dir}/plan.csv", "--record", "{dir}/record.jsonl"};
+
+    Scenario *s = make(QStringLiteral("fleet: pair and star, one radio refuses"),
+                       fleetArguments + QStringList{"--transcript", "{dir}/transcripts"});
+    s->fleet = {plain, plain, plain, plain, refusing, plain};
+    s->plan = header + "# a pair and a star network\n"
+                       "pair,ground,{r0},MR300,p2p,,,\npair,airborne,{r1},MR300,p2p,,,\n"
+                       "star,ground,{r2},MR240,star,,,\nstar,airborne,{r3},MR240,star,,,\n"
+                       "star,airborne,{r4},MR240,star,,7,\nstar,airborne,{r5},MR240,star,,,\n";
+    s->exitCode = 1;
+    const QString first = s->name;
+    auto planned = [](const Scenario &s, bool resumed, QList<KcFleetRecordEntry> &lines) {
+        lines = latestLines(s, resumed ? 7 : 6);
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(done(s, lines, i), i != 4 || resumed);
+        // One ID per network, two networks, star indexes as planned.
+        QCOMPARE(lines.at(1).id, lines.at(0).id);
+        for (int i = 3; i < 6; ++i)
+            QCOMPARE(lines.at(i).id, lines.at(2).id);
+        QVERIFY(lines.at(0).id != lines.at(2).id);
+        QCOMPARE(lines.at(0).id.size(), 10);
+        QCOMPARE((QList<int>{lines.at(3).index, lines.at(4).index, lines.at(5).index}),
+                 (QList<int>{1, 7, 2}));
+        QCOMPARE(lines.at(5).registers.value(105), QStringLiteral("3"));
+    };
+    s->check = [planned](const Scenario &s, const QString &) {
+        QList<KcFleetRecordEntry> lines;
+        planned(s, false, lines);
+        QCOMPARE(lines.at(4).outcome, QStringLiteral("refused"));
+        QVERIFY(lines.at(4).reason.contains(QStringLiteral("AT&F8")));
+        QCOMPARE(s.result.value(QStringLiteral("radios")).toArray().size(), 6);
+        QFile transcript(s.dir->filePath(QStringLiteral("transcripts/star-airborne-7.log")));
+        QVERIFY(transcript.open(QIODevice::ReadOnly));
+        const QByteArray text = transcript.readAll();
+        QVERIFY(text.contains("> AT&F8\\r") && text.contains("< \\r\\nERROR"));
+    };
+    s = make(QStringLiteral("fleet: resume finishes the failed radio"),
+             fleetArguments + QStringList{"--resume"});
+    s->after = first;
+    s->prepare = [](const Scenario &s) { s.radios.at(4)->setRefuseCommand(QByteArray()); };
+    s->check = [planned](const Scenario &s, const QString &) {
+        QList<KcFleetRecordEntry> lines;
+        planned(s, true, lines);
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(configuredIn(s, i), i == 4);
+    };
+    s = make(QStringLiteral("check a configured pair"),
+             {"check", "--model", "MR300", "--mode", "p2p", "{r0}", "{r1}"});
+    s->after = first;
+    auto checked = [](const Scenario &s, const QString &) {
+        const QJsonArray radios = s.result.value(QStringLiteral("radios")).toArray();
+        QCOMPARE(radios.size(), 2);
+        QCOMPARE(radios.at(0).toObject().value(QStringLiteral("problems")).toArray().size(), 0);
+        const QJsonArray problems =
+            radios.at(1).toObject().value(QStringLiteral("problems")).toArray();
+        QCOMPARE(problems.size(), s.exitCode);
+        if (s.exitCode == 1)
+            QCOMPARE(problems.first().toObject().value(QStringLiteral("register")).toString(),
+                     QStringLiteral("S104"));
+        QVERIFY(!configuredIn(s, 0) && !configuredIn(s, 1));
+    };
+    s->check = checked;
+    s = make(QStringLiteral("check radios with different IDs"),
+             {"check", "--model", "MR300", "--mode", "p2p", "{r0}", "{r1}"});
+    s->fleet = {plain, plain};
+    s->prepare = [](const Scenario &s) {
+        s.radios.at(0)->setRegister(104, QStringLiteral("1111"));
+        s.radios.at(1)->setRegister(104, QStringLiteral("2222"));
+    };
+    s->exitCode = 1;
+    s->check = checked;
+
+    const QByteArray pair = header + "p,ground,{r0},MR300,p2p,,,\np,airborne,{r1},MR300,p2p,,,\n";
+    s = make(QStringLiteral("fleet: kill -9 mid-run"), fleetArguments + QStringList{"--jobs", "1"});
+    s->fleet = {plain, plain};
+    s->plan = pair;
+    // The second radio is configured and back in data mode, not yet read
+    // back nor recorded.
+    s->killWhenLastHears = "ATA\r";
+    s->check = [](const Scenario &s, const QString &) {
+        // The first radio's line is whole and nothing more was written.
+        QVERIFY(done(s, latestLines(s, 1), 0));
+    };
+    s = make(QStringLiteral("fleet: resume after kill -9"),
+             fleetArguments + QStringList{"--jobs", "1", "--resume"});
+    s->after = QStringLiteral("fleet: kill -9 mid-run");
+    s->check = [](const Scenario &s, const QString &) {
+        const QList<KcFleetRecordEntry> lines = latestLines(s, 2);
+        QVERIFY(done(s, lines, 0) && done(s, lines, 1));
+        QCOMPARE(lines.at(1).id, lines.at(0).id);
+        QVERIFY(!configuredIn(s, 0) && configuredIn(s, 1));
+    };
+    s = make(QStringLiteral("record full"), fleetArguments + QStringList{"--jobs", "1"});
+    s->fleet = {plain, plain};
+    s->plan = pair;
+    s->exitCode = 3;
+    s->check = [](const Scenario &s, const QString &) {
+        // The record failed after the first radio: the second was never touched.
+        QVERIFY(s.result.value(QStringLiteral("recordError")).toString().contains("cannot write"));
+        QVERIFY(configuredIn(s, 0));
+        QVERIFY(s.radios.at(1)->rawReceived().isEmpty());
+    };
+
+    // Each refused on one line of the plan, with nothing sent.
+    const QList<std::tuple<QString, int, QByteArray>> refusedPlans{
+        {QStringLiteral("duplicate ID"), 4,
+         "a,ground,{r0},MR300,p2p,,,77\na,airborne,{r1},MR300,p2p,,,\n"
+         "b,ground,{r2},MR300,p2p,,,77\nb,airborne,{r3},MR300,p2p,,,\n"},
+        {QStringLiteral("duplicate index"), 4,
+         "s,ground,{r0},MR300,star,,,\ns,airborne,{r1},MR300,star,,3,\n"
+         "s,airborne,{r2},MR300,star,,3,\n"},
+        {QStringLiteral("port named twice"), 3,
+         "a,ground,{r0},MR300,p2p,,,\na,airborne,{link},MR300,p2p,,,\n"}};
+    for (const auto &[name, line, rows] : refusedPlans) {
+        s = make(QStringLiteral("fleet: ") + name, fleetArguments);
+        s->fleet = {plain, plain, plain, plain};
+        s->plan = header + rows;
+        s->exitCode = 2;
+        s->check = [line = line](const Scenario &s, const QString &) {
+            const QJsonArray problems = s.result.value(QStringLiteral("problems")).toArray();
+            QCOMPARE(problems.size(), 1);
+            QCOMPARE(problems.first().toObject().value(QStringLiteral("line")).toInt(), line);
+            for (const VirtualRadio *radio : s.radios)
+                QVERIFY(radio->rawReceived().isEmpty());
+        };
+    }
 }
 
 QTEST_GUILESS_MAIN(TstKcRadio)

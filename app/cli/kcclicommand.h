@@ -44,6 +44,8 @@ KcCliCommandSpec kcCliReadCommand();
 KcCliCommandSpec kcCliConfigureCommand();
 KcCliCommandSpec kcCliPairCommand();
 KcCliCommandSpec kcCliEraseCommand();
+KcCliCommandSpec kcCliFleetCommand();
+KcCliCommandSpec kcCliCheckCommand();
 
 // A running command. Lives as the runner's child; ends the run through
 // finish().

@@ -73,9 +73,9 @@ KcCliRequest usageError(const QString &message, bool json = false)
 
 const QList<KcCliCommandSpec> &kcCliCommands()
 {
-    static const QList<KcCliCommandSpec> commands{kcCliPortsCommand(), kcCliReadCommand(),
-                                                  kcCliConfigureCommand(), kcCliPairCommand(),
-                                                  kcCliEraseCommand()};
+    static const QList<KcCliCommandSpec> commands{
+        kcCliPortsCommand(), kcCliReadCommand(),  kcCliConfigureCommand(), kcCliPairCommand(),
+        kcCliEraseCommand(), kcCliFleetCommand(), kcCliCheckCommand()};
     return commands;
 }
 

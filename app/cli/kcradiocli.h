@@ -29,7 +29,9 @@ struct KcCliRequest
         Read,
         Configure,
         Pair,
-        Erase
+        Erase,
+        Fleet,
+        Check
     };
 
     Command command = Command::None;

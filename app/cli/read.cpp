@@ -4,13 +4,16 @@
 #include "kcradioparamreader.h"
 #include "kcradioprotocol.h"
 #include "kcradiotiming.h"
+#include "kcsettingslisting.h"
+
+#include <QCommandLineParser>
 
 namespace {
 
 class ReadCommand : public KcCliCommand
 {
 public:
-    using KcCliCommand::KcCliCommand;
+    ReadCommand(KcRadioCli *cli, bool all) : KcCliCommand(cli), mAll(all) {}
 
     void start() override
     {
@@ -52,14 +55,28 @@ private:
         result.insert(QStringLiteral("baudRateCode"), flag);
         result.insert(QStringLiteral("rate"), radioRate);
         result.insert(QStringLiteral("answeredAt"), watch.rate);
-        finish(KcCliExit::Success, result,
-               QStringLiteral("%1: ID %2, rate %3 (S102=%4)")
-                   .arg(port, idStr)
-                   .arg(radioRate)
-                   .arg(flag));
+        QString summary = QStringLiteral("%1: ID %2, rate %3 (S102=%4)")
+                              .arg(port, idStr)
+                              .arg(radioRate)
+                              .arg(flag);
+        if (mAll) {
+            // Every register of the listing: a table, or an object keyed by
+            // register.
+            QJsonObject registers;
+            const QMap<int, QString> all = KcSettingsListing::registers(mReader->listing());
+            summary += QStringLiteral("\nREGISTER  VALUE");
+            for (auto it = all.cbegin(); it != all.cend(); ++it) {
+                const QString name = QStringLiteral("S%1").arg(it.key());
+                registers.insert(name, it.value());
+                summary += QStringLiteral("\n%1  %2").arg(name.leftJustified(8), it.value());
+            }
+            result.insert(QStringLiteral("registers"), registers);
+        }
+        finish(KcCliExit::Success, result, summary);
     }
 
     KcRadioParamReader *mReader = nullptr;
+    bool mAll = false;
 };
 
 } // namespace
@@ -71,11 +88,17 @@ KcCliCommandSpec kcCliReadCommand()
     spec.name = QStringLiteral("read");
     spec.synopsis = QStringLiteral("read PORT");
     spec.summary = QStringLiteral("read a radio's ID and serial rate");
-    spec.help = QStringLiteral("Usage: kcradio read PORT [--json] [--quiet]\n"
+    spec.help = QStringLiteral("Usage: kcradio read PORT [--all] [--json] [--quiet]\n"
                                "Finds the radio's serial rate, lists its settings and prints its\n"
-                               "ID (S104) and serial rate code (S102).\n");
-    spec.parse = [](const QCommandLineParser &, KcCliRequest &request) {
-        request.makeCommand = [](KcRadioCli *cli) { return new ReadCommand(cli); };
+                               "ID (S104) and serial rate code (S102).\n\n"
+                               "  --all                 also every register of the listing, as a\n"
+                               "                        table (with --json: \"registers\", an\n"
+                               "                        object keyed by register)\n");
+    const QCommandLineOption all(QStringLiteral("all"), QString());
+    spec.options = {all};
+    spec.parse = [all](const QCommandLineParser &parser, KcCliRequest &request) {
+        const bool every = parser.isSet(all);
+        request.makeCommand = [every](KcRadioCli *cli) { return new ReadCommand(cli, every); };
         return KcCliOptions::requirePorts(request, 1);
     };
     return spec;

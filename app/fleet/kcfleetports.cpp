@@ -16,12 +16,6 @@ QString pathOf(const QString &nameOrPath)
 
 } // namespace
 
-QString canonicalPath(const QString &nameOrPath)
-{
-    const QString canonical = QFileInfo(pathOf(nameOrPath)).canonicalFilePath();
-    return canonical.isEmpty() ? nameOrPath : canonical;
-}
-
 QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialPorts::Port> &ports,
                         QList<KcFleetProblem> &problems)
 {
@@ -51,9 +45,9 @@ QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialP
             }
         } else {
             bool listed = false;
-            const QString canonical = canonicalPath(radio.port);
+            const QString canonical = KcSerialPorts::deviceIdentity(radio.port);
             for (const KcSerialPorts::Port &candidate : ports)
-                if (canonicalPath(candidate.name) == canonical) {
+                if (KcSerialPorts::deviceIdentity(candidate.name) == canonical) {
                     listed = true;
                     port.adapterSerial = candidate.serialNumber;
                 }
@@ -63,7 +57,7 @@ QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialP
                 port.path = radio.port;
         }
         if (!port.path.isEmpty()) {
-            const QString device = canonicalPath(port.path);
+            const QString device = KcSerialPorts::deviceIdentity(port.path);
             if (const KcFleetRadio *other = devices.value(device))
                 problems.append({radio.line, QStringLiteral("%1 is the port of line %2 (%3) "
                                                             "already")

@@ -15,13 +15,9 @@ struct Resolved
 // The port of every radio, in the plan's order: a path or port name as
 // given (it must exist), "serial=XYZ" through the serial numbers of ports.
 // A missing port or adapter, an adapter serial number that two adapters
-// report, and a device named twice (also through two paths, a link say) are
-// problems on the radio's line.
+// report, and a device named twice (also through two paths, a link say: see
+// KcSerialPorts::deviceIdentity) are problems on the radio's line.
 QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialPorts::Port> &ports,
                         QList<KcFleetProblem> &problems);
-
-// The path of the device a port name ("ttyUSB0") or path stands for, with
-// links followed; the path as given when it does not exist.
-QString canonicalPath(const QString &nameOrPath);
 
 } // namespace KcFleetPorts

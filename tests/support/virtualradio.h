@@ -86,6 +86,7 @@ public:
     Options options() const { return mOptions; }
     void setEscapeAnswer(EscapeAnswer answer) { mOptions.escapeAnswer = answer; }
     void setEcho(bool echo) { mOptions.echo = echo; }
+    void setRefuseCommand(const QByteArray &command) { mOptions.refuseCommand = command; }
     int baudRate() const { return mOptions.baudRate; }
     void setBaudRate(int baudRate) { mOptions.baudRate = baudRate; }
     void setTelemetryBytesPerSecond(int bytesPerSecond);

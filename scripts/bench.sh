@@ -6,6 +6,8 @@
 #   may take at most 1.15 times as long), then a 9600 + 115200 pair paced by
 #   acknowledgement against the fixed 2000 ms cadence (paced: at most 10 s
 #   wall and 0.5 s CPU), beside the floor that the radios' guard times set;
+# - bench_fleet: kcradio configuring a fleet of eight pairs (16 radios) in one
+#   run against one pair alone (at most 1.3 times as long, under 2 s of CPU);
 # - bench_startup: time to the first frame and peak memory of the program
 #   against a bare one-label window, on X (Xvfb when no DISPLAY is set) and on
 #   the offscreen platform.
@@ -20,7 +22,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKC_WERROR=ON
 fi
 cmake --build "$build" -j2 --target kcradioconfig_probed kc_translations barewindow \
-    bench_soak bench_startup kcradio bench_pair
+    bench_soak bench_startup kcradio bench_pair bench_fleet
 build=$(cd "$build" && pwd)
 
 status=0
@@ -30,6 +32,9 @@ echo "== soak"
 
 echo "== pair"
 "$build/bench/bench_pair" || status=1
+
+echo "== fleet"
+"$build/bench/bench_fleet" || status=1
 
 # An X server for the start-up figures: the one in DISPLAY, or our own Xvfb.
 xvfb_pid=

@@ -399,6 +399,10 @@ void TstFleet::ports_data()
         << QByteArray("A,ground,{d}/b,MR300,p2p,,,\nA,airborne,serial=FT2,MR300,p2p,,,\n")
         << QStringList{"{d}/b", "{d}/b"}
         << QStringList{"line 3: serial=FT2 is the port of line 2 ({d}/b) already"};
+    QTest::newRow("busy port")
+        << QByteArray("A,ground,{d}/c,MR300,p2p,,,\nA,airborne,{d}/a,MR300,p2p,,,\n")
+        << QStringList{"{d}/c", "{d}/a"}
+        << QStringList{"line 2: {d}/c is busy: another program holds it"};
     QTest::newRow("missing port and adapters")
         << QByteArray("A,ground,{d}/none,MR300,p2p,,,\nA,airborne,serial=XX,MR300,p2p,,,\n"
                       "B,ground,serial=TWIN,MR300,p2p,,,\n")
@@ -428,8 +432,8 @@ void TstFleet::ports()
         p.serialNumber = QString::fromLatin1(serial);
         return p;
     };
-    const QList<KcSerialPorts::Port> available{port("b", "FT2"), port("c", "TWIN"),
-                                               port("d", "TWIN")};
+    QList<KcSerialPorts::Port> available{port("b", "FT2"), port("c", "TWIN"), port("d", "TWIN")};
+    available[1].busy = true;
     const KcFleetPlan plan =
         KcFleetPlan::parse(Header + QByteArray(rows).replace("{d}", d.toUtf8()));
     QList<KcFleetProblem> found;

@@ -136,7 +136,7 @@ KcCliCommandSpec kcCliCheckCommand()
     KcCliCommandSpec spec;
     spec.command = KcCliRequest::Command::Check;
     spec.name = QStringLiteral("check");
-    spec.synopsis = QStringLiteral("check GROUND AIRBORNE...");
+    spec.synopsis = QStringLiteral("check GROUND AIR...");
     spec.summary = QStringLiteral("tell whether radios form a working network; writes nothing");
     spec.help = QStringLiteral(
         "Usage: kcradio check --model MODEL --mode p2p|star GROUND AIRBORNE [AIRBORNE...]\n"

@@ -9,7 +9,8 @@
 namespace {
 
 const char HelpHead[] = R"(Usage: kcradio COMMAND [OPTIONS]
-Configures, verifies, reads and erases serial data-link radio modems.
+Configures, verifies, reads, checks and erases serial data-link radio modems,
+one radio, a pair or a whole fleet.
 
 Commands:
 )";
@@ -37,7 +38,8 @@ Exit status:
   0    success
   1    the radio answered but refused a command, or holds other values
   2    usage error; nothing was sent
-  3    the port is missing, busy or not permitted, or was lost during the run
+  3    the port is missing, busy or not permitted, or was lost during the run;
+       a fleet's record cannot be written or is held by another run
   4    the radio never answered the escape
   130  interrupted (Ctrl-C or SIGTERM); a radio in command mode (or one that
        may still answer an escape) is sent "ATA" before its port is released

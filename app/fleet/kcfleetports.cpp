@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QMap>
 
+#include <algorithm>
+
 namespace KcFleetPorts {
 namespace {
 
@@ -23,6 +25,7 @@ QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialP
     QMap<QString, const KcFleetRadio *> devices; // canonical path -> first radio on it
     for (const KcFleetRadio &radio : radios) {
         Resolved port;
+        bool busy = false; // held by another program
         const QString serial = radio.adapterSerial();
         if (!serial.isEmpty()) {
             QStringList matches;
@@ -42,6 +45,11 @@ QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialP
             else {
                 port.path = pathOf(matches.first());
                 port.adapterSerial = serial;
+                busy = busy ||
+                       std::any_of(ports.cbegin(), ports.cend(),
+                                   [&](const KcSerialPorts::Port &candidate) {
+                                       return candidate.serialNumber == serial && candidate.busy;
+                                   });
             }
         } else {
             bool listed = false;
@@ -50,12 +58,17 @@ QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialP
                 if (KcSerialPorts::deviceIdentity(candidate.name) == canonical) {
                     listed = true;
                     port.adapterSerial = candidate.serialNumber;
+                    busy = busy || candidate.busy;
                 }
             if (!listed && !QFileInfo::exists(pathOf(radio.port)))
                 problems.append({radio.line, QStringLiteral("no port %1").arg(radio.port)});
             else
                 port.path = radio.port;
         }
+        if (busy)
+            problems.append(
+                {radio.line,
+                 QStringLiteral("%1 is busy: another program holds it").arg(port.path)});
         if (!port.path.isEmpty()) {
             const QString device = KcSerialPorts::deviceIdentity(port.path);
             if (const KcFleetRadio *other = devices.value(device))

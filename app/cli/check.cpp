@@ -131,14 +131,14 @@ private:
 
 } // namespace
 
-KcCliCommandSpec kcCliCheckCommand()
+KcCliCommandEntry kcCliCheckCommand()
 {
-    KcCliCommandSpec spec;
-    spec.command = KcCliRequest::Command::Check;
-    spec.name = QStringLiteral("check");
-    spec.synopsis = QStringLiteral("check GROUND AIR...");
-    spec.summary = QStringLiteral("tell whether radios form a working network; writes nothing");
-    spec.help = QStringLiteral(
+    KcCliCommandEntry entry;
+    entry.command = KcCliRequest::Command::Check;
+    entry.name = QStringLiteral("check");
+    entry.synopsis = QStringLiteral("check GROUND AIR...");
+    entry.summary = QStringLiteral("tell whether radios form a working network; writes nothing");
+    entry.help = QStringLiteral(
         "Usage: kcradio check --model MODEL --mode p2p|star GROUND AIRBORNE [AIRBORNE...]\n"
         "Reads every radio (escape, AT&V, ATA; nothing is written) and tells whether\n"
         "they form a working network: the same S104 (ID) on all; each radio's S102,\n"
@@ -150,8 +150,8 @@ KcCliCommandSpec kcCliCheckCommand()
         "  --cadence ack|fixed   how commands are paced (see kcradio --help)\n"
         "  --json                print the result as one JSON object\n"
         "  --quiet               print the result only, no progress\n");
-    spec.options = {KcCliOptions::model(), KcCliOptions::mode()};
-    spec.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
+    entry.options = {KcCliOptions::model(), KcCliOptions::mode()};
+    entry.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
         QString error = KcCliOptions::readModelAndMode(parser, request.settings);
         if (!error.isEmpty())
             return error;
@@ -170,5 +170,5 @@ KcCliCommandSpec kcCliCheckCommand()
         request.makeCommand = [](KcRadioCli *cli) { return new CheckCommand(cli); };
         return QString();
     };
-    return spec;
+    return entry;
 }

@@ -164,14 +164,14 @@ QList<QCommandLineOption> radioOptions()
 
 } // namespace
 
-KcCliCommandSpec kcCliConfigureCommand()
+KcCliCommandEntry kcCliConfigureCommand()
 {
-    KcCliCommandSpec spec;
-    spec.command = KcCliRequest::Command::Configure;
-    spec.name = QStringLiteral("configure");
-    spec.synopsis = QStringLiteral("configure PORT ...");
-    spec.summary = QStringLiteral("configure one radio, then read its settings back");
-    spec.help =
+    KcCliCommandEntry entry;
+    entry.command = KcCliRequest::Command::Configure;
+    entry.name = QStringLiteral("configure");
+    entry.synopsis = QStringLiteral("configure PORT ...");
+    entry.summary = QStringLiteral("configure one radio, then read its settings back");
+    entry.help =
         QStringLiteral("Usage: kcradio configure PORT --model MODEL --mode MODE --role ROLE "
                        "--id N [OPTIONS]\n"
                        "Configures one radio as the window does, then reads the stored\n"
@@ -179,24 +179,24 @@ KcCliCommandSpec kcCliConfigureCommand()
                        "  --role ROLE           ground or airborne\n"
                        "  --id N                radio ID, 1 to 10 digits, 0 to 4294967295\n") +
         QString::fromLatin1(ConfigureOptionsHelp);
-    spec.generalHelp = QString::fromLatin1(SharedOptionsHelp);
-    spec.options = radioOptions();
-    spec.options << QCommandLineOption(QStringLiteral("role"), QString(), QStringLiteral("role"));
-    spec.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
+    entry.generalHelp = QString::fromLatin1(SharedOptionsHelp);
+    entry.options = radioOptions();
+    entry.options << QCommandLineOption(QStringLiteral("role"), QString(), QStringLiteral("role"));
+    entry.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
         const QString error = KcCliOptions::requirePorts(request, 1);
         return error.isEmpty() ? readRadioOptions(parser, request) : error;
     };
-    return spec;
+    return entry;
 }
 
-KcCliCommandSpec kcCliPairCommand()
+KcCliCommandEntry kcCliPairCommand()
 {
-    KcCliCommandSpec spec;
-    spec.command = KcCliRequest::Command::Pair;
-    spec.name = QStringLiteral("pair");
-    spec.synopsis = QStringLiteral("pair GROUND AIRBORNE");
-    spec.summary = QStringLiteral("configure a ground and an airborne radio at once");
-    spec.help =
+    KcCliCommandEntry entry;
+    entry.command = KcCliRequest::Command::Pair;
+    entry.name = QStringLiteral("pair");
+    entry.synopsis = QStringLiteral("pair GROUND AIRBORNE");
+    entry.summary = QStringLiteral("configure a ground and an airborne radio at once");
+    entry.help =
         QStringLiteral("Usage: kcradio pair GROUND_PORT AIRBORNE_PORT --model MODEL --mode MODE "
                        "[--id N] [OPTIONS]\n"
                        "Configures both radios of a pair at the same time with one radio ID, then\n"
@@ -204,8 +204,8 @@ KcCliCommandSpec kcCliPairCommand()
                        "The exit status is the higher of the two radios'.\n\n"
                        "  --id N                radio ID, 1 to 10 digits, 0 to 4294967295\n") +
         QString::fromLatin1(ConfigureOptionsHelp);
-    spec.options = radioOptions();
-    spec.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
+    entry.options = radioOptions();
+    entry.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
         if (request.ports.size() != 2)
             return QStringLiteral("pair takes a ground and an airborne port");
         if (KcSerialPorts::deviceIdentity(request.ports.at(0)) ==
@@ -214,5 +214,5 @@ KcCliCommandSpec kcCliPairCommand()
                 .arg(request.ports.at(0));
         return readRadioOptions(parser, request);
     };
-    return spec;
+    return entry;
 }

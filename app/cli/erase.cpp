@@ -46,18 +46,18 @@ private:
 
 } // namespace
 
-KcCliCommandSpec kcCliEraseCommand()
+KcCliCommandEntry kcCliEraseCommand()
 {
-    KcCliCommandSpec spec;
-    spec.command = KcCliRequest::Command::Erase;
-    spec.name = QStringLiteral("erase");
-    spec.synopsis = QStringLiteral("erase PORT");
-    spec.summary = QStringLiteral("set a radio's serial rate code back to 9600 and store it");
-    spec.help = QStringLiteral("Usage: kcradio erase PORT [--json] [--quiet]\n"
-                               "Writes ATS102=7 (9600), stores it with AT&W and sends ATA.\n");
-    spec.parse = [](const QCommandLineParser &, KcCliRequest &request) {
+    KcCliCommandEntry entry;
+    entry.command = KcCliRequest::Command::Erase;
+    entry.name = QStringLiteral("erase");
+    entry.synopsis = QStringLiteral("erase PORT");
+    entry.summary = QStringLiteral("set a radio's serial rate code back to 9600 and store it");
+    entry.help = QStringLiteral("Usage: kcradio erase PORT [--json] [--quiet]\n"
+                                "Writes ATS102=7 (9600), stores it with AT&W and sends ATA.\n");
+    entry.parse = [](const QCommandLineParser &, KcCliRequest &request) {
         request.makeCommand = [](KcRadioCli *cli) { return new EraseCommand(cli); };
         return KcCliOptions::requirePorts(request, 1);
     };
-    return spec;
+    return entry;
 }

@@ -533,15 +533,15 @@ void FleetCommand::transcribe(FleetRadio &radio, const QString &line)
 
 } // namespace
 
-KcCliCommandSpec kcCliFleetCommand()
+KcCliCommandEntry kcCliFleetCommand()
 {
-    KcCliCommandSpec spec;
-    spec.command = KcCliRequest::Command::Fleet;
-    spec.name = QStringLiteral("fleet");
-    spec.synopsis = QStringLiteral("fleet PLAN.csv ...");
-    spec.summary = QStringLiteral("configure every radio of a plan at once, with a record");
-    spec.help = QString::fromLatin1(FleetHelp);
-    spec.generalHelp = QStringLiteral(
+    KcCliCommandEntry entry;
+    entry.command = KcCliRequest::Command::Fleet;
+    entry.name = QStringLiteral("fleet");
+    entry.synopsis = QStringLiteral("fleet PLAN.csv ...");
+    entry.summary = QStringLiteral("configure every radio of a plan at once, with a record");
+    entry.help = QString::fromLatin1(FleetHelp);
+    entry.generalHelp = QStringLiteral(
         "Options of fleet (see kcradio fleet --help for the plan and the record):\n"
         "  --record FILE         the record (JSON Lines) to append to; required\n"
         "  --resume              skip the radios the record holds as done\n"
@@ -554,8 +554,8 @@ KcCliCommandSpec kcCliFleetCommand()
     const QCommandLineOption transcript(QStringLiteral("transcript"), QString(),
                                         QStringLiteral("dir"));
     const QCommandLineOption allowReusedId(QStringLiteral("allow-reused-id"), QString());
-    spec.options = {record, resume, jobs, transcript, allowReusedId};
-    spec.parse = [=](const QCommandLineParser &parser, KcCliRequest &request) {
+    entry.options = {record, resume, jobs, transcript, allowReusedId};
+    entry.parse = [=](const QCommandLineParser &parser, KcCliRequest &request) {
         if (request.ports.size() != 1)
             return QStringLiteral("fleet takes one plan file");
         FleetOptions options;
@@ -575,5 +575,5 @@ KcCliCommandSpec kcCliFleetCommand()
         request.makeCommand = [options](KcRadioCli *cli) { return new FleetCommand(cli, options); };
         return QString();
     };
-    return spec;
+    return entry;
 }

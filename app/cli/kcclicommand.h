@@ -19,7 +19,7 @@ class KcRadioCommandLink;
 class QCommandLineParser;
 
 // One command as the runner sees it before anything runs.
-struct KcCliCommandSpec
+struct KcCliCommandEntry
 {
     KcCliRequest::Command command = KcCliRequest::Command::None;
     QString name;     // the word on the command line
@@ -36,16 +36,16 @@ struct KcCliCommandSpec
 };
 
 // The commands, in the order the general help lists them.
-const QList<KcCliCommandSpec> &kcCliCommands();
+const QList<KcCliCommandEntry> &kcCliCommands();
 
 // Each command's file provides its entry.
-KcCliCommandSpec kcCliPortsCommand();
-KcCliCommandSpec kcCliReadCommand();
-KcCliCommandSpec kcCliConfigureCommand();
-KcCliCommandSpec kcCliPairCommand();
-KcCliCommandSpec kcCliEraseCommand();
-KcCliCommandSpec kcCliFleetCommand();
-KcCliCommandSpec kcCliCheckCommand();
+KcCliCommandEntry kcCliPortsCommand();
+KcCliCommandEntry kcCliReadCommand();
+KcCliCommandEntry kcCliConfigureCommand();
+KcCliCommandEntry kcCliPairCommand();
+KcCliCommandEntry kcCliEraseCommand();
+KcCliCommandEntry kcCliFleetCommand();
+KcCliCommandEntry kcCliCheckCommand();
 
 // A running command. Lives as the runner's child; ends the run through
 // finish().

@@ -54,12 +54,12 @@ Environment:
 QString generalHelp()
 {
     QString text = QString::fromLatin1(HelpHead);
-    for (const KcCliCommandSpec &spec : kcCliCommands())
-        text += QStringLiteral("  %1%2\n").arg(spec.synopsis.leftJustified(22), spec.summary);
+    for (const KcCliCommandEntry &entry : kcCliCommands())
+        text += QStringLiteral("  %1%2\n").arg(entry.synopsis.leftJustified(22), entry.summary);
     text += QString::fromLatin1(HelpOptions);
-    for (const KcCliCommandSpec &spec : kcCliCommands())
-        if (!spec.generalHelp.isEmpty())
-            text += QLatin1Char('\n') + spec.generalHelp;
+    for (const KcCliCommandEntry &entry : kcCliCommands())
+        if (!entry.generalHelp.isEmpty())
+            text += QLatin1Char('\n') + entry.generalHelp;
     return text + QString::fromLatin1(HelpTail);
 }
 
@@ -73,9 +73,9 @@ KcCliRequest usageError(const QString &message, bool json = false)
 
 } // namespace
 
-const QList<KcCliCommandSpec> &kcCliCommands()
+const QList<KcCliCommandEntry> &kcCliCommands()
 {
-    static const QList<KcCliCommandSpec> commands{
+    static const QList<KcCliCommandEntry> commands{
         kcCliPortsCommand(), kcCliReadCommand(),  kcCliConfigureCommand(), kcCliPairCommand(),
         kcCliEraseCommand(), kcCliFleetCommand(), kcCliCheckCommand()};
     return commands;
@@ -98,14 +98,14 @@ KcCliRequest parseCliArguments(const QStringList &arguments)
         return request;
     }
 
-    const KcCliCommandSpec *spec = nullptr;
-    for (const KcCliCommandSpec &candidate : kcCliCommands())
+    const KcCliCommandEntry *entry = nullptr;
+    for (const KcCliCommandEntry &candidate : kcCliCommands())
         if (candidate.name == name)
-            spec = &candidate;
-    if (!spec)
+            entry = &candidate;
+    if (!entry)
         return usageError(QStringLiteral("unknown command \"%1\"; see kcradio --help").arg(name));
-    request.command = spec->command;
-    request.name = spec->name;
+    request.command = entry->command;
+    request.name = entry->name;
 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -114,14 +114,14 @@ KcCliRequest parseCliArguments(const QStringList &arguments)
     QCommandLineOption quiet(QStringLiteral("quiet"), QString());
     QCommandLineOption cadence(QStringLiteral("cadence"), QString(), QStringLiteral("cadence"));
     parser.addOptions({help, json, quiet});
-    if (spec->command != KcCliRequest::Command::Ports)
+    if (entry->command != KcCliRequest::Command::Ports)
         parser.addOption(cadence);
-    parser.addOptions(spec->options);
+    parser.addOptions(entry->options);
     if (!parser.parse(QStringList{QStringLiteral("kcradio")} + arguments.mid(1)))
         return usageError(parser.errorText(), arguments.contains(QStringLiteral("--json")));
     if (parser.isSet(help)) {
         request.done = true;
-        request.output = spec->help;
+        request.output = entry->help;
         return request;
     }
     request.json = parser.isSet(json);
@@ -133,7 +133,7 @@ KcCliRequest parseCliArguments(const QStringList &arguments)
         request.cadence = word == QLatin1String("ack") ? KcCadence::Acknowledged : KcCadence::Fixed;
     }
     request.ports = parser.positionalArguments();
-    const QString error = spec->parse(parser, request);
+    const QString error = entry->parse(parser, request);
     if (!error.isEmpty())
         return usageError(error, request.json);
     return request;

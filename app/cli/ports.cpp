@@ -45,19 +45,19 @@ public:
 
 } // namespace
 
-KcCliCommandSpec kcCliPortsCommand()
+KcCliCommandEntry kcCliPortsCommand()
 {
-    KcCliCommandSpec spec;
-    spec.command = KcCliRequest::Command::Ports;
-    spec.name = QStringLiteral("ports");
-    spec.synopsis = QStringLiteral("ports");
-    spec.summary = QStringLiteral("list the serial ports and what identifies each adapter");
-    spec.help = QStringLiteral("Usage: kcradio ports [--json]\n"
-                               "Lists the serial ports: name, description, manufacturer, serial\n"
-                               "number, USB vendor:product and whether the port is busy.\n");
-    spec.parse = [](const QCommandLineParser &, KcCliRequest &request) {
+    KcCliCommandEntry entry;
+    entry.command = KcCliRequest::Command::Ports;
+    entry.name = QStringLiteral("ports");
+    entry.synopsis = QStringLiteral("ports");
+    entry.summary = QStringLiteral("list the serial ports and what identifies each adapter");
+    entry.help = QStringLiteral("Usage: kcradio ports [--json]\n"
+                                "Lists the serial ports: name, description, manufacturer, serial\n"
+                                "number, USB vendor:product and whether the port is busy.\n");
+    entry.parse = [](const QCommandLineParser &, KcCliRequest &request) {
         request.makeCommand = [](KcRadioCli *cli) { return new PortsCommand(cli); };
         return KcCliOptions::requirePorts(request, 0);
     };
-    return spec;
+    return entry;
 }

@@ -81,25 +81,25 @@ private:
 
 } // namespace
 
-KcCliCommandSpec kcCliReadCommand()
+KcCliCommandEntry kcCliReadCommand()
 {
-    KcCliCommandSpec spec;
-    spec.command = KcCliRequest::Command::Read;
-    spec.name = QStringLiteral("read");
-    spec.synopsis = QStringLiteral("read PORT");
-    spec.summary = QStringLiteral("read a radio's ID and serial rate");
-    spec.help = QStringLiteral("Usage: kcradio read PORT [--all] [--json] [--quiet]\n"
-                               "Finds the radio's serial rate, lists its settings and prints its\n"
-                               "ID (S104) and serial rate code (S102).\n\n"
-                               "  --all                 also every register of the listing, as a\n"
-                               "                        table (with --json: \"registers\", an\n"
-                               "                        object keyed by register)\n");
+    KcCliCommandEntry entry;
+    entry.command = KcCliRequest::Command::Read;
+    entry.name = QStringLiteral("read");
+    entry.synopsis = QStringLiteral("read PORT");
+    entry.summary = QStringLiteral("read a radio's ID and serial rate");
+    entry.help = QStringLiteral("Usage: kcradio read PORT [--all] [--json] [--quiet]\n"
+                                "Finds the radio's serial rate, lists its settings and prints its\n"
+                                "ID (S104) and serial rate code (S102).\n\n"
+                                "  --all                 also every register of the listing, as a\n"
+                                "                        table (with --json: \"registers\", an\n"
+                                "                        object keyed by register)\n");
     const QCommandLineOption all(QStringLiteral("all"), QString());
-    spec.options = {all};
-    spec.parse = [all](const QCommandLineParser &parser, KcCliRequest &request) {
+    entry.options = {all};
+    entry.parse = [all](const QCommandLineParser &parser, KcCliRequest &request) {
         const bool every = parser.isSet(all);
         request.makeCommand = [every](KcRadioCli *cli) { return new ReadCommand(cli, every); };
         return KcCliOptions::requirePorts(request, 1);
     };
-    return spec;
+    return entry;
 }

@@ -4,6 +4,7 @@
 // cost little more than one pair. Prints the figures, with the CPU time the
 // fleet's kcradio used; fails above a ratio of 1.3 or 2 s of CPU.
 // Usage: bench_fleet [--runs N] [--pairs N] [--cadence ack|fixed]
+#include "kcradiofigures.h"
 #include "virtualradio.h"
 
 #include <QCommandLineParser>
@@ -19,46 +20,6 @@
 #include <memory>
 #include <sys/resource.h>
 #include <vector>
-
-namespace {
-
-struct Figures
-{
-    qint64 wallMs = -1; // -1 when kcradio failed
-    double cpuSeconds = 0;
-};
-
-double childrenCpuSeconds()
-{
-    rusage usage = {};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Runs kcradio with the arguments; the radios answer on this thread
-// meanwhile. The CPU time is that of the reaped kcradio process.
-Figures timeKcradio(const QString &program, const QStringList &arguments)
-{
-    Figures figures;
-    QProcess process;
-    const double cpuBefore = childrenCpuSeconds();
-    QElapsedTimer clock;
-    clock.start();
-    process.start(program, arguments + QStringList{QStringLiteral("--quiet")});
-    if (!QTest::qWaitFor([&]() { return process.state() == QProcess::NotRunning; }, 300000))
-        return figures;
-    const qint64 elapsed = clock.elapsed();
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        std::fprintf(stderr, "kcradio failed: %s\n", process.readAllStandardError().constData());
-        return figures;
-    }
-    figures.wallMs = elapsed;
-    figures.cpuSeconds = childrenCpuSeconds() - cpuBefore;
-    return figures;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -87,7 +48,7 @@ int main(int argc, char *argv[])
         VirtualRadio ground, airborne;
         if (!ground.start() || !airborne.start())
             return 2;
-        const Figures single = timeKcradio(
+        const KcradioFigures single = timeKcradio(
             program, QStringList{QStringLiteral("pair"), ground.portPath(), airborne.portPath(),
                                  QStringLiteral("--model"), QStringLiteral("MR300"),
                                  QStringLiteral("--mode"), QStringLiteral("p2p"),
@@ -111,7 +72,7 @@ int main(int argc, char *argv[])
         if (!planFile.open(QIODevice::WriteOnly) || planFile.write(plan) != plan.size())
             return 2;
         planFile.close();
-        const Figures fleet =
+        const KcradioFigures fleet =
             timeKcradio(program, QStringList{QStringLiteral("fleet"), planFile.fileName(),
                                              QStringLiteral("--record"),
                                              dir.filePath(QStringLiteral("record.jsonl"))} +

@@ -7,6 +7,7 @@
 // fixed 2000 ms cadence, beside the floor that the radios' guard times set
 // (fails above 10 s wall or 0.5 s CPU time when paced).
 // Usage: bench_pair [--runs N]
+#include "kcradiofigures.h"
 #include "virtualradio.h"
 
 #include <QCommandLineParser>
@@ -18,38 +19,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
-
-namespace {
-
-// CPU time (user and system) of the children waited for so far, in ms.
-qint64 childrenCpuMs()
-{
-    rusage usage = {};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
-}
-
-// Runs kcradio with the arguments; the radios answer on this thread
-// meanwhile. Returns the wall time in ms, or -1 when kcradio failed.
-qint64 timeKcradio(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    QElapsedTimer clock;
-    clock.start();
-    process.start(program, arguments + QStringList{QStringLiteral("--quiet")});
-    if (!QTest::qWaitFor([&]() { return process.state() == QProcess::NotRunning; }, 120000))
-        return -1;
-    const qint64 elapsed = clock.elapsed();
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        std::fprintf(stderr, "kcradio failed: %s\n", process.readAllStandardError().constData());
-        return -1;
-    }
-    return elapsed;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -75,10 +44,13 @@ int main(int argc, char *argv[])
         const qint64 single =
             timeKcradio(program, QStringList{QStringLiteral("configure"), alone.portPath(),
                                              QStringLiteral("--role"), QStringLiteral("ground")} +
-                                     common);
-        const qint64 pair = timeKcradio(
-            program,
-            QStringList{QStringLiteral("pair"), ground.portPath(), airborne.portPath()} + common);
+                                     common)
+                .wallMs;
+        const qint64 pair =
+            timeKcradio(program, QStringList{QStringLiteral("pair"), ground.portPath(),
+                                             airborne.portPath()} +
+                                     common)
+                .wallMs;
         if (single < 0 || pair < 0)
             return 1;
         singles << single;
@@ -116,15 +88,14 @@ int main(int argc, char *argv[])
             VirtualRadio ground(groundOptions), airborne(airborneOptions);
             if (!ground.start() || !airborne.start())
                 return 2;
-            const qint64 cpuBefore = childrenCpuMs();
-            const qint64 wall = timeKcradio(
+            const KcradioFigures figures = timeKcradio(
                 program, QStringList{QStringLiteral("pair"), ground.portPath(), airborne.portPath(),
                                      QStringLiteral("--cadence"), cadence} +
                              common);
-            if (wall < 0)
+            if (figures.wallMs < 0)
                 return 1;
-            walls << wall;
-            cpus << childrenCpuMs() - cpuBefore;
+            walls << figures.wallMs;
+            cpus << qRound64(figures.cpuSeconds * 1000);
         }
         std::sort(walls.begin(), walls.end());
         std::sort(cpus.begin(), cpus.end());

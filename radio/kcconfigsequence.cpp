@@ -100,22 +100,20 @@ QList<QPair<int, QString>> expectedRegisters(const KcRadioSettings &s)
     return registers;
 }
 
-namespace {
-bool sameValue(const QString &a, const QString &b)
+bool sameRegisterValue(const QString &a, const QString &b)
 {
     bool aNumber = false, bNumber = false;
     const qulonglong x = a.toULongLong(&aNumber, 10);
     const qulonglong y = b.toULongLong(&bNumber, 10);
     return aNumber && bNumber ? x == y : a == b;
 }
-} // namespace
 
 QList<KcRegisterMismatch> verify(const KcRadioSettings &settings, const QByteArray &listing)
 {
     QList<KcRegisterMismatch> mismatches;
     for (const auto &[reg, expected] : expectedRegisters(settings)) {
         const std::optional<QString> stored = KcSettingsListing::registerValue(listing, reg);
-        if (!stored || !sameValue(*stored, expected))
+        if (!stored || !sameRegisterValue(*stored, expected))
             mismatches.append({reg, expected, stored.value_or(QString())});
     }
     return mismatches;

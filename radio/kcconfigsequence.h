@@ -73,6 +73,10 @@ KcCommandVerdict judge(const QStringList &expected, const KcReplyTracker &replie
 // star airborne radio.
 QList<QPair<int, QString>> expectedRegisters(const KcRadioSettings &settings);
 
+// Whether a listed register value is the value meant: as numbers where both
+// are numbers ("00305" is 305), else as text.
+bool sameRegisterValue(const QString &listed, const QString &meant);
+
 // Compares a radio's settings listing with what was sent. Values compare as
 // numbers where both are numbers, else as text.
 QList<KcRegisterMismatch> verify(const KcRadioSettings &settings, const QByteArray &listing);

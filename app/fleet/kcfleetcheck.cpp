@@ -1,22 +1,11 @@
 #include "kcfleetcheck.h"
 
+#include "kcconfigsequence.h"
 #include "kcradioprotocol.h"
 
 using namespace KcRadioProtocol;
 
 namespace KcFleetCheck {
-namespace {
-
-// Registers compare as numbers where both are numbers ("00305" is 305).
-bool sameValue(const QString &a, const QString &b)
-{
-    bool aNumber = false, bNumber = false;
-    const qulonglong x = a.toULongLong(&aNumber, 10);
-    const qulonglong y = b.toULongLong(&bNumber, 10);
-    return aNumber && bNumber ? x == y : a == b;
-}
-
-} // namespace
 
 QString Finding::describe() const
 {
@@ -36,7 +25,8 @@ QList<Finding> judge(int radioType, int netMode, const QList<QMap<int, QString>>
         const QMap<int, QString> &held = radios.at(i);
         auto expect = [&](int reg, const QStringList &values, const QString &words) {
             for (const QString &value : values)
-                if (held.contains(reg) && sameValue(held.value(reg), value))
+                if (held.contains(reg) &&
+                    KcConfigSequence::sameRegisterValue(held.value(reg), value))
                     return true;
             findings.append({i, reg, held.value(reg), words});
             return false;

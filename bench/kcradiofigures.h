@@ -1,0 +1,46 @@
+#pragma once
+
+// Runs the built kcradio from a benchmark and times it: the wall time, and
+// the CPU time of the reaped process. The virtual radios the benchmark owns
+// answer on its thread meanwhile.
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStringList>
+#include <QTest>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+struct KcradioFigures
+{
+    qint64 wallMs = -1; // -1 when kcradio failed
+    double cpuSeconds = 0;
+};
+
+inline double childrenCpuSeconds()
+{
+    rusage usage = {};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+inline KcradioFigures timeKcradio(const QString &program, const QStringList &arguments)
+{
+    KcradioFigures figures;
+    QProcess process;
+    const double cpuBefore = childrenCpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    process.start(program, arguments + QStringList{QStringLiteral("--quiet")});
+    if (!QTest::qWaitFor([&]() { return process.state() == QProcess::NotRunning; }, 300000))
+        return figures;
+    const qint64 elapsed = clock.elapsed();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        std::fprintf(stderr, "kcradio failed: %s\n", process.readAllStandardError().constData());
+        return figures;
+    }
+    figures.wallMs = elapsed;
+    figures.cpuSeconds = childrenCpuSeconds() - cpuBefore;
+    return figures;
+}

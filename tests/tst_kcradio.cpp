@@ -36,7 +36,16 @@ struct Scenario
     QString extraPorts;          // KC_EXTRA_SERIAL_PORTS, "{g}" and "{a}" replaced
     bool lockAirborne = false;   // the airborne radio's port held open by this test
     // The row's own checks, after the exit status; stderr is the progress.
-    std::function<void(const Scenario &, const QString &stderrText)> check;
+    using Check = std::function<void(const Scenario &, const QString &stderrText)>;
+    Check check;
+
+    // The expected exit status and the row's checks, in one line.
+    Scenario *expect(int status, Check checks)
+    {
+        exitCode = status;
+        check = std::move(checks);
+        return this;
+    }
     // A fleet: its radios are "{r0}", "{r1}"... in the arguments and the plan,
     // "{dir}" its folder, "{link}" a second path to radio 0.
     QList<VirtualRadio::Options> fleet;
@@ -408,44 +417,37 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
         QCOMPARE(s.groundRadio->storedRegisters().value(104), QStringLiteral("4711"));
         leftInDataMode(*s.groundRadio);
     };
-    Scenario *s = make(QStringLiteral("listing just before the wait ends"), Configure);
+    Scenario *s =
+        make(QStringLiteral("listing just before the wait ends"), Configure)->expect(0, configured);
     s->ground.replyDelayMs = 950;
-    s->check = configured;
-    s = make(QStringLiteral("slow radio, every answer 1.5 s late"), Configure);
+    s = make(QStringLiteral("slow radio, every answer 1.5 s late"), Configure)
+            ->expect(0, configured);
     s->ground.replyDelayMs = 1500;
-    s->check = configured;
-    s = make(QStringLiteral("left in command mode"), Configure);
+    s = make(QStringLiteral("left in command mode"), Configure)->expect(0, configured);
     s->ground.startInCommandMode = true;
-    s->check = configured;
-    s = make(QStringLiteral("escape answered by a bare OK"), Configure);
+    s = make(QStringLiteral("escape answered by a bare OK"), Configure)->expect(0, configured);
     s->ground.escapeAnswer = VirtualRadio::EscapeAnswer::OkOnly;
-    s->check = configured;
 
     auto interrupted = [](const Scenario &s, const QString &) { leftInDataMode(*s.groundRadio); };
-    s = make(QStringLiteral("SIGINT while the escape may be answered"), Configure);
+    s = make(QStringLiteral("SIGINT while the escape may be answered"), Configure)
+            ->expect(130, interrupted);
     s->ground.replyDelayMs = 700;
     s->interruptAtCommand = 1;
-    s->exitCode = 130;
-    s->check = interrupted;
-    s = make(QStringLiteral("SIGINT during read"), {"read", "{g}"});
+    s = make(QStringLiteral("SIGINT during read"), {"read", "{g}"})->expect(130, interrupted);
     s->ground.replyDelayMs = 300;
     s->interruptAtCommand = 2;
-    s->exitCode = 130;
-    s->check = interrupted;
     s = make(QStringLiteral("SIGINT during erase"), {"erase", "{g}"});
     s->ground.replyDelayMs = 300;
     s->interruptAtCommand = 2;
-    s->exitCode = 130;
-    s->check = [](const Scenario &s, const QString &) {
+    s->expect(130, [](const Scenario &s, const QString &) {
         leftInDataMode(*s.groundRadio);
         // Nothing after the interrupt but "ATA": no step reaches the air.
         QCOMPARE(s.groundRadio->commands(), (QList<QByteArray>{"+++", "ATS102=7\r", "ATA\r"}));
-    };
+    });
 
     s = make(QStringLiteral("unplugged mid-run"), Configure);
     s->ground.unplugAfterCommands = 3;
-    s->exitCode = 3;
-    s->check = [](const Scenario &s, const QString &progress) {
+    s->expect(3, [](const Scenario &s, const QString &progress) {
         QCOMPARE(radioResult(s).value(QStringLiteral("outcome")).toString(),
                  QStringLiteral("port-lost"));
         QVERIFY(radioResult(s)
@@ -454,7 +456,7 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
                     .contains(s.groundRadio->portPath()));
         // No command is claimed for the port that was gone.
         QVERIFY2(!progress.contains(QStringLiteral("> ATS103")), qPrintable(progress));
-    };
+    });
 
     auto usageError = [](const QString &word) {
         return [word](const Scenario &s, const QString &) {
@@ -465,16 +467,13 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
         };
     };
     s = make(QStringLiteral("pair with one port twice"),
-             {"pair", "{g}", "{g}", "--model", "MR300", "--mode", "p2p"});
-    s->exitCode = 2;
-    s->check = usageError(QStringLiteral("twice"));
+             {"pair", "{g}", "{g}", "--model", "MR300", "--mode", "p2p"})
+            ->expect(2, usageError(QStringLiteral("twice")));
     s = make(QStringLiteral("index 0"), {"configure", "{g}", "--model", "MR300", "--mode", "star",
-                                         "--role", "airborne", "--id", "1", "--index", "0"});
-    s->exitCode = 2;
-    s->check = usageError(QStringLiteral("--index"));
-    s = make(QStringLiteral("read with a second port"), {"read", "{g}", "/dev/kcradio-other"});
-    s->exitCode = 2;
-    s->check = usageError(QStringLiteral("one port"));
+                                         "--role", "airborne", "--id", "1", "--index", "0"})
+            ->expect(2, usageError(QStringLiteral("--index")));
+    s = make(QStringLiteral("read with a second port"), {"read", "{g}", "/dev/kcradio-other"})
+            ->expect(2, usageError(QStringLiteral("one port")));
 
     s = make(QStringLiteral("ports: missing and locked extras"), {"ports"});
     s->secondRadio = true;
@@ -497,25 +496,22 @@ void TstKcRadio::addPacingScenarios(const Make &make)
                        {"pair", "{g}", "{a}", "--model", "MR300", "--mode", "p2p"});
     s->secondRadio = true;
     s->ground.refuseCommand = "AT&W";
-    s->exitCode = 1;
-    s->check = [](const Scenario &s, const QString &) {
+    s->expect(1, [](const Scenario &s, const QString &) {
         QCOMPARE(s.result.value("ground").toObject().value("outcome").toString(),
                  QStringLiteral("refused"));
         QCOMPARE(s.result.value("airborne").toObject().value("outcome").toString(),
                  QStringLiteral("configured"));
         leftInDataMode(*s.groundRadio);
-    };
+    });
     s = make(QStringLiteral("configure, dead radio"), Configure);
     s->ground.answerLimit = 0;
-    s->exitCode = 4;
-    s->check = [](const Scenario &s, const QString &) {
+    s->expect(4, [](const Scenario &s, const QString &) {
         QCOMPARE(radioResult(s).value(QStringLiteral("outcome")).toString(),
                  QStringLiteral("silent"));
-    };
+    });
     s = make(QStringLiteral("a command never answered"), Configure);
     s->ground.answerLimit = 2; // the escape and the preset
-    s->exitCode = 1;
-    s->check = [](const Scenario &s, const QString &) {
+    s->expect(1, [](const Scenario &s, const QString &) {
         QCOMPARE(radioResult(s).value(QStringLiteral("reason")).toString(),
                  QStringLiteral("ATS102=7 not acknowledged"));
         // Given up on after the full command interval (the command itself
@@ -524,7 +520,7 @@ void TstKcRadio::addPacingScenarios(const Make &make)
         QCOMPARE(heard.at(heard.size() - 2).bytes, QByteArray("ATS102=7\r"));
         QCOMPARE(heard.last().bytes, QByteArray("ATA\r"));
         QVERIFY(heard.last().msecs - heard.at(heard.size() - 2).msecs >= 2000 - 250);
-    };
+    });
     s = make(QStringLiteral("fixed cadence"),
              Configure + QStringList{"--cadence", "fixed", "--no-verify"});
     s->check = [](const Scenario &s, const QString &) {
@@ -678,13 +674,12 @@ void TstKcRadio::addFleetScenarios(const Make &make)
     s = make(QStringLiteral("record full"), fleetArguments + QStringList{"--jobs", "1"});
     s->fleet = {plain, plain};
     s->plan = pair;
-    s->exitCode = 3;
-    s->check = [](const Scenario &s, const QString &) {
+    s->expect(3, [](const Scenario &s, const QString &) {
         // The record failed after the first radio: the second was never touched.
         QVERIFY(s.result.value(QStringLiteral("recordError")).toString().contains("cannot write"));
         QVERIFY(configuredIn(s, 0));
         QVERIFY(s.radios.at(1)->rawReceived().isEmpty());
-    };
+    });
 
     // Each refused on one line of the plan, with nothing sent.
     const QList<std::tuple<QString, int, QByteArray>> refusedPlans{
@@ -700,14 +695,13 @@ void TstKcRadio::addFleetScenarios(const Make &make)
         s = make(QStringLiteral("fleet: ") + name, fleetArguments);
         s->fleet = {plain, plain, plain, plain};
         s->plan = header + rows;
-        s->exitCode = 2;
-        s->check = [line = line](const Scenario &s, const QString &) {
+        s->expect(2, [line = line](const Scenario &s, const QString &) {
             const QJsonArray problems = s.result.value(QStringLiteral("problems")).toArray();
             QCOMPARE(problems.size(), 1);
             QCOMPARE(problems.first().toObject().value(QStringLiteral("line")).toInt(), line);
             for (const VirtualRadio *radio : s.radios)
                 QVERIFY(radio->rawReceived().isEmpty());
-        };
+        });
     }
 }
 

@@ -1,28 +1,12 @@
 // kcradio: the radio work of the window, from the command line.
+#include "cli/kcconsole.h"
 #include "cli/kcradiocli.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QSocketNotifier>
 #include <QTextStream>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-int sSignalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    // Only async-signal-safe calls here: the event loop does the rest.
-    [[maybe_unused]] const ssize_t written = ::write(sSignalPipe[1], &byte, 1);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -51,22 +35,9 @@ int main(int argc, char *argv[])
     QObject::connect(&cli, &KcRadioCli::finished, &app, &QCoreApplication::exit,
                      Qt::QueuedConnection);
 
-    // Ctrl-C and SIGTERM reach the event loop through a socket pair, so the
-    // radio can be sent back to data mode before the port is released.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sSignalPipe) == 0) {
-        auto *notifier = new QSocketNotifier(sSignalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &cli, [&cli, notifier]() {
-            char byte = 0;
-            [[maybe_unused]] const ssize_t got = ::read(sSignalPipe[0], &byte, 1);
-            notifier->setEnabled(false);
-            cli.interrupt();
-        });
-        struct sigaction action = {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-    }
+    // Ctrl-C, SIGTERM, a closed terminal: the radios are sent back to data
+    // mode before the ports are released, and the run ends with 130.
+    KcConsole::onInterrupt(&cli, [&cli]() { cli.interrupt(); });
 
     cli.start();
     return app.exec();

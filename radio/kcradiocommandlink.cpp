@@ -15,6 +15,50 @@
 #include <termios.h>
 #endif
 
+namespace {
+
+// The bytes that Qt has handed to the system and that the system still
+// holds for the line. Unix asks the driver (TIOCOUTQ); on Windows a write
+// completes, and bytesWritten() follows, once the driver has taken it, so
+// nothing is counted there and the last write's line time covers the rest.
+int systemQueuedBytes(QSerialPort *port)
+{
+    int queued = 0;
+#ifdef Q_OS_UNIX
+    if (::ioctl(int(port->handle()), TIOCOUTQ, &queued) != 0)
+        queued = 0;
+#else
+    Q_UNUSED(port)
+#endif
+    return queued;
+}
+
+// Hands Qt's buffer to the system now rather than at the event loop's next
+// turn: Windows starts its overlapped write here. Unix writes as the port
+// becomes writable, so nothing is done there.
+void startSystemWrite(QSerialPort *port)
+{
+#ifdef Q_OS_WIN
+    port->flush();
+#else
+    Q_UNUSED(port)
+#endif
+}
+
+// Waits for the device to send what it holds: tcdrain on Unix, which returns
+// at once after the line time already waited. Windows has no such count for
+// the device; its line time was waited for.
+void drainSystemQueue(QSerialPort *port)
+{
+#ifdef Q_OS_UNIX
+    ::tcdrain(int(port->handle()));
+#else
+    Q_UNUSED(port)
+#endif
+}
+
+} // namespace
+
 KcLinkProfile KcLinkProfile::panel()
 {
     KcLinkProfile profile;
@@ -319,18 +363,15 @@ void KcRadioCommandLink::drain()
         return;
     }
     // Qt's own buffer first: bytesWritten() calls back.
-    if (mSerialPort->bytesToWrite() > 0)
+    if (mSerialPort->bytesToWrite() > 0) {
+        startSystemWrite(mSerialPort);
         return;
+    }
     auto lineTimeMs = [this](int bytes) {
         // Ten bits a byte on an 8N1 line, rounded up.
         return int((qint64(bytes) * 10 * 1000 + mBaudRate - 1) / qMax(1, mBaudRate)) + 1;
     };
-    int queued = 0;
-#ifdef Q_OS_UNIX
-    const int fd = int(mSerialPort->handle());
-    if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
-        queued = 0;
-#endif
+    const int queued = systemQueuedBytes(mSerialPort);
     if (queued > 0) {
         mDrainTimer->start(lineTimeMs(queued));
         return;
@@ -342,9 +383,7 @@ void KcRadioCommandLink::drain()
         mDrainTimer->start(lineTimeMs(mLastWriteBytes));
         return;
     }
-#ifdef Q_OS_UNIX
-    ::tcdrain(fd);
-#endif
+    drainSystemQueue(mSerialPort);
     finishRelease();
 }
 

@@ -1,7 +1,9 @@
 #include "kcserialports.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -69,13 +71,37 @@ QString deviceIdentity(const QString &portName)
 {
     // A platform name (ttyUSB0) is the device under /dev; a path is followed
     // through its links, so two names of one device compare equal.
-    QString path = portName;
-#ifdef Q_OS_UNIX
-    if (!path.contains(QLatin1Char('/')))
-        path.prepend(QLatin1String("/dev/"));
+    const QString path = devicePath(portName);
+#ifdef Q_OS_WIN
+    const QString port = windowsPortName(path);
+    if (!port.isEmpty())
+        return port;
 #endif
     const QString canonical = QFileInfo(path).canonicalFilePath();
+#ifdef Q_OS_WIN
+    // Windows file names are the same in any case.
+    return (canonical.isEmpty() ? QDir::fromNativeSeparators(path) : canonical).toCaseFolded();
+#else
     return canonical.isEmpty() ? path : canonical;
+#endif
+}
+
+QString devicePath(const QString &portName)
+{
+#ifdef Q_OS_UNIX
+    if (!portName.contains(QLatin1Char('/')))
+        return QStringLiteral("/dev/") + portName;
+#endif
+    return portName;
+}
+
+QString windowsPortName(const QString &name)
+{
+    static const QRegularExpression port(
+        QStringLiteral("^(?:[\\\\/]{2}[.?][\\\\/])?(COM[1-9][0-9]{0,2})$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = port.match(name);
+    return match.hasMatch() ? match.captured(1).toUpper() : QString();
 }
 
 QList<Port> usbFirst(const QList<Port> &ports)
@@ -89,7 +115,7 @@ QList<Port> usbFirst(const QList<Port> &ports)
 QStringList extraPaths()
 {
     return qEnvironmentVariable("KC_EXTRA_SERIAL_PORTS")
-        .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+        .split(QDir::listSeparator(), Qt::SkipEmptyParts);
 }
 
 bool isLockedIn(const QString &lockDir, const QString &portName)

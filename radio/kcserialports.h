@@ -30,16 +30,28 @@ QList<Port> list();
 
 // What tells two port names of one device apart from two devices: the
 // canonical path of the device (symbolic links followed), or the name itself
-// where it names no file.
+// where it names no file. On Windows a port name (COM3, \\.\COM12, com12)
+// is the bare name in capitals, and paths compare without regard to case.
 QString deviceIdentity(const QString &portName);
+
+// What is opened for a port name: on Unix a bare name (ttyUSB0) is the
+// device under /dev and a path stands as it is; on Windows every name stands
+// as it is (COM3 opens COM3).
+QString devicePath(const QString &portName);
+
+// A Windows serial port name, bare (COM3) or in the device namespace
+// (\\.\COM12, //./com12, \\?\COM4), as the bare name in capitals: COM12.
+// Empty for any other name. Only the rule, the same on every platform.
+QString windowsPortName(const QString &name);
 
 // The same order for any list: ports with USB ids first, each group in the
 // order given.
 QList<Port> usbFirst(const QList<Port> &ports);
 
 // Paths named in the environment variable KC_EXTRA_SERIAL_PORTS, separated by
-// ':'. The platform does not enumerate pseudo-terminals (the virtual radio,
-// say); this is how the tool can be tried without a radio.
+// ':' (';' on Windows, as in PATH). The platform does not enumerate
+// pseudo-terminals (the virtual radio, say); this is how the tool can be
+// tried without a radio.
 QStringList extraPaths();
 
 // Whether a lock file in lockDir (the UUCP convention that Qt's serial port

@@ -1,6 +1,7 @@
 // kcradio fleet: every radio of a plan configured at once, each on its own
 // port, with a record line per radio as soon as it is done.
 #include "kcclicommand.h"
+#include "kcconsole.h"
 
 #include "fleet/kcfleetallocation.h"
 #include "fleet/kcfleetplan.h"
@@ -21,8 +22,6 @@
 #include <QVector>
 
 #include <cstdio>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -140,7 +139,7 @@ public:
     {
         if (!prepare())
             return;
-        mTerminal = !request().quiet && !request().json && ::isatty(STDERR_FILENO);
+        mTerminal = !request().quiet && !request().json && KcConsole::stderrRewritesLines();
         for (FleetRadio &radio : mRadios)
             radio.status = radio.state == FleetRadio::State::Skipped
                                ? QStringLiteral("done in an earlier run, skipped")
@@ -482,9 +481,7 @@ void FleetCommand::draw()
 {
     if (!mTerminal)
         return;
-    winsize size = {};
-    const int columns =
-        ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    const int columns = KcConsole::stderrColumns();
     QTextStream &err = cli()->err();
     if (mDrawn > 0)
         err << "\x1b[" << mDrawn << 'A';

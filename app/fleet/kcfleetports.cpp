@@ -6,17 +6,6 @@
 #include <algorithm>
 
 namespace KcFleetPorts {
-namespace {
-
-// A platform port name is a device under /dev; a path stands as it is.
-QString pathOf(const QString &nameOrPath)
-{
-    if (nameOrPath.contains(QLatin1Char('/')))
-        return nameOrPath;
-    return QStringLiteral("/dev/") + nameOrPath;
-}
-
-} // namespace
 
 QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialPorts::Port> &ports,
                         QList<KcFleetProblem> &problems)
@@ -43,7 +32,7 @@ QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialP
                                                             "path")
                                                  .arg(matches.join(QStringLiteral(", ")), serial)});
             else {
-                port.path = pathOf(matches.first());
+                port.path = KcSerialPorts::devicePath(matches.first());
                 port.adapterSerial = serial;
                 busy = busy ||
                        std::any_of(ports.cbegin(), ports.cend(),
@@ -60,7 +49,7 @@ QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialP
                     port.adapterSerial = candidate.serialNumber;
                     busy = busy || candidate.busy;
                 }
-            if (!listed && !QFileInfo::exists(pathOf(radio.port)))
+            if (!listed && !QFileInfo::exists(KcSerialPorts::devicePath(radio.port)))
                 problems.append({radio.line, QStringLiteral("no port %1").arg(radio.port)});
             else
                 port.path = radio.port;

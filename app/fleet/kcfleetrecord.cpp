@@ -1,5 +1,6 @@
 #include "kcfleetrecord.h"
 
+#include "kcfilesync.h"
 #include "kcradioprotocol.h"
 #include "kcserialports.h"
 
@@ -8,12 +9,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLockFile>
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 QJsonObject KcFleetRecordEntry::toJson() const
 {
@@ -149,13 +144,9 @@ bool isDone(const QList<KcFleetRecordEntry> &entries, const KcFleetRadio &radio,
 
 } // namespace KcFleetRecord
 
-KcFleetRecordWriter::KcFleetRecordWriter(const QString &path) : mPath(path) {}
+KcFleetRecordWriter::KcFleetRecordWriter(const QString &path) : mPath(path), mFile(path) {}
 
-KcFleetRecordWriter::~KcFleetRecordWriter()
-{
-    if (mFd >= 0)
-        ::close(mFd);
-}
+KcFleetRecordWriter::~KcFleetRecordWriter() = default;
 
 QString KcFleetRecordWriter::lockPath() const
 {
@@ -192,66 +183,44 @@ bool KcFleetRecordWriter::open()
     }
 
     const bool existed = QFileInfo::exists(mPath);
-    const QByteArray name = QFile::encodeName(mPath);
-    mFd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (mFd < 0)
-        return fail(QStringLiteral("cannot open %1: %2")
-                        .arg(mPath, QString::fromLocal8Bit(std::strerror(errno))));
-    // Only a plain file is read: a device would never end.
-    struct stat info = {};
-    if (::fstat(mFd, &info) == 0 && S_ISREG(info.st_mode)) {
-        QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t got =
-                ::pread(mFd, bytes.data() + done, size_t(bytes.size() - done), done);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                break;
-            done += got;
-        }
-        bytes.truncate(done);
-        mExisting = bytes;
+    // Only a plain file is read: a device would never end. It is read
+    // through a handle of its own, so that the appending one never moves.
+    if (QFileInfo(mPath).isFile()) {
+        QFile reader(mPath);
+        if (reader.open(QIODevice::ReadOnly))
+            mExisting = reader.readAll();
     }
-    if (!existed) {
-        // The new file's name must survive a power loss as well as its lines.
-        const QByteArray folder = QFile::encodeName(QFileInfo(mPath).absolutePath());
-        const int dir = ::open(folder.constData(), O_RDONLY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-    }
+    if (!mFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return fail(QStringLiteral("cannot open %1: %2").arg(mPath, mFile.errorString()));
+    // The new file's name must survive a power loss as well as its lines.
+    if (!existed)
+        KcFileSync::syncFolder(QFileInfo(mPath).absolutePath());
     // A line cut off by a crash is ended here, so that the next entry starts
     // a line of its own; reading skips the cut line.
     if (!mExisting.isEmpty() && !mExisting.endsWith('\n')) {
-        const ssize_t written = ::write(mFd, "\n", 1);
-        if (written != 1 || ::fsync(mFd) != 0)
+        QString why;
+        if (mFile.write("\n", 1) != 1 || !mFile.flush() || !KcFileSync::syncFile(mFile, &why))
             return fail(QStringLiteral("cannot write %1: %2")
-                            .arg(mPath, QString::fromLocal8Bit(std::strerror(errno))));
+                            .arg(mPath, why.isEmpty() ? mFile.errorString() : why));
     }
     return true;
 }
 
 bool KcFleetRecordWriter::append(const KcFleetRecordEntry &entry)
 {
-    if (mFd < 0)
+    if (!mFile.isOpen())
         return fail(QStringLiteral("%1 is not open").arg(mPath));
     const QByteArray line = QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
-    ssize_t written = -1;
-    do
-        written = ::write(mFd, line.constData(), size_t(line.size()));
-    while (written < 0 && errno == EINTR);
-    if (written != ssize_t(line.size())) {
+    const qint64 written = mFile.write(line);
+    if (written != line.size() || !mFile.flush()) {
         const QString why =
-            written < 0
-                ? QString::fromLocal8Bit(std::strerror(errno))
+            written < 0 || written == line.size()
+                ? mFile.errorString()
                 : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(line.size());
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, why));
     }
-    if (::fsync(mFd) != 0 && errno != EINVAL)
-        return fail(QStringLiteral("cannot sync %1 to the disk: %2")
-                        .arg(mPath, QString::fromLocal8Bit(std::strerror(errno))));
+    QString why;
+    if (!KcFileSync::syncFile(mFile, &why))
+        return fail(QStringLiteral("cannot sync %1 to the disk: %2").arg(mPath, why));
     return true;
 }

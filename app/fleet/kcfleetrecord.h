@@ -2,6 +2,7 @@
 
 #include "kcfleetplan.h"
 
+#include <QFile>
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
@@ -91,7 +92,7 @@ private:
 
     QString mPath;
     std::unique_ptr<QLockFile> mLock;
-    int mFd = -1;
+    QFile mFile; // open for appending, unbuffered: one write per line
     QByteArray mExisting;
     QString mError;
 };

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <functional>
+
+class QObject;
+
+// kcradio's console: the terminal its status lines go to and the interrupt
+// that stops a run. Each is one system call behind its platform.
+namespace KcConsole {
+
+// Whether stderr is a terminal that rewrites lines in place (cursor up,
+// erase line): a terminal on Unix; on Windows a console that takes virtual
+// terminal sequences, which this call enables. Otherwise status goes out as
+// plain lines.
+bool stderrRewritesLines();
+
+// The width of the terminal on stderr in columns; 80 when it does not say.
+int stderrColumns();
+
+// Calls onInterrupt once, on receiver's thread through its event loop, when
+// the user interrupts the run: SIGINT, SIGTERM or SIGHUP (the terminal
+// closed) on Unix, where SIGPIPE is ignored so that a closed pipe is a write
+// error and not death; Ctrl-C, Ctrl-Break or the console window closing on
+// Windows. Installed once per process.
+void onInterrupt(QObject *receiver, std::function<void()> onInterrupt);
+
+} // namespace KcConsole

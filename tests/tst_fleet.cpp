@@ -5,6 +5,7 @@
 #include "fleet/kcfleetplan.h"
 #include "fleet/kcfleetports.h"
 #include "fleet/kcfleetrecord.h"
+#include "kcfilesync.h"
 #include "kcradioid.h"
 
 #include <QLockFile>
@@ -61,6 +62,8 @@ private slots:
     void resume();
     void writer_data();
     void writer();
+    void sync_data();
+    void sync();
     void ports_data();
     void ports();
     void check_data();
@@ -329,6 +332,8 @@ void TstFleet::writer_data()
     QTest::newRow("lock of a process that is gone")
         << "stale lock" << true << "" << QStringList{"A", "B"};
     QTest::newRow("disk full") << "full" << true << "cannot write" << QStringList();
+    // /dev/null takes the lines and no sync; nothing is read back.
+    QTest::newRow("device without a sync") << "null" << true << "" << QStringList();
     QTest::newRow("folder missing") << "no folder" << false << "cannot lock" << QStringList();
 }
 
@@ -360,6 +365,8 @@ void TstFleet::writer()
                    QSysInfo::machineHostName().toUtf8() + '\n');
     } else if (setup == QLatin1String("full")) {
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
+    } else if (setup == QLatin1String("null")) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
     } else if (setup == QLatin1String("no folder")) {
         path = dir.filePath(QStringLiteral("gone/record.jsonl"));
     }
@@ -381,6 +388,38 @@ void TstFleet::writer()
         read << e.network;
     QCOMPARE(read, networks);
     QCOMPARE(contents.problems.size(), setup == QLatin1String("torn") ? 1 : 0);
+}
+
+// The sync behind every record line, on any platform.
+void TstFleet::sync_data()
+{
+    QTest::addColumn<QString>("file"); // "" for a new file in a folder
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<bool>("synced");
+    QTest::addColumn<QString>("error");
+    const QString nothing = QFileInfo::exists(QStringLiteral("/dev/null"))
+                                ? QStringLiteral("/dev/null")
+                                : QStringLiteral("NUL");
+    QTest::newRow("a file with a line") << "" << true << true << "";
+    QTest::newRow("a file not open") << "" << false << false << "not open";
+    QTest::newRow("a device that keeps nothing") << nothing << true << true << "";
+}
+
+void TstFleet::sync()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, open);
+    QFETCH(bool, synced);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    QFile target(file.isEmpty() ? dir.filePath(QStringLiteral("record.jsonl")) : file);
+    if (open) {
+        QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered));
+        QCOMPARE(target.write("{}\n"), qint64(3));
+    }
+    QString why;
+    QCOMPARE(KcFileSync::syncFile(target, &why), synced);
+    QVERIFY2(why.contains(error), qPrintable(why));
 }
 
 void TstFleet::ports_data()

@@ -1,6 +1,7 @@
 // The port listing shared by the panels and the command-line programs: the
 // order of USB adapters and other ports, and which lock files make a port
-// busy. Only lists and reads lock files; no serial port is opened.
+// busy, and Windows port names. Only lists and reads lock files; no serial
+// port is opened.
 #include "kcserialports.h"
 
 #include <QFile>
@@ -44,6 +45,8 @@ private slots:
     void usbFirst();
     void lockFiles_data();
     void lockFiles();
+    void windowsPortNames_data();
+    void windowsPortNames();
 };
 
 void TestSerialPorts::usbFirst_data()
@@ -108,6 +111,37 @@ void TestSerialPorts::lockFiles()
         QCOMPARE(lock.write(content), qint64(content.size()));
     }
     QCOMPARE(KcSerialPorts::isLockedIn(dir.path(), portName), locked);
+}
+
+void TestSerialPorts::windowsPortNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("port"); // empty: not a Windows port name
+    QTest::newRow("bare") << "COM3" << "COM3";
+    QTest::newRow("lower case") << "com3" << "COM3";
+    QTest::newRow("device namespace") << "\\\\.\\COM12" << "COM12";
+    QTest::newRow("device namespace, mixed case") << "\\\\.\\cOm12" << "COM12";
+    QTest::newRow("forward slashes") << "//./com7" << "COM7";
+    QTest::newRow("long path prefix") << "\\\\?\\COM4" << "COM4";
+    QTest::newRow("three digits") << "COM256" << "COM256";
+    QTest::newRow("no number") << "COM" << "";
+    QTest::newRow("no port 0") << "COM0" << "";
+    QTest::newRow("a file named after one") << "COM3.log" << "";
+    QTest::newRow("in a folder") << "C:\\ports\\COM3" << "";
+    QTest::newRow("Unix device") << "ttyUSB0" << "";
+    QTest::newRow("Unix path") << "/dev/ttyS0" << "";
+}
+
+void TestSerialPorts::windowsPortNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, port);
+    QCOMPARE(KcSerialPorts::windowsPortName(name), port);
+#ifdef Q_OS_WIN
+    // Every spelling of one port is one device; the name opens as given.
+    QCOMPARE(KcSerialPorts::deviceIdentity(name), port.isEmpty() ? KcSerialPorts::deviceIdentity(name) : port);
+    QCOMPARE(KcSerialPorts::devicePath(name), name);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestSerialPorts)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build, test and screenshot the
-# program with Qt 5 and with Qt 6 (the suite runs against both); packages
-# already present are left alone.
+# program with Qt 5 and with Qt 6 (the suite runs against both) and to check
+# that it compiles for Windows; packages already present are left alone.
 set -euo pipefail
 
 packages=(
@@ -12,6 +12,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-tools-dev qt6-tools-dev-tools
     qt6-l10n-tools qt6-translations-l10n qt6-qpa-plugins libgl-dev
     cmake g++ make help2man xvfb imagemagick fonts-noto-cjk xauth
+    # The Windows compile check (tests/check_windows_compile.sh)
+    g++-mingw-w64-x86-64
 )
 
 missing=()

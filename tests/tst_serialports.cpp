@@ -139,7 +139,8 @@ void TestSerialPorts::windowsPortNames()
     QCOMPARE(KcSerialPorts::windowsPortName(name), port);
 #ifdef Q_OS_WIN
     // Every spelling of one port is one device; the name opens as given.
-    QCOMPARE(KcSerialPorts::deviceIdentity(name), port.isEmpty() ? KcSerialPorts::deviceIdentity(name) : port);
+    if (!port.isEmpty())
+        QCOMPARE(KcSerialPorts::deviceIdentity(name), port);
     QCOMPARE(KcSerialPorts::devicePath(name), name);
 #endif
 }

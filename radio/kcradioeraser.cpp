@@ -155,7 +155,7 @@ void KcRadioEraser::sendATACmd()
 
 void KcRadioEraser::finish()
 {
-    mLink->setLastCmd(QString());
+    // The last command stays "ATA": the release waits for its answer.
     mLink->setSendStep(0);
     if (mNormalCmdTimer)
         mNormalCmdTimer->stop();

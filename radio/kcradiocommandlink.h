@@ -238,7 +238,7 @@ private:
     bool mDataModeAnswered = false;
     KcRadioTimer *mEscapeAnswerTimer = nullptr;   // runs while an escape may be answered
     KcRadioTimer *mDataModeAnswerTimer = nullptr; // runs while "ATA" may be answered
-    KcRadioTimer *mDataModeRoundTimer = nullptr; // the wait at each rate before giving up
+    KcRadioTimer *mDataModeRoundTimer = nullptr;  // the wait at each rate before giving up
     Release mRelease = Release::None;
     KcRadioTimer *mReleaseTimer = nullptr; // bounds the wait of the release's step
     KcRadioTimer *mDrainTimer = nullptr;   // polls the system's output queue

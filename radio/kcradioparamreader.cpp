@@ -190,8 +190,7 @@ void KcRadioParamReader::setCadence(KcCadence cadence)
     mPacer = new KcCommandPacer(mLink, this);
     mPacer->setCadence(cadence);
     connect(mLink, &KcRadioCommandLink::commandWritten, this, [this](const QString &command) {
-        if (mState == State::Reading &&
-            command == QLatin1String(KcRadioProtocol::ListSettingsCmd))
+        if (mState == State::Reading && command == QLatin1String(KcRadioProtocol::ListSettingsCmd))
             startVerdictTimer();
     });
 }

@@ -428,14 +428,13 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     VirtualRadio::Options late;
     late.replyDelayMs = 1900;
     auto back = [](const Scenario &s, const QString &) {
-        for (VirtualRadio *radio : s.radios.isEmpty() ? QList<VirtualRadio *>{s.groundRadio.get()}
-                                                      : s.radios)
+        for (VirtualRadio *radio :
+             s.radios.isEmpty() ? QList<VirtualRadio *>{s.groundRadio.get()} : s.radios)
             leftInDataMode(*radio);
     };
-    for (const QStringList &run : {Configure, QStringList{"read", "{g}", "--all"},
-                                   QStringList{"erase", "{g}"},
-                                   QStringList{"check", "--model", "MR300", "--mode", "p2p", "{r0}",
-                                               "{r1}"}}) {
+    for (const QStringList &run :
+         {Configure, QStringList{"read", "{g}", "--all"}, QStringList{"erase", "{g}"},
+          QStringList{"check", "--model", "MR300", "--mode", "p2p", "{r0}", "{r1}"}}) {
         s = make(QStringLiteral("1.9 s late: ") + run.first(), run)->expect(0, back);
         s->ground = late;
         if (run.first() == QLatin1String("check"))
@@ -445,14 +444,11 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     // as garbage. No radio is left in command mode by an escape that landed.
     late.replyDelayMs = 3200;
     late.garbledAtOtherSpeeds = true;
-    s = make(QStringLiteral("3.2 s late"), Configure)->expect(4, [](const Scenario &s, const QString &) {
-        QTRY_VERIFY(!s.groundRadio->inCommandMode());
-    });
+    s = make(QStringLiteral("3.2 s late"), Configure)
+            ->expect(4, [](const Scenario &s, const QString &) {
+                QTRY_VERIFY(!s.groundRadio->inCommandMode());
+            });
     s->ground = late;
-    // A second "OK" after the escape's answer, in 4-byte pieces, is nobody's.
-    s = make(QStringLiteral("second OK after the escape's answer"), Configure)->expect(0, configured);
-    s->ground.chunkSize = 4;
-    s->ground.afterEscapeAnswer = "\r\nOK\r\n";
     s = make(QStringLiteral("left in command mode"), Configure)->expect(0, configured);
     s->ground.startInCommandMode = true;
     s = make(QStringLiteral("escape answered by a bare OK"), Configure)->expect(0, configured);
@@ -463,6 +459,13 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
             ->expect(130, interrupted);
     s->ground.replyDelayMs = 700;
     s->interruptAtCommand = 1;
+    s = make(QStringLiteral("SIGINT during a probe"), Configure)->expect(130, interrupted);
+    s->ground.startInCommandMode = true; // its escape answer, a bare OK, calls for "AT"
+    s->ground.replyDelayMs = 700;
+    s->interruptAtCommand = 2;
+    s = make(QStringLiteral("SIGINT during read-back"), Configure)->expect(130, interrupted);
+    s->ground.replyDelayMs = 700;
+    s->interruptAtCommand = 10; // "AT&V"
     s = make(QStringLiteral("SIGINT during read"), {"read", "{g}"})->expect(130, interrupted);
     s->ground.replyDelayMs = 300;
     s->interruptAtCommand = 2;

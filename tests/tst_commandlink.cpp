@@ -1078,6 +1078,10 @@ void TestCommandLink::acknowledgementPacing_data()
     QTest::newRow("every answer 1.5 s late")
         << slow << QList<qint64>{1000, 2520, 2520, 4040, 5560, 7080, 8600, 10120, 11640}
         << QString();
+    slow.replyDelayMs = 1900; // just inside the wait for each answer
+    QTest::newRow("every answer 1.9 s late")
+        << slow << QList<qint64>{1000, 2920, 2920, 4840, 6760, 8680, 10600, 12520, 14440}
+        << QString();
     VirtualRadio::Options noOk; // the first command waits for the escape's "OK" in vain
     noOk.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
     noOk.dataBeforeEscapeAnswer = "\r\nNO CARRIER\r\n";

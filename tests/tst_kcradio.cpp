@@ -423,19 +423,19 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     s = make(QStringLiteral("slow radio, every answer 1.5 s late"), Configure)
             ->expect(0, configured);
     s->ground.replyDelayMs = 1500;
-    // Every answer 1.9 s late, still within the wait: each command works and
-    // ends with the radio in data mode.
+    // Every answer late, within the wait (with room for a busy machine): each
+    // command works and ends with the radio in data mode.
     VirtualRadio::Options late;
-    late.replyDelayMs = 1900;
+    late.replyDelayMs = 1500;
     auto back = [](const Scenario &s, const QString &) {
         for (VirtualRadio *radio :
              s.radios.isEmpty() ? QList<VirtualRadio *>{s.groundRadio.get()} : s.radios)
             leftInDataMode(*radio);
     };
     for (const QStringList &run :
-         {Configure, QStringList{"read", "{g}", "--all"}, QStringList{"erase", "{g}"},
+         {QStringList{"read", "{g}", "--all"}, QStringList{"erase", "{g}"},
           QStringList{"check", "--model", "MR300", "--mode", "p2p", "{r0}", "{r1}"}}) {
-        s = make(QStringLiteral("1.9 s late: ") + run.first(), run)->expect(0, back);
+        s = make(QStringLiteral("1.5 s late: ") + run.first(), run)->expect(0, back);
         s->ground = late;
         if (run.first() == QLatin1String("check"))
             s->fleet = {late, late};

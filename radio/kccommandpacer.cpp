@@ -43,7 +43,11 @@ void KcCommandPacer::start(const QStringList &commands)
         // it would be credited with it. Wait for it, or for the answer wait.
         mAnswerTimer->start(KcRadioTiming::DataModeAnswerWaitMs);
     }
-    if (mNext == 0 && mLink->escapeAnswerComplete() && !mTickTimer->isActive())
+    // Every further confirmation is a further piece of the answer: the gap
+    // starts again, so that the first command waits for a quiet line, and
+    // nothing that began arriving before it (a second "OK") is taken for its
+    // answer.
+    if (mNext == 0 && mLink->escapeAnswerComplete())
         mTickTimer->start(AnswerGapMs);
 }
 

@@ -40,7 +40,7 @@ public:
     // call restarts the interval, so the first command follows the radio's
     // last word by a full interval (step 0, when no escape was written yet,
     // writes one). Paced by acknowledgement, the first command follows the
-    // end of the escape's answer.
+    // end of the escape's answer once the line has been quiet for the gap.
     void start(const QStringList &commands);
     void stop();
     bool isRunning() const { return mRunning; }

@@ -86,9 +86,10 @@ private:
     void onPortLost(const QString &port);
     void reportReplies(const KcRadioCommandLink *link, const QMap<int, int> &roundTrips);
     // Runs then() once link has released its port; starts the release unless
-    // one is under way.
+    // one is under way (with the link's wait for the answer to "ATA" unless
+    // one is named).
     void whenReleased(KcRadioCommandLink *link, const std::function<void()> &then,
-                      int dataModeAnswerWaitMs = KcRadioTiming::DataModeAnswerWaitMs);
+                      int dataModeAnswerWaitMs = -1);
     void relayExchange(KcRadioCommandLink *link);
     void finish(Outcome outcome, const QString &reason = QString());
 

@@ -93,12 +93,14 @@ KcLinkProfile KcLinkProfile::eraser()
 
 KcRadioCommandLink::KcRadioCommandLink(const KcLinkProfile &profile, QObject *parent)
     : QObject(parent), mProfile(profile), mEscapeAnswerTimer(new KcRadioTimer(this)),
-      mDataModeAnswerTimer(new KcRadioTimer(this)), mReleaseTimer(new KcRadioTimer(this)),
-      mDrainTimer(new KcRadioTimer(this))
+      mDataModeAnswerTimer(new KcRadioTimer(this)), mDataModeRoundTimer(new KcRadioTimer(this)),
+      mReleaseTimer(new KcRadioTimer(this)), mDrainTimer(new KcRadioTimer(this))
 {
-    for (KcRadioTimer *timer :
-         {mEscapeAnswerTimer, mDataModeAnswerTimer, mReleaseTimer, mDrainTimer})
+    for (KcRadioTimer *timer : {mEscapeAnswerTimer, mDataModeAnswerTimer, mDataModeRoundTimer,
+                                mReleaseTimer, mDrainTimer})
         timer->setSingleShot(true);
+    connect(mDataModeRoundTimer, &KcRadioTimer::timeout, this,
+            &KcRadioCommandLink::sendBackToDataMode);
     connect(mEscapeAnswerTimer, &KcRadioTimer::timeout, this, [this]() {
         if (mRelease == Release::EscapeAnswer)
             continueRelease();
@@ -210,6 +212,7 @@ bool KcRadioCommandLink::closeSerialPort()
     cancelRelease();
     mInCommandMode = false;
     mProbing = false;
+    mClearLine = false;
     // Nothing written on this port can be answered any more.
     mEscapeAnswerTimer->stop();
     mDataModeAnswerTimer->stop();
@@ -240,8 +243,15 @@ bool KcRadioCommandLink::escapeAnswerComplete() const
     return std::any_of(lines.cbegin(), lines.cend(), &KcReplyTracker::isOkLine);
 }
 
+int KcRadioCommandLink::escapeAnswerWaitMs() const
+{
+    return mGuardedEntry ? KcRadioTiming::lateEscapeAnswerWaitMs()
+                         : int(KcRadioTiming::EscapeAnswerWaitMs);
+}
+
 void KcRadioCommandLink::startCommandModeEntry()
 {
+    mEscapeRates.clear();
     if (mGuardedEntry) {
         if (!mCmdModeTimer) {
             mCmdModeTimer = new KcRadioTimer(this);
@@ -286,12 +296,18 @@ bool KcRadioCommandLink::writeCommand(const QString &commandText)
     // A port that is closed, or was closed after it vanished, takes nothing.
     if (!mSerialPort->isOpen())
         return false;
-    const QByteArray line = KcRadioProtocol::commandLine(commandText);
+    QByteArray line = KcRadioProtocol::commandLine(commandText);
+    if (mClearLine && commandText != QLatin1String(KcRadioProtocol::Escape)) {
+        mClearLine = false;
+        line.prepend('\r');
+    }
     mSerialPort->write(line);
     mLastWriteBytes = int(line.size());
     mProbing = false;
     if (commandText == QLatin1String(KcRadioProtocol::Escape)) {
-        mEscapeAnswerTimer->start(KcRadioTiming::EscapeAnswerWaitMs);
+        mEscapeAnswerTimer->start(escapeAnswerWaitMs());
+        if (!mEscapeRates.contains(mBaudRate))
+            mEscapeRates.append(mBaudRate);
     } else if (commandText == QLatin1String(KcRadioProtocol::DataModeCmd)) {
         mInCommandMode = false;
         mDataModeAnswered = false;
@@ -308,11 +324,14 @@ bool KcRadioCommandLink::writeCommand(const QString &commandText)
 
 void KcRadioCommandLink::releasePort(int dataModeAnswerWaitMs)
 {
-    mDataModeAnswerWaitMs = dataModeAnswerWaitMs;
+    mDataModeAnswerWaitMs =
+        dataModeAnswerWaitMs < 0 ? KcRadioTiming::replyWaitMs() : dataModeAnswerWaitMs;
+    mDataModeRoundTimer->stop();
+    mEscapeRates.clear();
     // An "ATA" written before still gets the whole wait.
     if (mLastCmd == QLatin1String(KcRadioProtocol::DataModeCmd) && !mDataModeAnswered &&
         mDataModeAnswerTimer->isActive())
-        mDataModeAnswerTimer->start(dataModeAnswerWaitMs);
+        mDataModeAnswerTimer->start(mDataModeAnswerWaitMs);
     if (mCmdModeTimer)
         mCmdModeTimer->stop();
     mCmdModeTryCount = 0;
@@ -426,7 +445,7 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
 
     if (mGuardTick) {
         mGuardTick = false;
-        mCmdModeTimer->start(KcRadioTiming::commandIntervalMs());
+        mCmdModeTimer->start(escapeAnswerWaitMs());
         if (mProfile.escapeAtStart) {
             sendEnterCmdModeCmd();
             emit entryAttempt(0, mBaudRate);
@@ -439,15 +458,11 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
         return;
     }
     if (mCmdModeTryCount >= MaxEntryAttempts) {
-        mCmdModeTryCount = 0;
-        mProbes = 0;
         mCmdModeTimer->stop();
-        mRecvBuffer.clear();
-        mReplies.reset();
-        if (mProfile.countPositiveReplies)
-            mOKCount = 0;
-        closeSerialPort();
-        emit gaveUp();
+        if (mRecoversCommandMode)
+            sendBackToDataMode();
+        else
+            giveUp();
         return;
     }
 
@@ -480,6 +495,52 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
     }
 }
 
+void KcRadioCommandLink::giveUp()
+{
+    mCmdModeTryCount = 0;
+    mProbes = 0;
+    mEscapeRates.clear();
+    mRecvBuffer.clear();
+    mReplies.reset();
+    if (mProfile.countPositiveReplies)
+        mOKCount = 0;
+    closeSerialPort();
+    emit gaveUp();
+}
+
+void KcRadioCommandLink::sendBackToDataMode()
+{
+    // One rate after the other, each once its "ATA" is answered or the reply
+    // wait is over; then the link gives up.
+    if (mEscapeRates.isEmpty()) {
+        giveUp();
+        return;
+    }
+    const bool hadPort = closeSerialPort();
+    mBaudRate = mEscapeRates.takeFirst();
+    if (hadPort && openSerialport()) {
+        mClearLine = true;
+        writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
+    }
+    mDataModeRoundTimer->start(KcRadioTiming::replyWaitMs());
+    qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::sendBackToDataMode")) << mBaudRate;
+}
+
+bool KcRadioCommandLink::dataModeAnswered(const QByteArray &chunk) const
+{
+    if (chunk.contains("CONNECT"))
+        return true;
+    // An "OK" or "ERROR" in the window of "ATA" is its own only when the
+    // command before had its answer: one still owed may come after "ATA".
+    const QList<KcReplyTracker::Window> &windows = mReplies.windows();
+    if (windows.isEmpty() || windows.last().command != mLastCmd)
+        return false;
+    const int count = int(windows.size());
+    const bool earlierAnswered =
+        count < 2 || windows.at(count - 2).ok || windows.at(count - 2).error;
+    return earlierAnswered && (windows.last().ok || windows.last().error);
+}
+
 void KcRadioCommandLink::probeCommandMode()
 {
     // A radio left in command mode takes "+++" for a line of its own and may
@@ -490,7 +551,7 @@ void KcRadioCommandLink::probeCommandMode()
     if (hadPort && openSerialport()) {
         writeCommand(QString::fromLatin1(KcRadioProtocol::AttentionCmd));
         mProbing = true;
-        mEscapeAnswerTimer->start(KcRadioTiming::EscapeAnswerWaitMs);
+        mEscapeAnswerTimer->start(escapeAnswerWaitMs());
     }
     qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::probeCommandMode")) << mBaudRate;
 }
@@ -511,6 +572,8 @@ void KcRadioCommandLink::enterCommandMode()
     mProbes = 0;
     mProbing = false;
     mInCommandMode = true;
+    mEscapeRates.clear();
+    mClearLine = mGuardedEntry;
     if (mCmdModeTimer)
         mCmdModeTimer->stop();
     // Nothing that came before is the answer to a command of the owner.
@@ -546,12 +609,14 @@ void KcRadioCommandLink::onSerialReadyRead()
                            << banner << mOKCount;
 
     if (mLastCmd == QLatin1String(KcRadioProtocol::DataModeCmd) && !mDataModeAnswered) {
-        const QList<KcReplyTracker::Window> &windows = mReplies.windows();
-        mDataModeAnswered = chunk.contains("CONNECT") ||
-                            (!windows.isEmpty() && windows.last().command == mLastCmd &&
-                             (windows.last().ok || windows.last().error));
+        mDataModeAnswered = dataModeAnswered(chunk);
         if (mDataModeAnswered && mRelease == Release::DataModeAnswer) {
             continueRelease();
+            return;
+        }
+        if (mDataModeAnswered && mDataModeRoundTimer->isActive()) {
+            mDataModeRoundTimer->stop();
+            sendBackToDataMode();
             return;
         }
     }
@@ -572,7 +637,7 @@ void KcRadioCommandLink::onSerialReadyRead()
         mReplies.windows().last().ok) {
         writeCommand(QString::fromLatin1(KcRadioProtocol::AttentionCmd));
         mProbing = true;
-        mEscapeAnswerTimer->start(KcRadioTiming::EscapeAnswerWaitMs);
+        mEscapeAnswerTimer->start(escapeAnswerWaitMs());
         return;
     }
     emit replyReceived(chunk);

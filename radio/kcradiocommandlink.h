@@ -114,9 +114,10 @@ public:
     // as closing restores the line settings under bytes still on their way.
     // Asynchronous, bounded in time; portReleased() follows, at once when
     // there was nothing to wait for. An open before then keeps the port.
-    // An interrupted run gives the answer to "ATA" the longer reply wait: it
-    // is the last chance to see the radio back in data mode.
-    void releasePort(int dataModeAnswerWaitMs = KcRadioTiming::DataModeAnswerWaitMs);
+    // The answer to "ATA" is awaited up to the reply wait unless the owner
+    // names another wait: it shows that the radio read "ATA" at its rate.
+    // Only an answer that began after "ATA" was written counts.
+    void releasePort(int dataModeAnswerWaitMs = -1);
     bool isReleasing() const { return mRelease != Release::None; }
 
     // The escape's answer has ended in its "OK" (an "OK" line after the last
@@ -125,11 +126,19 @@ public:
 
     // Escapes at the guard time: the first one follows the opening by the
     // guard time of silence (at the rate the port was opened with when the
-    // owner starts with an escape), the next ones come every interval.
+    // owner starts with an escape). The next ones wait until an answer to the
+    // last is no longer possible, so that no escape follows another while its
+    // answer may still come. The first command after an answered escape
+    // starts with a lone CR, which clears whatever is on the radio's command
+    // line (an escape the radio took for text, say).
     void setGuardedEntry(bool guarded) { mGuardedEntry = guarded; }
 
     // After six unanswered escapes, and when the escape is answered by a bare
     // "OK", try "AT" at each rate: a radio left in command mode answers it.
+    // When that fails too, each rate an escape went out at gets a lone CR and
+    // "ATA" (its answer awaited up to the reply wait) before the link gives
+    // up: an escape answered too late for us may have put the radio in
+    // command mode. A radio in data mode passes those bytes over the air.
     void setRecoversCommandMode(bool recovers) { mRecoversCommandMode = recovers; }
 
     QString lastCmd() const { return mLastCmd; }
@@ -189,6 +198,10 @@ private:
     void enterCommandMode();
     bool recognisesEntry(bool banner) const;
     void probeCommandMode();
+    void sendBackToDataMode();
+    void giveUp();
+    bool dataModeAnswered(const QByteArray &chunk) const;
+    int escapeAnswerWaitMs() const;
     void continueRelease();
     void drain();
     void finishRelease();
@@ -218,15 +231,18 @@ private:
     bool mRecoversCommandMode = false;
     bool mGuardedEntry = false;
     bool mGuardTick = false; // the next entry tick ends the guard time
+    bool mClearLine = false; // the next command starts with a lone CR
+    QList<int> mEscapeRates; // rates an escape went out at since entry started
     int mProbes = 0;         // "AT" probes made after the escapes went unanswered
     bool mProbing = false;   // the last "AT" asks whether the radio is in command mode
     bool mDataModeAnswered = false;
     KcRadioTimer *mEscapeAnswerTimer = nullptr;   // runs while an escape may be answered
     KcRadioTimer *mDataModeAnswerTimer = nullptr; // runs while "ATA" may be answered
+    KcRadioTimer *mDataModeRoundTimer = nullptr;  // the wait at each rate before giving up
     Release mRelease = Release::None;
     KcRadioTimer *mReleaseTimer = nullptr; // bounds the wait of the release's step
     KcRadioTimer *mDrainTimer = nullptr;   // polls the system's output queue
     int mLastWriteBytes = 0;
-    int mDataModeAnswerWaitMs = KcRadioTiming::DataModeAnswerWaitMs;
+    int mDataModeAnswerWaitMs = -1;
     bool mLineTimeWaited = false;
 };

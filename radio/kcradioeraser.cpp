@@ -9,6 +9,8 @@
 
 #include <QDebug>
 
+#include <memory>
+
 namespace {
 const char *const ResetBaudRateCmd = "ATS102=7"; // 9600, the rate of the last entry retry
 } // namespace
@@ -155,7 +157,6 @@ void KcRadioEraser::sendATACmd()
 
 void KcRadioEraser::finish()
 {
-    mLink->setLastCmd(QString());
     mLink->setSendStep(0);
     if (mNormalCmdTimer)
         mNormalCmdTimer->stop();
@@ -176,9 +177,15 @@ void KcRadioEraser::finish()
     mLink->clearRecvBuffer();
     mLink->resetReplies();
     mLink->setSendStep(0);
-    // "ATA" went out a step ago; the release makes sure it has left (and
-    // sends it again should the radio still be in command mode). A receiver
-    // that starts the next erase from its slot takes the port over.
+    // "ATA" went out (a step ago at the fixed cadence); the release waits for
+    // its answer, makes sure it has left (and sends it again should the radio
+    // still be in command mode). The last command is forgotten after that. A
+    // receiver that starts the next erase from its slot takes the port over.
+    const auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(mLink, &KcRadioCommandLink::portReleased, this, [this, connection]() {
+        disconnect(*connection);
+        mLink->setLastCmd(QString());
+    });
     mLink->releasePort();
     emit sigEraseVerdict(verdict);
     emit sigEarseRadioResult(isSucc);

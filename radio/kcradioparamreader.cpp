@@ -40,6 +40,8 @@ void KcRadioParamReader::readRadioParam(const QString &portName)
 {
     // A verdict still pending from an earlier read must not end this one.
     mVerdictTimer->stop();
+    if (mPacer)
+        mPacer->stop();
     mState = State::Idle;
 
     mIdStr.clear();
@@ -67,14 +69,28 @@ void KcRadioParamReader::readRadioParam(const QString &portName)
 
 void KcRadioParamReader::onCommandModeEntered()
 {
+    // Paced, a further piece of the escape's answer keeps "AT&V" back.
+    if (mState == State::Reading && mPacer && mPacer->isRunning())
+        mPacer->start({});
     if (mState != State::Entering)
         return;
     mState = State::Reading;
     // The escape answer ends in "OK" ("NO CARRIER", CR LF, "OK"); when that
     // "OK" has not arrived yet, it may still come after "AT&V" and must not
-    // be taken for the end of the listing.
-    mEscapeOkOwed = !mLink->escapeAnswerComplete();
+    // be taken for the end of the listing. Paced, "AT&V" waits for it.
+    mEscapeOkOwed = !mPacer && !mLink->escapeAnswerComplete();
+    if (mPacer) {
+        // "AT&V" once the escape's answer has ended and the line is quiet;
+        // the listing wait runs from its writing.
+        mPacer->start({QString::fromLatin1(KcRadioProtocol::ListSettingsCmd)});
+        return;
+    }
     sendReadRadioIDCmd();
+    startVerdictTimer();
+}
+
+void KcRadioParamReader::startVerdictTimer()
+{
     mVerdictTimer->start(mListingWaitMs >= 0 ? mListingWaitMs : KcRadioTiming::replyWaitMs());
 }
 
@@ -119,6 +135,8 @@ void KcRadioParamReader::onReplyReceived(const QByteArray &chunk)
     mListing = mLink->replies().windows().last().bytes;
     mIdStr = parseRadioID(mListing);
     mBaudRateFlag = parseBaudRateFlag(mListing);
+    if (mPacer)
+        mPacer->stop();
     mLink->writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
     mLink->clearRecvBuffer();
     if (mCadence != KcCadence::Acknowledged)
@@ -167,10 +185,20 @@ void KcRadioParamReader::setCadence(KcCadence cadence)
 {
     mCadence = cadence;
     mLink->setGuardedEntry(cadence == KcCadence::Acknowledged);
+    if (cadence == KcCadence::Fixed || mPacer)
+        return;
+    mPacer = new KcCommandPacer(mLink, this);
+    mPacer->setCadence(cadence);
+    connect(mLink, &KcRadioCommandLink::commandWritten, this, [this](const QString &command) {
+        if (mState == State::Reading && command == QLatin1String(KcRadioProtocol::ListSettingsCmd))
+            startVerdictTimer();
+    });
 }
 
 void KcRadioParamReader::abort()
 {
+    if (mPacer)
+        mPacer->stop();
     mVerdictTimer->stop();
     mState = State::Idle;
     mLink->releasePort(KcRadioTiming::replyWaitMs());
@@ -179,6 +207,8 @@ void KcRadioParamReader::abort()
 void KcRadioParamReader::finish(bool isSucc, const QString &retString, const QString &idStr,
                                 int baudRateFlag)
 {
+    if (mPacer)
+        mPacer->stop();
     mState = State::Idle;
     emit sigRadioIDReady(isSucc, retString, idStr, baudRateFlag);
 }

@@ -72,6 +72,7 @@ private:
     };
 
     void sendReadRadioIDCmd();
+    void startVerdictTimer();
     bool listingComplete() const;
     QString parseRadioID(const QByteArray &listing) const;
     int parseBaudRateFlag(const QByteArray &listing) const;
@@ -87,5 +88,6 @@ private:
     bool mEscapeOkOwed = false;
     int mBaudRateFlag = 1;
     KcCadence mCadence = KcCadence::Fixed;
+    KcCommandPacer *mPacer = nullptr; // paced: writes "AT&V" once the line is quiet
     int mListingWaitMs = -1; // -1: the reply wait of every radio timer
 };

@@ -31,8 +31,13 @@ public:
     // A radio answers the escape only after its guard time of silence; an
     // escape written less than this long ago may still be answered.
     static constexpr int EscapeAnswerWaitMs = 1500;
-    // The longest wait for the answer to "ATA" before the port is released;
-    // the radio may also switch to data mode without a word.
+    // The same for a radio that may answer as late as any command: its guard
+    // time and then a whole command interval. Guarded entry waits this long
+    // before it moves to the next rate.
+    static int lateEscapeAnswerWaitMs() { return GuardTimeMs + sCommandIntervalMs; }
+    // The wait for the answer to an "ATA" written outside a release (a
+    // release waits up to the reply wait); the radio may also switch to data
+    // mode without a word.
     static constexpr int DataModeAnswerWaitMs = 500;
     // The longest wait for written bytes to leave the computer before the
     // port is closed anyway.

@@ -1069,21 +1069,32 @@ void TestCommandLink::acknowledgementPacing_data()
     QTest::addColumn<QString>("reason");
     VirtualRadio::Options prompt;
     // Escape after 1000 ms of silence, then 20 ms after each answer.
-    QTest::newRow("prompt radio") << prompt
-                                  << QList<qint64>{1000, 1020, 1040, 1060, 1080, 1100, 1120, 1140}
+    // (The first command comes with a lone CR before it.)
+    QTest::newRow("prompt radio") << prompt << QList<qint64>{1000, 1020, 1020, 1040, 1060,
+                                                             1080, 1100, 1120, 1140}
                                   << QString();
     VirtualRadio::Options slow;
     slow.replyDelayMs = 1500;
     QTest::newRow("every answer 1.5 s late")
-        << slow << QList<qint64>{1000, 2520, 4040, 5560, 7080, 8600, 10120, 11640} << QString();
+        << slow << QList<qint64>{1000, 2520, 2520, 4040, 5560, 7080, 8600, 10120, 11640}
+        << QString();
+    slow.replyDelayMs = 1900; // just inside the wait for each answer
+    QTest::newRow("every answer 1.9 s late")
+        << slow << QList<qint64>{1000, 2920, 2920, 4840, 6760, 8680, 10600, 12520, 14440}
+        << QString();
+    VirtualRadio::Options noOk; // the first command waits for the escape's "OK" in vain
+    noOk.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    noOk.dataBeforeEscapeAnswer = "\r\nNO CARRIER\r\n";
+    QTest::newRow("escape answered without its OK")
+        << noOk << QList<qint64>{1000, 1500, 1500, 1520, 1540, 1560, 1580, 1600, 1620} << QString();
     VirtualRadio::Options refusing;
     refusing.refuseCommand = "ATS103=0";
     QTest::newRow("ERROR ends the run at once")
-        << refusing << QList<qint64>{1000, 1020, 1040, 1060, 1060} << "ATS103=0 refused";
+        << refusing << QList<qint64>{1000, 1020, 1020, 1040, 1060, 1060} << "ATS103=0 refused";
     VirtualRadio::Options hanging;
     hanging.answerLimit = 2;
     QTest::newRow("no answer within the interval")
-        << hanging << QList<qint64>{1000, 1020, 1040, 3040} << "ATS102=7 not acknowledged";
+        << hanging << QList<qint64>{1000, 1020, 1020, 1040, 3040} << "ATS102=7 not acknowledged";
 }
 
 void TestCommandLink::acknowledgementPacing()

@@ -429,10 +429,30 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     s->ground.escapeAnswer = VirtualRadio::EscapeAnswer::OkOnly;
 
     auto interrupted = [](const Scenario &s, const QString &) { leftInDataMode(*s.groundRadio); };
+    // Every answer late, within the wait (with room for a busy machine): each
+    // command ends with the radio in data mode.
+    for (const QStringList &run : {QStringList{"read", "{g}", "--all"}, QStringList{"erase", "{g}"}})
+        make(run.first() + QStringLiteral(", 1.5 s late"), run)
+            ->expect(0, interrupted)
+            ->ground.replyDelayMs = 1500;
+    // Later than the wait for the escape: its answer comes at the next rate,
+    // as garbage. No radio is left in command mode by an escape that landed.
+    s = make(QStringLiteral("3.2 s late"), Configure)->expect(4, [](const Scenario &s, const QString &) {
+        QTRY_VERIFY(!s.groundRadio->inCommandMode());
+    });
+    s->ground.replyDelayMs = 3200;
+    s->ground.garbledAtOtherSpeeds = true;
     s = make(QStringLiteral("SIGINT while the escape may be answered"), Configure)
             ->expect(130, interrupted);
     s->ground.replyDelayMs = 700;
     s->interruptAtCommand = 1;
+    s = make(QStringLiteral("SIGINT during a probe"), Configure)->expect(130, interrupted);
+    s->ground.startInCommandMode = true; // its escape answer, a bare OK, calls for "AT"
+    s->ground.replyDelayMs = 700;
+    s->interruptAtCommand = 2;
+    s = make(QStringLiteral("SIGINT during read-back"), Configure)->expect(130, interrupted);
+    s->ground.replyDelayMs = 700;
+    s->interruptAtCommand = 10; // "AT&V"
     s = make(QStringLiteral("SIGINT during read"), {"read", "{g}"})->expect(130, interrupted);
     s->ground.replyDelayMs = 300;
     s->interruptAtCommand = 2;

@@ -6,6 +6,7 @@
 #include "kcradioeraser.h"
 #include "kcradioparamreader.h"
 #include "mainwindow.h"
+#include "translationloader.h"
 #include "virtualradio.h"
 
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTranslator>
 #include <QtTest>
 
 using namespace ConfigHarness;
@@ -143,16 +145,25 @@ void TestPanelReadErase::failedReadKeepsValues_data()
     QTest::addColumn<VirtualRadio::Options>("options");
     QTest::addColumn<QString>("tip");
     QTest::addColumn<QString>("reason");
-    VirtualRadio::Options silent, refusing, pulled;
+    QTest::addColumn<QString>("progress"); // the bar's last words
+    VirtualRadio::Options silent, refusing, pulled, hanging, noId;
     silent.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
-    refusing.refuseCommand = "AT&V";
+    refusing.refuseCommand = noId.refuseCommand = "AT&V";
+    noId.refusal = "\r\nS101=0 S102=1\r\nOK\r\n";
     pulled.unplugAfterCommands = 2; // with "AT&V"
-    QTest::newRow("silent radio") << silent << "MsgEnterCmdModeFailed"
-                                  << "LabReasonNoEscapeAnswer";
-    QTest::newRow("AT&V refused") << refusing << "MsgRadioIDReadFailed"
-                                  << "LabReasonRefused";
-    QTest::newRow("port lost") << pulled << "MsgRadioIDReadFailed"
-                               << "LabReasonPortLost";
+    hanging.answerLimit = 1;
+    const QString last = "Command 3 of 3, about 1 s left";
+    QTest::newRow("silent radio") << silent << "Radio did not answer.\nCheck power, cable and port."
+                                  << "No answer to +++ at 115200, 230400 or 9600 baud"
+                                  << "Trying 9600 baud, attempt 7 of 7";
+    QTest::newRow("AT&V refused") << refusing << "Could not read the radio ID"
+                                  << "The radio refused AT&V (ERROR)" << last;
+    QTest::newRow("port lost") << pulled << "Could not read the radio ID"
+                               << "Port <port> was lost (unplugged)" << QString();
+    QTest::newRow("AT&V unanswered") << hanging << "Could not read the radio ID"
+                                     << "No answer within 1 s to AT&V" << last;
+    QTest::newRow("listing without ID") << noId << "Could not read the radio ID"
+                                        << "The radio's settings hold no radio ID" << last;
 }
 
 void TestPanelReadErase::failedReadKeepsValues()
@@ -160,7 +171,12 @@ void TestPanelReadErase::failedReadKeepsValues()
     QFETCH(VirtualRadio::Options, options);
     QFETCH(QString, tip);
     QFETCH(QString, reason);
+    QFETCH(QString, progress);
 
+    QTranslator words; // in the operator's words, so that the values show
+    QMap<QString, QString> files;
+    QVERIFY(loadTranslationFrom(*qApp, words, files, qEnvironmentVariable("KC_DICT_DIR"),
+                                QStringLiteral("en_US")));
     WindowRig rig({options});
     QVERIFY(rig.ready());
     KcRadioConfigItemForm *ground = rig.panel();
@@ -172,7 +188,10 @@ void TestPanelReadErase::failedReadKeepsValues()
     QCOMPARE(child<QProgressBar>(ground, "barProgress")->maximum(), 9);
     QVERIFY(rig.clock().runUntil([&] { return ground->isEnabled(); }));
     QCOMPARE(tipOf(ground), tip);
-    QCOMPARE(child<QLabel>(ground, "labReason")->text(), reason);
+    QCOMPARE(child<QLabel>(ground, "labReason")->text(),
+             reason.replace("<port>", rig.radio().portPath()));
+    if (!progress.isEmpty())
+        QCOMPARE(child<QProgressBar>(ground, "barProgress")->format(), progress);
     QCOMPARE(idOf(ground), id);
     QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentText(), QStringLiteral("115200"));
     if (options.escapeAnswer == VirtualRadio::EscapeAnswer::Silence)

@@ -366,6 +366,11 @@ void TstParamReader::listings_data()
         << QList<QByteArray>{"S102=1 OK\r\n", "S104=305 \r\n"} << false << QString() << 1;
     QTest::newRow("zero byte before the ID")
         << QList<QByteArray>{QByteArray("S102=1 \0S104=5 OK", 17)} << false << QString() << 1;
+    // Paced, after an escape answer in 4-byte pieces with a second "OK".
+    QTest::newRow("paced: second OK after the escape's answer")
+        << QList<QByteArray>{"\r\nS102=1 S104=305\r\nOK\r\n"} << true << QStringLiteral("305") << 1;
+    QTest::newRow("paced: OK but no S104")
+        << QList<QByteArray>{"\r\nS101=0 S102=1\r\nOK\r\n"} << false << QString() << 1;
 }
 
 void TstParamReader::listings()
@@ -376,10 +381,15 @@ void TstParamReader::listings()
     QFETCH(int, flag);
 
     // The radio answers the escape only; the listing is written piece by piece.
-    VirtualRadio radio(radioOptions(115200, 1));
+    const bool paced = QByteArray(QTest::currentDataTag()).startsWith("paced");
+    VirtualRadio::Options options = radioOptions(115200, 1);
+    options.chunkSize = paced ? 4 : 0;
+    options.afterEscapeAnswer = paced ? "\r\nOK\r\n" : "";
+    VirtualRadio radio(options);
     QVERIFY(radio.start());
     answerListingWith(&radio, pieces, 15);
     KcRadioParamReader reader(nullptr);
+    reader.setCadence(paced ? KcCadence::Acknowledged : KcCadence::Fixed);
     ResultProbe probe(&reader);
 
     reader.readRadioParam(radio.portPath());

@@ -628,7 +628,14 @@ void KcRadioConfigItemForm::onRunCommandModeEntered()
 
 void KcRadioConfigItemForm::onRunCommandWritten(const QString &command)
 {
-    if (mRun.kind == RunKind::None || mRun.written == 0)
+    if (mRun.kind == RunKind::None)
+        return;
+    // The reader writes its listing command as it hears of command mode,
+    // before this panel does: the answered escape counts first.
+    if (mRun.written == 0 && command != QLatin1String(Escape) && mRun.link &&
+        mRun.link->inCommandMode())
+        mRun.written = 1;
+    if (mRun.written == 0)
         return;
     // A run that found the radio in command mode before its first escape
     // writes the escape as a step of its own: one interval more.

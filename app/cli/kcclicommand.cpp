@@ -39,6 +39,26 @@ void KcCliCommand::interruptWhenReleased(const QList<KcRadioCommandLink *> &link
 void KcCliCommand::setUpLink(KcRadioCommandLink *link)
 {
     link->setRecoversCommandMode(true);
+    mLinks << link;
+}
+
+void KcCliCommand::finish(int exitCode, const QJsonObject &result, const QString &summary)
+{
+    const QList<KcRadioCommandLink *> links = mLinks;
+    auto releasing = [links]() {
+        return std::any_of(links.cbegin(), links.cend(),
+                           [](const KcRadioCommandLink *link) { return link->isReleasing(); });
+    };
+    if (!releasing()) {
+        mCli->finish(exitCode, result, summary);
+        return;
+    }
+    for (KcRadioCommandLink *link : links)
+        connect(link, &KcRadioCommandLink::portReleased, this,
+                [this, releasing, exitCode, result, summary]() {
+                    if (!releasing())
+                        mCli->finish(exitCode, result, summary);
+                });
 }
 
 QPair<int, QString> KcLinkWatch::failure(const QString &port, const QString &refusal) const

@@ -62,10 +62,9 @@ protected:
     const KcCliRequest &request() const { return mCli->request(); }
     KcRadioCli *cli() const { return mCli; }
     void progress(const QString &who, const QString &line) { mCli->progress(who, line); }
-    void finish(int exitCode, const QJsonObject &result, const QString &summary)
-    {
-        mCli->finish(exitCode, result, summary);
-    }
+    // Ends the run once every link set up by setUpLink() has released its
+    // port: a closing "ATA" is read by the radio before the port closes.
+    void finish(int exitCode, const QJsonObject &result, const QString &summary);
     // Ends the run as interrupted once every link has released its port;
     // the owners' abort() has started the releases.
     void interruptWhenReleased(const QList<KcRadioCommandLink *> &links);
@@ -75,6 +74,7 @@ protected:
 
 private:
     KcRadioCli *mCli;
+    QList<KcRadioCommandLink *> mLinks;
 };
 
 // What a read or an erase learns from its link besides its own result.

@@ -35,7 +35,8 @@
 // set equals the radio's rate at the moment they are read. Bytes not heard
 // are recorded and otherwise ignored.
 //
-// Counting. Every heard transcript entry counts as one command towards
+// Counting. Every heard transcript entry but an empty line (a lone CR, no
+// command) counts as one command towards
 // answerLimit and unplugAfterCommands, data lines in data mode included.
 // Beyond answerLimit the radio is hung: it records but neither echoes,
 // answers nor changes state.
@@ -488,7 +489,8 @@ QList<QByteArray> VirtualRadio::commands() const
     QList<QByteArray> result;
     result.reserve(mTranscript.size());
     for (const Received &entry : mTranscript)
-        result.append(entry.bytes);
+        if (entry.bytes != "\r") // an empty line is no command
+            result.append(entry.bytes);
     return result;
 }
 
@@ -606,14 +608,15 @@ void VirtualRadio::onReadable()
     mPending.append(chunk);
     const QList<QByteArray> framed = takeCommands();
     for (const QByteArray &command : framed) {
-        if (understood && mOptions.unplugAfterCommands >= 0 &&
+        const bool counts = understood && command != "\r"; // an empty line counts for nothing
+        if (counts && mOptions.unplugAfterCommands >= 0 &&
             mCommandsSeen >= mOptions.unplugAfterCommands) {
             unplug();
             return;
         }
         record(command, speed, understood);
         const Received entry = mTranscript.last();
-        if (understood) {
+        if (counts) {
             ++mCommandsSeen;
             if (mOptions.answerLimit < 0 || mCommandsSeen <= mOptions.answerLimit)
                 handleCommand(command, speed);
@@ -686,7 +689,7 @@ void VirtualRadio::handleCommand(const QByteArray &command, int lineSpeed)
             return;
         }
         mCommandMode = true;
-        reply(mOptions.dataBeforeEscapeAnswer + escapeAnswerBytes());
+        reply(mOptions.dataBeforeEscapeAnswer + escapeAnswerBytes() + mOptions.afterEscapeAnswer);
         return;
     }
     if (!mCommandMode)
@@ -843,7 +846,12 @@ void VirtualRadio::writeNextPiece()
 
 void VirtualRadio::writeNow(const QByteArray &bytes)
 {
-    writeToLine(bytes);
+    // Framed at another speed, every byte reads as something else.
+    QByteArray line = bytes;
+    if (mOptions.garbledAtOtherSpeeds && currentLineSpeed() != mOptions.baudRate)
+        for (char &byte : line)
+            byte = char(byte | 0x80);
+    writeToLine(line);
 }
 
 qint64 VirtualRadio::writeToLine(const QByteArray &bytes)

@@ -56,6 +56,9 @@ public:
         QByteArray refuseCommand;     // this command line (no CR) is answered "ERROR"; "*": all
         QList<int> unstoredRegisters; // set commands answered "OK" but not applied
         QByteArray dataBeforeEscapeAnswer; // data-mode text sent ahead of the escape answer
+        QByteArray afterEscapeAnswer;      // sent right after the escape answer (a second "OK")
+        bool garbledAtOtherSpeeds = false; // replies sent while the tool's line speed differs
+                                           // from the radio's rate arrive as garbage
         QByteArray lineEnd = "\r\n";       // ends the lines of every reply
         int replyDelayMs = 0;              // >0: every reply held back this long (radio clock)
         bool startInCommandMode = false;   // powered up in command mode (left there earlier)
@@ -103,7 +106,8 @@ public:
 
     // Every command received, in order.
     QList<Received> transcript() const { return mTranscript; }
-    // Only the bytes of the commands, in order.
+    // Only the bytes of the commands, in order; an empty line (a lone CR) is
+    // none.
     QList<QByteArray> commands() const;
     // Every byte received, in order, as one array.
     QByteArray rawReceived() const { return mRaw; }

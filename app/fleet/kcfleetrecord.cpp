@@ -112,6 +112,11 @@ Contents parse(const QByteArray &bytes)
             contents.problems.append({i + 1, QStringLiteral("not a JSON object; skipped")});
             continue;
         }
+        // A network's link test has a line of its own, kept whole.
+        if (document.object().value(QStringLiteral("kind")).toString() == QLatin1String("link")) {
+            contents.links.append(document.object());
+            continue;
+        }
         QString error;
         const std::optional<KcFleetRecordEntry> entry =
             KcFleetRecordEntry::fromJson(document.object(), &error);
@@ -236,9 +241,14 @@ bool KcFleetRecordWriter::open()
 
 bool KcFleetRecordWriter::append(const KcFleetRecordEntry &entry)
 {
+    return appendLine(entry.toJson());
+}
+
+bool KcFleetRecordWriter::appendLine(const QJsonObject &object)
+{
     if (mFd < 0)
         return fail(QStringLiteral("%1 is not open").arg(mPath));
-    const QByteArray line = QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     ssize_t written = -1;
     do
         written = ::write(mFd, line.constData(), size_t(line.size()));

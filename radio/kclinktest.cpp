@@ -99,17 +99,16 @@ void KcLinkTest::readRadios()
         link->setRecoversCommandMode(true);
         reader->setCadence(mOptions.cadence);
         reader->setListingWaitMs(KcRadioTiming::commandIntervalMs());
-        const QString who = mRadios.at(i).who();
         connect(
             link, &KcRadioCommandLink::openFailed, this,
             [this, i](const QString &, const QString &error) { mReadings[i].openError = error; });
         connect(link, &KcRadioCommandLink::portLost, this,
                 [this, i](const QString &port) { mReadings[i].lost = port; });
-        connect(link, &KcRadioCommandLink::commandModeEntered, this, [this, i, who, link]() {
+        connect(link, &KcRadioCommandLink::commandModeEntered, this, [this, i, link]() {
             if (mReadings.at(i).entered)
                 return;
             mReadings[i].entered = true;
-            emit progress(who, QStringLiteral("command mode at %1 baud").arg(link->baudRate()));
+            emit commandModeEntered(i, link->baudRate());
         });
         connect(link, &KcRadioCommandLink::portReleased, this, &KcLinkTest::proceedWhenRead);
         connect(reader, &KcRadioParamReader::sigRadioIDReady, this,
@@ -127,8 +126,7 @@ void KcLinkTest::onRead(int index, bool ok, const QString &id, int rateCode)
     if (ok) {
         mRadios[index].id = id;
         mRadios[index].rate = KcRadioProtocol::baudRateForCode(rateCode);
-        emit progress(mRadios.at(index).who(),
-                      QStringLiteral("ID %1, serial rate %2").arg(id).arg(mRadios.at(index).rate));
+        emit radioRead(index);
     }
     proceedWhenRead();
 }
@@ -201,8 +199,7 @@ void KcLinkTest::openPorts()
                             QStringLiteral("port lost: %1").arg(mRadios.at(i).port));
                 });
     }
-    emit progress(QStringLiteral("link"),
-                  QStringLiteral("%1 bytes/s for %2 s each way").arg(mRate).arg(mOptions.seconds));
+    emit trafficStarted(mRate, mOptions.seconds);
     startPhase(0);
 }
 
@@ -289,11 +286,7 @@ void KcLinkTest::reportPhase()
 {
     for (const Row &row : qAsConst(mRows))
         if (row.from == mPhase)
-            emit progress(mRadios.at(row.from).who(),
-                          QStringLiteral("to %1: %2 frames sent, %3 received")
-                              .arg(mRadios.at(row.to).who())
-                              .arg(mSentAt.size())
-                              .arg(row.tally.receivedFrames()));
+            emit frames(row.from, row.to, mSentAt.size(), row.tally.receivedFrames());
 }
 
 void KcLinkTest::endPhase()

@@ -94,7 +94,14 @@ public:
     QString table() const;
 
 signals:
-    void progress(const QString &who, const QString &line);
+    // A radio being read answered the escape at this serial rate.
+    void commandModeEntered(int radio, int rate);
+    // A radio was read: radios().at(radio) holds its ID and rate.
+    void radioRead(int radio);
+    // The traffic starts at this load.
+    void trafficStarted(int bytesPerSecond, int seconds);
+    // Frames so far in one direction, about once a second and at its end.
+    void frames(int from, int to, int sent, int received);
     void finished();
 
 private:

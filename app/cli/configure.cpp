@@ -157,8 +157,7 @@ private:
         KcLinkTest::Options options = *mLinkTest;
         options.cadence = request().cadence;
         mTest = new KcLinkTest(radios, options, this);
-        connect(mTest, &KcLinkTest::progress, this,
-                [this](const QString &who, const QString &line) { progress(who, line); });
+        kcCliShowLinkProgress(mTest, cli());
         connect(mTest, &KcLinkTest::finished, this, [this, result, summary]() mutable {
             result.insert(QStringLiteral("link"), mTest->toJson());
             finish(kcCliLinkExitCode(*mTest), result,

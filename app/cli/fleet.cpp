@@ -498,9 +498,13 @@ void FleetCommand::startLinkTests()
             warn(mRecordError);
             return false;
         },
-        this);
-    connect(mLinkTests, &KcFleetLinkTests::progress, this,
-            [this](const QString &who, const QString &line) { progress(who, line); });
+        [this](KcLinkTest *test) { kcCliShowLinkProgress(test, cli()); }, this);
+    connect(mLinkTests, &KcFleetLinkTests::networkStarted, this,
+            [this](const QString &network, bool skipped) {
+                progress(QStringLiteral("network ") + network,
+                         skipped ? QStringLiteral("linked in an earlier run, skipped")
+                                 : QStringLiteral("link test"));
+            });
     connect(mLinkTests, &KcFleetLinkTests::finished, this, &FleetCommand::endWhenIdle);
     mLinkTests->start();
 }

@@ -129,4 +129,6 @@ QList<QCommandLineOption> kcCliLinkOptions();
 QString kcCliLinkOptionsHelp();
 QString kcCliReadLinkOptions(const QCommandLineParser &parser, KcLinkTest::Options &options);
 int kcCliLinkExitCode(const KcLinkTest &test);
+// The test's progress as lines on stderr.
+void kcCliShowLinkProgress(KcLinkTest *test, KcRadioCli *cli);
 QString kcCliLinkSummary(const KcLinkTest &test);

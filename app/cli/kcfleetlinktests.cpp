@@ -20,9 +20,9 @@ KcFleetLinkTests::KcFleetLinkTests(const QList<Network> &networks,
                                    const KcLinkTest::Options &options,
                                    const QList<QJsonObject> &recordedLinks,
                                    std::function<bool(const QJsonObject &)> appendLine,
-                                   QObject *parent)
+                                   std::function<void(KcLinkTest *)> show, QObject *parent)
     : QObject(parent), mNetworks(networks), mOptions(options), mRecordedLinks(recordedLinks),
-      mAppendLine(std::move(appendLine))
+      mAppendLine(std::move(appendLine)), mShow(std::move(show))
 {
 }
 
@@ -60,15 +60,14 @@ void KcFleetLinkTests::testNext()
     while (mNext < mNetworks.size() && !mStopped) {
         const Network &network = mNetworks.at(mNext++);
         if (linkedBefore(mRecordedLinks, network)) {
-            emit progress(QStringLiteral("network ") + network.name,
-                          QStringLiteral("linked in an earlier run, skipped"));
+            emit networkStarted(network.name, true);
             mResults.append(QJsonObject{{QStringLiteral("network"), network.name},
                                         {QStringLiteral("outcome"), QStringLiteral("skipped")}});
             continue;
         }
-        emit progress(QStringLiteral("network ") + network.name, QStringLiteral("link test"));
+        emit networkStarted(network.name, false);
         mTest = new KcLinkTest(network.radios, mOptions, this);
-        connect(mTest, &KcLinkTest::progress, this, &KcFleetLinkTests::progress);
+        mShow(mTest);
         connect(mTest, &KcLinkTest::finished, this, [this, network]() {
             KcLinkTest *test = mTest;
             mTest = nullptr;

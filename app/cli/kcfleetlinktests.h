@@ -24,10 +24,11 @@ public:
         QList<KcLinkRadio> radios; // the ground radio first
     };
 
+    // Each test, as it starts, goes to show (its progress shown).
     KcFleetLinkTests(const QList<Network> &networks, const KcLinkTest::Options &options,
                      const QList<QJsonObject> &recordedLinks,
                      std::function<bool(const QJsonObject &line)> appendLine,
-                     QObject *parent = nullptr);
+                     std::function<void(KcLinkTest *test)> show, QObject *parent = nullptr);
 
     void start();
     void abort();
@@ -41,7 +42,8 @@ public:
     static bool linkedBefore(const QList<QJsonObject> &recordedLinks, const Network &network);
 
 signals:
-    void progress(const QString &who, const QString &line);
+    // A network tested, or skipped as linked before.
+    void networkStarted(const QString &network, bool skipped);
     void finished();
 
 private:
@@ -51,6 +53,7 @@ private:
     KcLinkTest::Options mOptions;
     QList<QJsonObject> mRecordedLinks;
     std::function<bool(const QJsonObject &)> mAppendLine;
+    std::function<void(KcLinkTest *)> mShow;
     int mNext = 0;
     KcLinkTest *mTest = nullptr;
     bool mRunning = false;

@@ -35,8 +35,7 @@ public:
                 i == 0 ? QStringLiteral("ground") : QStringLiteral("airborne"), 0, QString()});
         mOptions.cadence = request().cadence;
         mTest = new KcLinkTest(radios, mOptions, this);
-        connect(mTest, &KcLinkTest::progress, this,
-                [this](const QString &who, const QString &line) { progress(who, line); });
+        kcCliShowLinkProgress(mTest, cli());
         connect(mTest, &KcLinkTest::finished, this, [this]() {
             QJsonObject result = mTest->toJson();
             result.insert(QStringLiteral("command"), QStringLiteral("link"));
@@ -55,6 +54,31 @@ private:
 };
 
 } // namespace
+
+void kcCliShowLinkProgress(KcLinkTest *test, KcRadioCli *cli)
+{
+    auto who = [test](int radio) { return test->radios().at(radio).who(); };
+    QObject::connect(test, &KcLinkTest::commandModeEntered, cli, [cli, who](int radio, int rate) {
+        cli->progress(who(radio), QStringLiteral("command mode at %1 baud").arg(rate));
+    });
+    QObject::connect(test, &KcLinkTest::radioRead, cli, [cli, who, test](int radio) {
+        const KcLinkRadio &read = test->radios().at(radio);
+        cli->progress(who(radio),
+                      QStringLiteral("ID %1, serial rate %2").arg(read.id).arg(read.rate));
+    });
+    QObject::connect(test, &KcLinkTest::trafficStarted, cli, [cli](int bytesPerSecond, int seconds) {
+        cli->progress(QStringLiteral("link"), QStringLiteral("%1 bytes/s for %2 s each way")
+                                                  .arg(bytesPerSecond)
+                                                  .arg(seconds));
+    });
+    QObject::connect(test, &KcLinkTest::frames, cli,
+                     [cli, who](int from, int to, int sent, int received) {
+                         cli->progress(who(from), QStringLiteral("to %1: %2 frames sent, %3 received")
+                                                      .arg(who(to))
+                                                      .arg(sent)
+                                                      .arg(received));
+                     });
+}
 
 int kcCliLinkExitCode(const KcLinkTest &test)
 {

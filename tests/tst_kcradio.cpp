@@ -58,6 +58,9 @@ struct Scenario
     // With air options, every radio of the scenario shares one air.
     std::optional<VirtualAir::Options> air;
     int interruptAtAirPacket = -1; // SIGINT once this many packets crossed the air
+    // Starts once every scenario that is not late has ended, so that its
+    // processes and traffic do not slow the timing of the others.
+    bool late = false;
     std::unique_ptr<VirtualAir> sharedAir;
 
     std::unique_ptr<VirtualRadio> groundRadio;
@@ -153,20 +156,27 @@ void TstKcRadio::initTestCase()
     addPacingScenarios(make);
 
     addFleetScenarios(make);
+    const size_t unhurried = mScenarios.size();
     addLinkScenarios(make);
+    for (size_t i = unhurried; i < mScenarios.size(); ++i)
+        mScenarios.at(i)->late = true;
 
     // Every scenario starts at once but one that follows another: that one
     // starts when the other has ended and its record has been kept. The
-    // longest scenario takes about 20 s.
+    // longest scenario takes about 20 s, and the link scenarios, which start
+    // after the others, about 12 s more.
     auto ended = [](const Scenario &s) {
         return s.process && s.process->state() == QProcess::NotRunning;
     };
     const bool allDone = QTest::qWaitFor(
         [&]() {
             bool all = true;
+            bool early = true; // every scenario that is not late has ended
+            for (const std::unique_ptr<Scenario> &s : mScenarios)
+                early = early && (s->late || s->ended);
             for (const std::unique_ptr<Scenario> &s : mScenarios) {
                 const Scenario *before = s->after.isEmpty() ? nullptr : scenario(s->after);
-                if (!s->process && (!before || before->ended))
+                if (!s->process && (!before || before->ended) && (!s->late || early))
                     startScenario(*s, program);
                 if (!s->ended && ended(*s)) {
                     s->ended = true;

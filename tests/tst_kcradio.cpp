@@ -828,6 +828,13 @@ void TstKcRadio::addLinkScenarios(const Make &make)
         }
         QVERIFY(s.result["reason"].toString().contains(QStringLiteral("of the frames")));
     });
+    air.lossProbability = 1.0;
+    pairOnAir(QStringLiteral("link: nothing arrives"), link, "6", "6")
+        ->expect(1, [](const Scenario &s, const QString &) {
+            QCOMPARE(s.result["reason"].toString(),
+                     QStringLiteral("no frame from ground %1 reached airborne %2 (IDs 6 and 6)")
+                         .arg(s.groundRadio->portPath(), s.airborneRadio->portPath()));
+        });
     air.lossProbability = 0;
     air.corruptionProbability = 0.3;
     pairOnAir(QStringLiteral("link: corruption"), link + QStringList{"--min-delivery", "0.3"}, "9",

@@ -324,7 +324,6 @@ void KcLinkTest::abort()
     if (mOutcome != Outcome::Running || mAborting)
         return;
     mAborting = true;
-    mSending = false;
     mTick->stop();
     mPhaseTimer->stop();
     mReportTimer->stop();
@@ -344,6 +343,13 @@ void KcLinkTest::end(Outcome outcome, const QString &reason)
 {
     if (mOutcome != Outcome::Running)
         return;
+    // A direction cut short counts what it sent so far.
+    if (mSending)
+        for (Row &row : mRows)
+            if (row.from == mPhase) {
+                row.tally.setSent(mSentAt.size(), KcLinkFrameCoder::FrameBytes);
+                row.durationMs = KcRadioTiming::nowMs() - mPhaseStart;
+            }
     mSending = false;
     mTick->stop();
     mPhaseTimer->stop();

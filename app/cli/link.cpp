@@ -101,6 +101,8 @@ QString kcCliLinkSummary(const KcLinkTest &test)
     QString text = test.rows().isEmpty() ? QString() : test.table() + QLatin1Char('\n');
     if (test.outcome() == KcLinkTest::Outcome::Linked)
         return text + QStringLiteral("link passes: every direction delivered its frames");
+    if (test.outcome() == KcLinkTest::Outcome::Interrupted)
+        return text + QStringLiteral("link test interrupted; the radios are left in data mode");
     return text + QStringLiteral("link fails: ") + test.reason();
 }
 

@@ -25,7 +25,9 @@ inline double childrenCpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-inline KcradioFigures timeKcradio(const QString &program, const QStringList &arguments)
+// stdoutText, when given, receives what kcradio printed on stdout.
+inline KcradioFigures timeKcradio(const QString &program, const QStringList &arguments,
+                                  QByteArray *stdoutText = nullptr)
 {
     KcradioFigures figures;
     QProcess process;
@@ -40,6 +42,8 @@ inline KcradioFigures timeKcradio(const QString &program, const QStringList &arg
         std::fprintf(stderr, "kcradio failed: %s\n", process.readAllStandardError().constData());
         return figures;
     }
+    if (stdoutText)
+        *stdoutText = process.readAllStandardOutput();
     figures.wallMs = elapsed;
     figures.cpuSeconds = childrenCpuSeconds() - cpuBefore;
     return figures;

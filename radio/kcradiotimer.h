@@ -18,6 +18,8 @@ public:
     virtual void schedule(KcRadioTimer *timer, int ms) = 0;
     // The timer is no longer due.
     virtual void cancel(KcRadioTimer *timer) = 0;
+    // The clock's time in milliseconds, from any origin.
+    virtual qint64 nowMs() const = 0;
 
 protected:
     // Runs the timer's timeout as its clock has made it due.

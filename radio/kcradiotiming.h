@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 class KcRadioClock;
 
 // The intervals of all radio work and the clock that times them, kept in one
@@ -22,6 +24,9 @@ public:
     // default) is the event loop's clock.
     static void setClockForTesting(KcRadioClock *clock);
     static KcRadioClock *clock() { return sClock; }
+    // The time of the radio clock in milliseconds, from any origin: what
+    // measurements between two radio events (a frame's latency) read.
+    static qint64 nowMs();
 
     static constexpr int DefaultCommandIntervalMs = 2000;
     static constexpr int DefaultReplyWaitMs = 1000;

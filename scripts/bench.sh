@@ -8,6 +8,8 @@
 #   wall and 0.5 s CPU), beside the floor that the radios' guard times set;
 # - bench_fleet: kcradio configuring a fleet of eight pairs (16 radios) in one
 #   run against one pair alone (at most 1.3 times as long, under 2 s of CPU);
+# - bench_link: kcradio pair --link-test on a 9600 + 115200 pair over a
+#   virtual air (at most 15 s wall and 0.5 s CPU);
 # - bench_startup: time to the first frame and peak memory of the program
 #   against a bare one-label window, on X (Xvfb when no DISPLAY is set) and on
 #   the offscreen platform.
@@ -22,7 +24,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKC_WERROR=ON
 fi
 cmake --build "$build" -j2 --target kcradioconfig_probed kc_translations barewindow \
-    bench_soak bench_startup kcradio bench_pair bench_fleet
+    bench_soak bench_startup kcradio bench_pair bench_fleet bench_link
 build=$(cd "$build" && pwd)
 
 status=0
@@ -35,6 +37,9 @@ echo "== pair"
 
 echo "== fleet"
 "$build/bench/bench_fleet" || status=1
+
+echo "== link"
+"$build/bench/bench_link" || status=1
 
 # An X server for the start-up figures: the one in DISPLAY, or our own Xvfb.
 xvfb_pid=

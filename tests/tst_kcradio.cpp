@@ -3,6 +3,7 @@
 // own), started in initTestCase; each row then checks its own scenario. A
 // scenario that follows another (a resumed fleet, say) runs once that one has
 // ended, on its radios and files.
+#include "virtualair.h"
 #include "virtualradio.h"
 
 #include "fleet/kcfleetrecord.h"
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -53,6 +55,13 @@ struct Scenario
     QString after;                // runs on this scenario's radios and folder once it ended
     QByteArray killWhenLastHears; // SIGKILL once the fleet's last radio heard this
     std::function<void(const Scenario &)> prepare; // on the radios, before the run
+    // With air options, every radio of the scenario shares one air.
+    std::optional<VirtualAir::Options> air;
+    int interruptAtAirPacket = -1; // SIGINT once this many packets crossed the air
+    // Starts once every scenario that is not late has ended, so that its
+    // processes and traffic do not slow the timing of the others.
+    bool late = false;
+    std::unique_ptr<VirtualAir> sharedAir;
 
     std::unique_ptr<VirtualRadio> groundRadio;
     std::unique_ptr<VirtualRadio> airborneRadio;
@@ -92,6 +101,7 @@ private:
     static void addRadioLeftBehindScenarios(const Make &make);
     static void addPacingScenarios(const Make &make);
     static void addFleetScenarios(const Make &make);
+    static void addLinkScenarios(const Make &make);
 
     std::vector<std::unique_ptr<Scenario>> mScenarios;
     Scenario *scenario(const QString &name);
@@ -146,19 +156,27 @@ void TstKcRadio::initTestCase()
     addPacingScenarios(make);
 
     addFleetScenarios(make);
+    const size_t unhurried = mScenarios.size();
+    addLinkScenarios(make);
+    for (size_t i = unhurried; i < mScenarios.size(); ++i)
+        mScenarios.at(i)->late = true;
 
     // Every scenario starts at once but one that follows another: that one
     // starts when the other has ended and its record has been kept. The
-    // longest scenario takes about 20 s.
+    // longest scenario takes about 20 s, and the link scenarios, which start
+    // after the others, about 12 s more.
     auto ended = [](const Scenario &s) {
         return s.process && s.process->state() == QProcess::NotRunning;
     };
     const bool allDone = QTest::qWaitFor(
         [&]() {
             bool all = true;
+            bool early = true; // every scenario that is not late has ended
+            for (const std::unique_ptr<Scenario> &s : mScenarios)
+                early = early && (s->late || s->ended);
             for (const std::unique_ptr<Scenario> &s : mScenarios) {
                 const Scenario *before = s->after.isEmpty() ? nullptr : scenario(s->after);
-                if (!s->process && (!before || before->ended))
+                if (!s->process && (!before || before->ended) && (!s->late || early))
                     startScenario(*s, program);
                 if (!s->ended && ended(*s)) {
                     s->ended = true;
@@ -213,6 +231,13 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
         s.groundRadio->setRegister(104, QStringLiteral("00305"));
         s.groundRadio->setRegister(102, QStringLiteral("0"));
     }
+    if (s.air) {
+        s.sharedAir = std::make_unique<VirtualAir>(*s.air);
+        for (VirtualRadio *radio :
+             QList<VirtualRadio *>{s.groundRadio.get(), s.airborneRadio.get()} + s.radios)
+            if (radio)
+                s.sharedAir->attach(radio);
+    }
     if (s.prepare)
         s.prepare(s);
     auto expand = [&s](QString text) {
@@ -258,6 +283,15 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
             if (radio->commands().size() == at)
                 ::kill(pid_t(process->processId()), SIGINT);
         });
+    }
+    if (s.interruptAtAirPacket > 0) {
+        QProcess *process = s.process.get();
+        auto packets = std::make_shared<int>(0);
+        connect(s.sharedAir.get(), &VirtualAir::packetArrived, this,
+                [process, packets, at = s.interruptAtAirPacket]() {
+                    if (++*packets == at)
+                        ::kill(pid_t(process->processId()), SIGINT);
+                });
     }
     if (!s.killWhenLastHears.isEmpty()) {
         QProcess *process = s.process.get();
@@ -488,6 +522,8 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     };
     s = make(QStringLiteral("pair with one port twice"),
              {"pair", "{g}", "{g}", "--model", "MR300", "--mode", "p2p"})
+            ->expect(2, usageError(QStringLiteral("twice")));
+    s = make(QStringLiteral("link with one port twice"), {"link", "{g}", "{g}"})
             ->expect(2, usageError(QStringLiteral("twice")));
     s = make(QStringLiteral("index 0"), {"configure", "{g}", "--model", "MR300", "--mode", "star",
                                          "--role", "airborne", "--id", "1", "--index", "0"})
@@ -723,6 +759,181 @@ void TstKcRadio::addFleetScenarios(const Make &make)
                 QVERIFY(radio->rawReceived().isEmpty());
         });
     }
+}
+
+namespace {
+
+// Radios that hold an ID and a serial rate code, as configured radios do.
+VirtualRadio::Options holding(int rate)
+{
+    VirtualRadio::Options options;
+    options.baudRate = rate;
+    return options;
+}
+
+void setUp(VirtualRadio *radio, const QString &id)
+{
+    radio->setRegister(104, id);
+    radio->setRegister(102, radio->baudRate() == 9600 ? QStringLiteral("7") : QStringLiteral("1"));
+}
+
+QJsonArray directionsOf(const QJsonObject &result)
+{
+    return result.value(QStringLiteral("directions")).toArray();
+}
+
+// Every radio back in data mode, whatever the run did.
+void allInDataMode(const Scenario &s)
+{
+    for (const VirtualRadio *radio :
+         QList<const VirtualRadio *>{s.groundRadio.get(), s.airborneRadio.get()} +
+             QList<const VirtualRadio *>(s.radios.cbegin(), s.radios.cend()))
+        if (radio)
+            QTRY_VERIFY(!radio->inCommandMode());
+}
+
+} // namespace
+
+void TstKcRadio::addLinkScenarios(const Make &make)
+{
+    VirtualAir::Options air;
+    air.seed = 20261210;
+    auto pairOnAir = [&](const QString &name, const QStringList &arguments, const QString &groundId,
+                         const QString &airborneId) {
+        Scenario *s = make(name, arguments);
+        s->secondRadio = true;
+        s->ground = holding(9600);
+        s->airborne = holding(115200);
+        s->air = air;
+        s->prepare = [groundId, airborneId](const Scenario &s) {
+            setUp(s.groundRadio.get(), groundId);
+            setUp(s.airborneRadio.get(), airborneId);
+        };
+        return s;
+    };
+    const QStringList link{"link", "{g}", "{a}"};
+    pairOnAir(QStringLiteral("link: a linked pair"), link, "777", "00777")
+        ->expect(0, [](const Scenario &s, const QString &) {
+            const QJsonArray directions = directionsOf(s.result);
+            QCOMPARE(directions.size(), 2);
+            for (const QJsonValue &d : directions) {
+                QVERIFY(d["framesSent"].toInt() >= 20);
+                QCOMPARE(d["framesReceived"].toInt(), d["framesSent"].toInt());
+                QCOMPARE(d["delivery"].toDouble(), 1.0);
+                QVERIFY(d["latencyMs"]["max"].toInt() >= d["latencyMs"]["p50"].toInt());
+            }
+            // The slower line sets the load: half of 960 bytes/s.
+            QCOMPARE(s.result["bytesPerSecond"].toInt(), 480);
+            QCOMPARE(s.result["radios"][1]["rate"].toInt(), 115200);
+            leftInDataMode(*s.groundRadio);
+            leftInDataMode(*s.airborneRadio);
+        });
+    pairOnAir(QStringLiteral("link: different IDs"), link, "111", "222")
+        ->expect(1, [](const Scenario &s, const QString &) {
+            const QString reason = s.result["reason"].toString();
+            QVERIFY2(reason.contains("111") && reason.contains("222"), qPrintable(reason));
+            QVERIFY(directionsOf(s.result).isEmpty());
+            QCOMPARE(s.groundRadio->airBytesPassedOut() + s.airborneRadio->airBytesPassedOut(), 0);
+        });
+    air.lossProbability = 0.2;
+    Scenario *s = pairOnAir(QStringLiteral("link: 20 % air loss"),
+                            link + QStringList{"--seconds", "4"}, "5", "5");
+    s->airborne.baudRate = s->ground.baudRate = 115200;
+    s->expect(1, [](const Scenario &s, const QString &) {
+        for (const QJsonValue &d : directionsOf(s.result)) {
+            QVERIFY2(qAbs(d["delivery"].toDouble() - 0.8) < 0.12,
+                     qPrintable(QString::number(d["delivery"].toDouble())));
+            QCOMPARE(d["framesLost"].toInt(),
+                     d["framesSent"].toInt() - d["framesReceived"].toInt());
+        }
+        QVERIFY(s.result["reason"].toString().contains(QStringLiteral("of the frames")));
+    });
+    air.lossProbability = 1.0;
+    pairOnAir(QStringLiteral("link: nothing arrives"), link, "6", "6")
+        ->expect(1, [](const Scenario &s, const QString &) {
+            QCOMPARE(s.result["reason"].toString(),
+                     QStringLiteral("no frame from ground %1 reached airborne %2 (IDs 6 and 6)")
+                         .arg(s.groundRadio->portPath(), s.airborneRadio->portPath()));
+        });
+    air.lossProbability = 0;
+    air.corruptionProbability = 0.3;
+    pairOnAir(QStringLiteral("link: corruption"), link + QStringList{"--min-delivery", "0.3"}, "9",
+              "9")
+        ->expect(0, [](const Scenario &s, const QString &) {
+            for (const QJsonValue &d : directionsOf(s.result)) {
+                QVERIFY(d["framesCorrupt"].toInt() > 0);
+                QVERIFY(d["framesReceived"].toInt() + d["framesCorrupt"].toInt() <=
+                        d["framesSent"].toInt());
+            }
+        });
+    air.corruptionProbability = 0;
+    s = make(QStringLiteral("link: a star of four"), {"link", "{r0}", "{r1}", "{r2}", "{r3}"});
+    s->fleet = {holding(115200), holding(115200), holding(9600), holding(115200)};
+    s->air = air;
+    s->prepare = [](const Scenario &s) {
+        for (VirtualRadio *radio : s.radios)
+            setUp(radio, "4242");
+    };
+    s->expect(0, [](const Scenario &s, const QString &) {
+        const QJsonArray directions = directionsOf(s.result);
+        QCOMPARE(directions.size(), 6);
+        // The ground's frames reach each airborne radio, then each answers.
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(directions[i]["from"].toString().startsWith("ground"), i < 3);
+            QCOMPARE(directions[i]["delivery"].toDouble(), 1.0);
+        }
+    });
+    s = pairOnAir(QStringLiteral("link: SIGINT mid-traffic"), link + QStringList{"--seconds", "30"},
+                  "3", "3");
+    s->interruptAtAirPacket = 10;
+    s->expect(130, [](const Scenario &s, const QString &) {
+        allInDataMode(s);
+        // Stopped at once: far fewer frames than 30 s would carry.
+        const qint64 passed = s.airborneRadio->airBytesPassedOut();
+        QVERIFY2(passed > 0 && passed < 100 * 32, qPrintable(QString::number(passed)));
+    });
+    pairOnAir(QStringLiteral("pair --link-test"),
+              {"pair", "{g}", "{a}", "--model", "MR300", "--mode", "p2p", "--baud", "115200",
+               "--link-test"},
+              "0", "0")
+        ->expect(0, [](const Scenario &s, const QString &) {
+            const QJsonObject link = s.result["link"].toObject();
+            QCOMPARE(link["outcome"].toString(), QStringLiteral("linked"));
+            QCOMPARE(directionsOf(link).size(), 2);
+            QCOMPARE(link["radios"][0]["id"].toString(), s.result["id"].toString());
+            allInDataMode(s);
+        });
+
+    const QStringList fleet{"fleet", "{dir}/plan.csv", "--record", "{dir}/record.jsonl",
+                            "--link-test"};
+    s = make(QStringLiteral("fleet --link-test: two networks"), fleet);
+    s->fleet = {holding(115200), holding(115200), holding(115200), holding(115200)};
+    s->air = air;
+    s->plan = "network,role,port,model,mode,baud,index,id\n"
+              "a,ground,{r0},MR300,p2p,,,\na,airborne,{r1},MR300,p2p,,,\n"
+              "b,ground,{r2},MR300,p2p,,,\nb,airborne,{r3},MR300,p2p,,,\n";
+    auto linkLines = [](const Scenario &s, int expected) {
+        const KcFleetRecord::Contents record = KcFleetRecord::parse(s.record);
+        QVERIFY(record.problems.isEmpty());
+        QCOMPARE(record.entries.size(), 4);
+        QCOMPARE(record.links.size(), expected);
+        for (const QJsonObject &line : record.links) {
+            QCOMPARE(line["outcome"].toString(), QStringLiteral("linked"));
+            QCOMPARE(directionsOf(line).size(), 2);
+            QCOMPARE(line["id"].toString(), record.entries.at(line["network"] == "a" ? 0 : 2).id);
+        }
+        QCOMPARE(record.links.first()["network"].toString(), QStringLiteral("a"));
+    };
+    s->expect(0, [linkLines](const Scenario &s, const QString &) { linkLines(s, 2); });
+    s = make(QStringLiteral("fleet --link-test: resume skips linked networks"),
+             fleet + QStringList{"--resume"});
+    s->after = QStringLiteral("fleet --link-test: two networks");
+    s->expect(0, [linkLines](const Scenario &s, const QString &) {
+        linkLines(s, 2);
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(!configuredIn(s, i));
+        QCOMPARE(s.result["links"][1]["outcome"].toString(), QStringLiteral("skipped"));
+    });
 }
 
 QTEST_GUILESS_MAIN(TstKcRadio)

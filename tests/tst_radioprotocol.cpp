@@ -2,6 +2,7 @@
 // register rules of the configuration sequences, the S102 code table and the
 // greeting test.
 
+#include "kclinkframes.h"
 #include "kcradioprotocol.h"
 
 #include <QtTest>
@@ -39,6 +40,10 @@ private slots:
     void baudRateForCode();
     void hasRadioBanner_data();
     void hasRadioBanner();
+    void linkFrames_data();
+    void linkFrames();
+    void linkFigures_data();
+    void linkFigures();
 };
 
 void TestRadioProtocol::constants()
@@ -277,6 +282,111 @@ void TestRadioProtocol::hasRadioBanner()
     QFETCH(bool, banner);
 
     QCOMPARE(KcRadioProtocol::hasRadioBanner(buffer), banner);
+}
+
+void TestRadioProtocol::linkFrames_data()
+{
+    // What arrives at a receiver, built from frames (direction, sequence);
+    // then the intact frames and the corrupt ones it finds.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<int>>("intactSequences");
+    QTest::addColumn<int>("corrupt");
+    const QByteArray f0 = KcLinkFrameCoder::encode(3, 0);
+    const QByteArray f1 = KcLinkFrameCoder::encode(3, 1);
+    const QByteArray f2 = KcLinkFrameCoder::encode(3, 0xfffffffe);
+    QByteArray flipped = f1;
+    flipped[15] = flipped.at(15) == 'g' ? 'h' : 'g';
+    QTest::newRow("three frames") << f0 + f1 + f2 << QList<int>{0, 1, -2} << 0;
+    QTest::newRow("noise between frames")
+        << "\r\nNO CARRIER\r\n" + f0 + "xyz" + f1 << QList<int>{0, 1} << 0;
+    QTest::newRow("a frame cut short") << f0.left(20) + f1 << QList<int>{1} << 0;
+    QTest::newRow("a flipped filler byte") << f0 + flipped + f2 << QList<int>{0, -2} << 1;
+    QTest::newRow("a flipped CRC digit")
+        << f0.left(31) + (f0.at(31) == '0' ? "1" : "0") << QList<int>{} << 1;
+}
+
+void TestRadioProtocol::linkFrames()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<int>, intactSequences);
+    QFETCH(int, corrupt);
+    // Fed a byte at a time and all at once, the same frames come out.
+    for (const bool bytewise : {false, true}) {
+        KcLinkFrameCoder coder;
+        QList<KcLinkFrameCoder::Decoded> frames;
+        if (bytewise)
+            for (const char c : bytes)
+                frames += coder.feed(QByteArray(1, c));
+        else
+            frames = coder.feed(bytes);
+        QList<int> intact;
+        int bad = 0;
+        for (const KcLinkFrameCoder::Decoded &frame : frames) {
+            if (frame.intact) {
+                QCOMPARE(frame.direction, 3);
+                intact << int(frame.sequence);
+            } else {
+                ++bad;
+            }
+        }
+        QCOMPARE(intact, intactSequences);
+        QCOMPARE(bad, corrupt);
+    }
+    // Never a byte that a radio or the tool could take for an escape or an
+    // answer line.
+    for (const QByteArray &frame :
+         {KcLinkFrameCoder::encode(0, 0), KcLinkFrameCoder::encode(255, 12345)}) {
+        QCOMPARE(frame.size(), KcLinkFrameCoder::FrameBytes);
+        for (const char c : frame)
+            QVERIFY(c > 0x20 && c < 0x7f && c != '+');
+        QCOMPARE(frame.count('#'), 1);
+    }
+}
+
+void TestRadioProtocol::linkFigures_data()
+{
+    // Frames sent, then the (sequence, sent at, received at) of each arrival,
+    // the direction having started at 0 ms.
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<QList<QList<int>>>("arrivals");
+    QTest::addColumn<QList<double>>("expected"); // received, lost, duplicated,
+                                                 // out of order, delivery, p50, p95, max, first
+    QTest::newRow("all in order")
+        << 4 << QList<QList<int>>{{0, 0, 10}, {1, 100, 120}, {2, 200, 230}, {3, 300, 340}}
+        << QList<double>{4, 0, 0, 0, 1.0, 20, 40, 40, 10};
+    QTest::newRow("one lost, one twice, one late")
+        << 5
+        << QList<QList<int>>{{0, 0, 50}, {2, 200, 210}, {1, 100, 260}, {2, 200, 270}, {4, 400, 405}}
+        << QList<double>{4, 1, 1, 1, 0.8, 10, 160, 160, 50};
+    QTest::newRow("nothing came") << 7 << QList<QList<int>>{}
+                                  << QList<double>{0, 7, 0, 0, 0.0, -1, -1, -1, -1};
+    QList<QList<int>> twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.append({i, i * 10, i * 10 + i + 1});
+    QTest::newRow("twenty, latencies 1..20")
+        << 20 << twenty << QList<double>{20, 0, 0, 0, 1.0, 10, 19, 20, 1};
+}
+
+void TestRadioProtocol::linkFigures()
+{
+    QFETCH(int, sent);
+    QFETCH(QList<QList<int>>, arrivals);
+    QFETCH(QList<double>, expected);
+    KcLinkTally tally;
+    tally.setSent(sent, KcLinkFrameCoder::FrameBytes);
+    for (const QList<int> &arrival : arrivals)
+        tally.received(quint32(arrival.at(0)), arrival.at(1), arrival.at(2), 0);
+    const QList<double> figures{double(tally.receivedFrames()),
+                                double(tally.lost()),
+                                double(tally.duplicated()),
+                                double(tally.outOfOrder()),
+                                tally.delivery(),
+                                double(tally.latencyPercentileMs(50)),
+                                double(tally.latencyPercentileMs(95)),
+                                double(tally.latencyPercentileMs(100)),
+                                double(tally.firstFrameMs())};
+    QCOMPARE(figures, expected);
+    QCOMPARE(tally.goodputBytesPerSecond(1000), expected.at(0) * KcLinkFrameCoder::FrameBytes);
 }
 
 QTEST_APPLESS_MAIN(TestRadioProtocol)

@@ -1,3 +1,4 @@
+#include "virtualair.h"
 #include "virtualclock.h"
 #include "virtualradio.h"
 
@@ -724,6 +725,76 @@ private slots:
         QVERIFY(
             exchange("ATS104=42\r", (echo ? QByteArray("ATS104=42\r") : QByteArray()) + OkAnswer));
         QCOMPARE(mRadio->registers().value(104), QStringLiteral("42"));
+    }
+
+    // Last: installs the virtual clock, which the functions above run without.
+    void air_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<int>("bytesPerSecond");
+        QTest::addColumn<int>("bufferBytes");
+        QTest::addColumn<QString>("listenerId"); // the sender holds 42
+        QTest::addColumn<bool>("listenerInCommandMode");
+        QTest::addColumn<QList<int>>("writes"); // sizes, each read on its own
+        QTest::addColumn<int>("passedOut");     // by the listener
+        QTest::addColumn<int>("lastArrivalMs"); // after the first write; -1: none
+        QTest::newRow("same ID") << 5 << 0 << 4096 << "42" << false << QList<int>{100} << 100 << 5;
+        QTest::newRow("the ID with zeros") << 5 << 0 << 4096 << "0042" << false << QList<int>{100}
+                                           << 100 << 5;
+        QTest::newRow("another ID") << 5 << 0 << 4096 << "43" << false << QList<int>{100} << 0 << -1;
+        QTest::newRow("listener in command mode")
+            << 5 << 0 << 4096 << "42" << true << QList<int>{100} << 0 << -1;
+        QTest::newRow("1000 bytes/s: 100 ms on the air")
+            << 5 << 1000 << 4096 << "42" << false << QList<int>{100} << 100 << 105;
+        // The first write goes on the air, the second waits, the third finds
+        // room for 10 of its bytes.
+        QTest::newRow("send buffer overflows")
+            << 0 << 1000 << 60 << "42" << false << QList<int>{50, 50, 50} << 110 << 110;
+    }
+
+    void air()
+    {
+        QFETCH(int, delayMs);
+        QFETCH(int, bytesPerSecond);
+        QFETCH(int, bufferBytes);
+        QFETCH(QString, listenerId);
+        QFETCH(bool, listenerInCommandMode);
+        QFETCH(QList<int>, writes);
+        QFETCH(int, passedOut);
+        QFETCH(int, lastArrivalMs);
+        VirtualClock &clock = VirtualClock::install();
+        VirtualAir::Options options;
+        options.delayMs = delayMs;
+        options.bytesPerSecond = bytesPerSecond;
+        options.sendBufferBytes = bufferBytes;
+        VirtualAir air(options);
+        VirtualRadio::Options listening;
+        listening.startInCommandMode = listenerInCommandMode;
+        VirtualRadio sender, listener(listening);
+        QVERIFY(sender.start() && listener.start());
+        sender.setRegister(104, QStringLiteral("42"));
+        listener.setRegister(104, listenerId);
+        air.attach(&sender);
+        air.attach(&listener);
+        ToolPort from(sender.portPath(), 115200), to(listener.portPath(), 115200);
+        QVERIFY(from.open() && to.open());
+        const qint64 start = clock.now();
+        int total = 0;
+        for (const int size : writes) {
+            from.send(QByteArray(size, 'x'));
+            QVERIFY(settle());
+            total += size;
+        }
+        if (lastArrivalMs < 0) {
+            QVERIFY(clock.advanceBy(1000));
+            QVERIFY(to.received.isEmpty());
+            return;
+        }
+        QVERIFY(clock.runUntil([&]() { return to.received.size() >= passedOut; }, 5000));
+        QCOMPARE(clock.now() - start, qint64(lastArrivalMs));
+        QCOMPARE(to.received, QByteArray(passedOut, 'x'));
+        QCOMPARE(air.bytesOverflowed(), qint64(total - passedOut));
+        QVERIFY(from.received.isEmpty()); // a radio does not hear itself
     }
 };
 

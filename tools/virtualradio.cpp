@@ -1,8 +1,13 @@
 // A simulated radio modem on a pseudo-terminal, for trying the configuration
 // tool (or a serial terminal such as picocom) without hardware. Prints the
 // pty path first, then every command it receives, until SIGINT or SIGTERM.
+// With --air FOLDER, radio programs started with the same folder share an
+// air: what one radio hears on its serial line in data mode, every other one
+// in data mode with the same S104 passes out on its own (UNIX datagram
+// sockets in that folder, one per radio; see tests/support/virtualair.h).
 
 #include "virtualradio.h"
+#include "virtualair.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -77,6 +82,18 @@ bool parseEscape(const QString &name, VirtualRadio::EscapeAnswer *answer)
     return true;
 }
 
+bool parseProbability(const QCommandLineParser &parser, const QString &option, double *value)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const double parsed = parser.value(option).toDouble(&ok);
+    if (!ok || parsed < 0.0 || parsed > 1.0)
+        return false;
+    *value = parsed;
+    return true;
+}
+
 bool parseInt(const QCommandLineParser &parser, const QString &option, int minimum, int *value)
 {
     if (!parser.isSet(option))
@@ -117,6 +134,21 @@ int main(int argc, char *argv[])
         {QStringLiteral("telemetry"), QStringLiteral("Stream telemetry in data mode."),
          QStringLiteral("bytes/s")},
         {QStringLiteral("quiet"), QStringLiteral("Print only the pty path.")},
+        {QStringLiteral("id"), QStringLiteral("The radio ID (S104) it powers up with."),
+         QStringLiteral("n")},
+        {QStringLiteral("air"),
+         QStringLiteral("Share an air with the radios started with this folder."),
+         QStringLiteral("folder")},
+        {QStringLiteral("air-delay"), QStringLiteral("Air delay (default 5)."),
+         QStringLiteral("ms")},
+        {QStringLiteral("air-rate"), QStringLiteral("Air rate; 0 (default) for no limit."),
+         QStringLiteral("bytes/s")},
+        {QStringLiteral("air-buffer"),
+         QStringLiteral("Send buffer; overflow is lost (default 4096)."), QStringLiteral("bytes")},
+        {QStringLiteral("air-loss"), QStringLiteral("Probability that a packet is lost."),
+         QStringLiteral("p")},
+        {QStringLiteral("air-corrupt"),
+         QStringLiteral("Probability that a byte of a packet is changed."), QStringLiteral("p")},
     });
     parser.process(app);
 
@@ -129,6 +161,16 @@ int main(int argc, char *argv[])
         !parseInt(parser, QStringLiteral("unplug-after"), 0, &options.unplugAfterCommands) ||
         !parseInt(parser, QStringLiteral("telemetry"), 0, &options.telemetryBytesPerSecond)) {
         err << "virtualradio: invalid number in the options\n";
+        return 2;
+    }
+    VirtualAir::Options air;
+    air.folder = parser.value(QStringLiteral("air"));
+    if (!parseInt(parser, QStringLiteral("air-delay"), 0, &air.delayMs) ||
+        !parseInt(parser, QStringLiteral("air-rate"), 0, &air.bytesPerSecond) ||
+        !parseInt(parser, QStringLiteral("air-buffer"), 0, &air.sendBufferBytes) ||
+        !parseProbability(parser, QStringLiteral("air-loss"), &air.lossProbability) ||
+        !parseProbability(parser, QStringLiteral("air-corrupt"), &air.corruptionProbability)) {
+        err << "virtualradio: invalid air option\n";
         return 2;
     }
     if (parser.isSet(QStringLiteral("escape")) &&
@@ -154,6 +196,16 @@ int main(int argc, char *argv[])
     if (!radio.start()) {
         err << "virtualradio: cannot open a pseudo-terminal\n";
         return 1;
+    }
+    if (parser.isSet(QStringLiteral("id")))
+        radio.setRegister(104, parser.value(QStringLiteral("id")));
+    VirtualAir sharedAir(air);
+    if (!air.folder.isEmpty()) {
+        if (!sharedAir.start()) {
+            err << "virtualradio: cannot join the air in " << air.folder << '\n';
+            return 1;
+        }
+        sharedAir.attach(&radio);
     }
 
     QTextStream out(stdout);

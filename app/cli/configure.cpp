@@ -4,11 +4,14 @@
 
 #include "fleet/kcradiowords.h"
 #include "kcradioid.h"
+#include "kcradioprotocol.h"
 #include "kcserialports.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QPointer>
+
+#include <optional>
 
 namespace {
 
@@ -48,7 +51,11 @@ QJsonObject registersJson(const QMap<int, QString> &registers)
 class ConfigureCommand : public KcCliCommand
 {
 public:
-    using KcCliCommand::KcCliCommand;
+    // linkTest: a pair then tested for traffic with these options.
+    ConfigureCommand(KcRadioCli *cli, std::optional<KcLinkTest::Options> linkTest)
+        : KcCliCommand(cli), mLinkTest(linkTest)
+    {
+    }
 
     void start() override
     {
@@ -74,6 +81,8 @@ public:
     // The jobs end the run: each sends its radio back to data mode first.
     void interrupt() override
     {
+        if (mTest)
+            mTest->abort();
         for (const QPointer<KcConfigJob> &job : mJobs)
             if (job)
                 job->abort();
@@ -124,11 +133,42 @@ private:
                     KcConfigJob::outcomeName(job->outcome()) + QStringLiteral(": ") + job->reason();
             summary << line;
         }
+        if (exitCode == KcCliExit::Success && mLinkTest && !cli()->isInterrupted()) {
+            testLink(result, summary.join(QLatin1Char('\n')));
+            return;
+        }
         finish(cli()->isInterrupted() ? KcCliExit::Interrupted : exitCode, result,
                summary.join(QLatin1Char('\n')));
     }
 
+    // The configured pair, at the rate and with the ID it was verified to
+    // hold (read first when not verified), tested for traffic.
+    void testLink(QJsonObject result, const QString &summary)
+    {
+        QList<KcLinkRadio> radios;
+        for (int i = 0; i < mJobs.size(); ++i) {
+            const QMap<int, QString> stored = mJobs.at(i)->registers();
+            const bool known = stored.contains(102) && stored.contains(104);
+            radios.append(
+                KcLinkRadio{mJobs.at(i)->portName(), roleName(i),
+                            known ? KcRadioProtocol::baudRateForCode(stored.value(102).toInt()) : 0,
+                            known ? stored.value(104) : QString()});
+        }
+        KcLinkTest::Options options = *mLinkTest;
+        options.cadence = request().cadence;
+        mTest = new KcLinkTest(radios, options, this);
+        kcCliShowLinkProgress(mTest, cli());
+        connect(mTest, &KcLinkTest::finished, this, [this, result, summary]() mutable {
+            result.insert(QStringLiteral("link"), mTest->toJson());
+            finish(kcCliLinkExitCode(*mTest), result,
+                   summary + QLatin1Char('\n') + kcCliLinkSummary(*mTest));
+        });
+        mTest->start();
+    }
+
     QList<QPointer<KcConfigJob>> mJobs;
+    std::optional<KcLinkTest::Options> mLinkTest;
+    KcLinkTest *mTest = nullptr;
 };
 
 // What configure and pair read alike; role and ID are theirs.
@@ -152,7 +192,15 @@ QString readRadioOptions(const QCommandLineParser &parser, KcCliRequest &request
     if (error.isEmpty())
         error = KcCliOptions::readBaudAndIndex(parser, request.settings);
     request.verify = !parser.isSet(QStringLiteral("no-verify"));
-    request.makeCommand = [](KcRadioCli *cli) { return new ConfigureCommand(cli); };
+    std::optional<KcLinkTest::Options> linkTest;
+    if (error.isEmpty() && request.command == KcCliRequest::Command::Pair &&
+        parser.isSet(QStringLiteral("link-test"))) {
+        linkTest = KcLinkTest::Options();
+        error = kcCliReadLinkOptions(parser, *linkTest);
+    }
+    request.makeCommand = [linkTest](KcRadioCli *cli) {
+        return new ConfigureCommand(cli, linkTest);
+    };
     return error;
 }
 
@@ -204,7 +252,13 @@ KcCliCommandEntry kcCliPairCommand()
                        "The exit status is the higher of the two radios'.\n\n"
                        "  --id N                radio ID, 1 to 10 digits, 0 to 4294967295\n") +
         QString::fromLatin1(ConfigureOptionsHelp);
-    entry.options = radioOptions();
+    entry.help +=
+        QStringLiteral("  --link-test           then send counted frames each way through the\n"
+                       "                        pair (as \"kcradio link\" does); exit 1 when the\n"
+                       "                        link fails\n") +
+        kcCliLinkOptionsHelp();
+    entry.options = radioOptions() + kcCliLinkOptions();
+    entry.options << QCommandLineOption(QStringLiteral("link-test"), QString());
     entry.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
         if (request.ports.size() != 2)
             return QStringLiteral("pair takes a ground and an airborne port");

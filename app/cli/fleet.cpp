@@ -8,6 +8,7 @@
 #include "fleet/kcfleetports.h"
 #include "fleet/kcfleetrecord.h"
 #include "fleet/kcradiowords.h"
+#include "kcfleetlinktests.h"
 #include "kcradiocommandlink.h"
 #include "kcradioprotocol.h"
 
@@ -61,6 +62,14 @@ the record.
   --transcript DIR      write each radio's exchange, time-stamped, both
                         directions, to a file of its own in DIR
   --allow-reused-id     allow an ID that the record holds for another network
+  --link-test           once every radio is done, test each network's link
+                        (as "kcradio link" does), one network at a time; the
+                        record gets a line per network: kind "link", network,
+                        id, time, outcome ("linked" or "not-linked"), radios,
+                        directions, seconds, version; with --resume a network
+                        recorded as linked with the same radios and ID is
+                        skipped
+  --seconds, --rate, --min-delivery   as for kcradio link
   --cadence ack|fixed   how commands are paced (see kcradio --help)
   --json                print one JSON object with every radio's result
   --quiet               print the result only, no progress
@@ -78,6 +87,7 @@ struct FleetOptions
     bool resume = false;
     bool allowReusedId = false;
     int jobs = 0; // 0: all at once
+    std::optional<KcLinkTest::Options> linkTest; // each network tested once done
 };
 
 // One radio of the run.
@@ -155,6 +165,8 @@ public:
         for (FleetRadio &radio : mRadios)
             if (radio.job)
                 radio.job->abort();
+        if (mLinkTests)
+            mLinkTests->abort();
         endWhenIdle();
     }
 
@@ -174,6 +186,7 @@ private:
     QString table() const;
     void warn(const QString &line);
     bool usage(const QString &file, const QList<KcFleetProblem> &problems);
+    void startLinkTests();
 
     FleetOptions mOptions;
     std::unique_ptr<KcFleetRecordWriter> mRecord;
@@ -184,6 +197,8 @@ private:
     bool mEnded = false;
     bool mTerminal = false;
     int mDrawn = 0; // status lines on the terminal
+    QList<QJsonObject> mRecordedLinks;
+    KcFleetLinkTests *mLinkTests = nullptr;
 };
 
 QString FleetCommand::who(const FleetRadio &radio) const
@@ -240,6 +255,7 @@ bool FleetCommand::prepare()
     const KcFleetRecord::Contents recorded = KcFleetRecord::parse(mRecord->existing());
     for (const KcFleetProblem &problem : recorded.problems)
         warn(QStringLiteral("%1: %2").arg(mOptions.record, problem.describe()));
+    mRecordedLinks = recorded.links;
 
     // The problems of the plan, its ports and its IDs are told together.
     QList<KcFleetProblem> problems = plan.problems;
@@ -372,6 +388,12 @@ void FleetCommand::endWhenIdle()
         if (radio.state == FleetRadio::State::Running ||
             (radio.state == FleetRadio::State::Waiting && !mStopping))
             return;
+    if (mOptions.linkTest && !mStopping && !mLinkTests) {
+        startLinkTests();
+        return;
+    }
+    if (mLinkTests && mLinkTests->isRunning())
+        return;
     mEnded = true;
 
     int exitCode = KcCliExit::Success;
@@ -405,6 +427,8 @@ void FleetCommand::endWhenIdle()
                                                  radio.exitCode == KcCliExit::Success));
         radios.append(object);
     }
+    if (mLinkTests)
+        exitCode = qMax(exitCode, mLinkTests->exitCode());
     if (!mRecordError.isEmpty())
         exitCode = qMax(exitCode, int(KcCliExit::PortFailed));
     if (cli()->isInterrupted())
@@ -418,12 +442,70 @@ void FleetCommand::endWhenIdle()
         result.insert(QStringLiteral("recordError"), mRecordError);
     if (!mWarnings.isEmpty())
         result.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(mWarnings));
+    if (mLinkTests)
+        result.insert(QStringLiteral("links"), mLinkTests->results());
     if (!request().json) {
         cli()->out() << table();
+        if (mLinkTests)
+            cli()->out() << mLinkTests->summary();
         cli()->out().flush();
     }
     mRecord.reset(); // the lock goes with it
     finish(exitCode, result, QString());
+}
+
+void FleetCommand::startLinkTests()
+{
+    // Every network whose radios are all done, in the plan's order, the
+    // ground radio first.
+    QList<KcFleetLinkTests::Network> networks;
+    QStringList names;
+    for (const FleetRadio &radio : mRadios)
+        if (!names.contains(radio.plan.network))
+            names << radio.plan.network;
+    for (const QString &name : names) {
+        KcFleetLinkTests::Network network{name, QString(), {}};
+        bool done = true;
+        for (const FleetRadio &radio : mRadios) {
+            if (radio.plan.network != name)
+                continue;
+            done = done && (radio.state == FleetRadio::State::Skipped ||
+                            radio.exitCode == KcCliExit::Success);
+            network.id = radio.id;
+            const bool known = radio.entry.registers.contains(102);
+            const KcLinkRadio linkRadio{
+                radio.port.path, KcRadioWords::roles().at(radio.plan.role),
+                known ? KcRadioProtocol::baudRateForCode(radio.entry.registers.value(102).toInt())
+                      : 0,
+                known ? radio.entry.registers.value(104) : QString()};
+            if (radio.plan.role == 0)
+                network.radios.prepend(linkRadio);
+            else
+                network.radios.append(linkRadio);
+        }
+        if (done && network.radios.size() > 1)
+            networks.append(network);
+    }
+    KcLinkTest::Options options = *mOptions.linkTest;
+    options.cadence = request().cadence;
+    mLinkTests = new KcFleetLinkTests(
+        networks, options, mRecordedLinks,
+        [this](const QJsonObject &line) {
+            if (mRecord->appendLine(line))
+                return true;
+            mRecordError = mRecord->errorString();
+            warn(mRecordError);
+            return false;
+        },
+        [this](KcLinkTest *test) { kcCliShowLinkProgress(test, cli()); }, this);
+    connect(mLinkTests, &KcFleetLinkTests::networkStarted, this,
+            [this](const QString &network, bool skipped) {
+                progress(QStringLiteral("network ") + network,
+                         skipped ? QStringLiteral("linked in an earlier run, skipped")
+                                 : QStringLiteral("link test"));
+            });
+    connect(mLinkTests, &KcFleetLinkTests::finished, this, &FleetCommand::endWhenIdle);
+    mLinkTests->start();
 }
 
 QString FleetCommand::table() const
@@ -551,7 +633,10 @@ KcCliCommandEntry kcCliFleetCommand()
     const QCommandLineOption transcript(QStringLiteral("transcript"), QString(),
                                         QStringLiteral("dir"));
     const QCommandLineOption allowReusedId(QStringLiteral("allow-reused-id"), QString());
-    entry.options = {record, resume, jobs, transcript, allowReusedId};
+    const QCommandLineOption linkTest(QStringLiteral("link-test"), QString());
+    entry.options =
+        QList<QCommandLineOption>{record, resume, jobs, transcript, allowReusedId, linkTest} +
+        kcCliLinkOptions();
     entry.parse = [=](const QCommandLineParser &parser, KcCliRequest &request) {
         if (request.ports.size() != 1)
             return QStringLiteral("fleet takes one plan file");
@@ -563,6 +648,12 @@ KcCliCommandEntry kcCliFleetCommand()
         options.resume = parser.isSet(resume);
         options.allowReusedId = parser.isSet(allowReusedId);
         options.transcriptDir = parser.value(transcript);
+        if (parser.isSet(linkTest)) {
+            options.linkTest = KcLinkTest::Options();
+            const QString error = kcCliReadLinkOptions(parser, *options.linkTest);
+            if (!error.isEmpty())
+                return error;
+        }
         if (parser.isSet(jobs)) {
             bool ok = false;
             options.jobs = parser.value(jobs).toInt(&ok);

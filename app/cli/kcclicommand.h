@@ -6,6 +6,7 @@
 // radio options, the link watch, exit codes of a job) lives here.
 
 #include "kcconfigjob.h"
+#include "kclinktest.h"
 #include "kcradiocli.h"
 
 #include <QCommandLineOption>
@@ -46,6 +47,7 @@ KcCliCommandEntry kcCliPairCommand();
 KcCliCommandEntry kcCliEraseCommand();
 KcCliCommandEntry kcCliFleetCommand();
 KcCliCommandEntry kcCliCheckCommand();
+KcCliCommandEntry kcCliLinkCommand();
 
 // A running command. Lives as the runner's child; ends the run through
 // finish().
@@ -120,3 +122,13 @@ QString readId(const QCommandLineParser &parser, KcRadioSettings &settings, bool
 
 // The exit status that a configuration job's outcome stands for.
 int kcCliExitCodeOf(KcConfigJob::Outcome outcome);
+
+// What link, pair --link-test and fleet --link-test share (app/cli/link.cpp):
+// the options, the exit status and the summary of a link test.
+QList<QCommandLineOption> kcCliLinkOptions();
+QString kcCliLinkOptionsHelp();
+QString kcCliReadLinkOptions(const QCommandLineParser &parser, KcLinkTest::Options &options);
+int kcCliLinkExitCode(const KcLinkTest &test);
+// The test's progress as lines on stderr.
+void kcCliShowLinkProgress(KcLinkTest *test, KcRadioCli *cli);
+QString kcCliLinkSummary(const KcLinkTest &test);

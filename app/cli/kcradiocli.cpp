@@ -77,7 +77,7 @@ const QList<KcCliCommandEntry> &kcCliCommands()
 {
     static const QList<KcCliCommandEntry> commands{
         kcCliPortsCommand(), kcCliReadCommand(),  kcCliConfigureCommand(), kcCliPairCommand(),
-        kcCliEraseCommand(), kcCliFleetCommand(), kcCliCheckCommand()};
+        kcCliEraseCommand(), kcCliFleetCommand(), kcCliCheckCommand(),     kcCliLinkCommand()};
     return commands;
 }
 

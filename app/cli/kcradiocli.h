@@ -31,7 +31,8 @@ struct KcCliRequest
         Pair,
         Erase,
         Fleet,
-        Check
+        Check,
+        Link
     };
 
     Command command = Command::None;

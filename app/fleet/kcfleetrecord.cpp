@@ -107,6 +107,11 @@ Contents parse(const QByteArray &bytes)
             contents.problems.append({i + 1, QStringLiteral("not a JSON object; skipped")});
             continue;
         }
+        // A network's link test has a line of its own, kept whole.
+        if (document.object().value(QStringLiteral("kind")).toString() == QLatin1String("link")) {
+            contents.links.append(document.object());
+            continue;
+        }
         QString error;
         const std::optional<KcFleetRecordEntry> entry =
             KcFleetRecordEntry::fromJson(document.object(), &error);
@@ -208,9 +213,14 @@ bool KcFleetRecordWriter::open()
 
 bool KcFleetRecordWriter::append(const KcFleetRecordEntry &entry)
 {
+    return appendLine(entry.toJson());
+}
+
+bool KcFleetRecordWriter::appendLine(const QJsonObject &object)
+{
     if (!mFile.isOpen())
         return fail(QStringLiteral("%1 is not open").arg(mPath));
-    const QByteArray line = QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     const qint64 written = mFile.write(line);
     if (written != line.size() || !mFile.flush()) {
         const QString why =

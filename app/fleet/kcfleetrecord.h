@@ -50,6 +50,8 @@ struct Contents
     // Lines skipped, by their line number in the record: a last line cut off
     // by a crash, or a line that is not an entry. Never fatal.
     QList<KcFleetProblem> problems;
+    // The link tests' lines ("kind": "link"), in order.
+    QList<QJsonObject> links;
 };
 
 Contents parse(const QByteArray &bytes);
@@ -84,6 +86,8 @@ public:
     // One line, written whole and synced. False with errorString() when the
     // line could not be written or synced; the caller stops there.
     bool append(const KcFleetRecordEntry &entry);
+    // Any other line of the record (a network's link test), written alike.
+    bool appendLine(const QJsonObject &object);
     QString errorString() const { return mError; }
     QString lockPath() const;
 

@@ -51,6 +51,7 @@ public:
 
     void schedule(KcRadioTimer *timer, int ms) override;
     void cancel(KcRadioTimer *timer) override;
+    qint64 nowMs() const override { return mNow; }
 
 private:
     VirtualClock() = default;

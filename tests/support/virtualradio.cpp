@@ -1,6 +1,7 @@
 #include "virtualradio.h"
 
 #include "kcradiotimer.h"
+#include "virtualair.h"
 #include "virtualclock.h"
 
 #include <QDateTime>
@@ -370,6 +371,8 @@ VirtualRadio::VirtualRadio(const Options &options, QObject *parent)
 
 VirtualRadio::~VirtualRadio()
 {
+    if (mAir)
+        mAir->detach(this);
     liveRadioList().removeOne(this);
     closeLine(false);
 }
@@ -604,6 +607,14 @@ void VirtualRadio::onReadable()
 
     if (understood && mOptions.echo && answering())
         reply(chunk);
+    // Data mode: what the tool sends goes on the air, up to a '+' that may
+    // begin an escape.
+    if (understood && mAir && !mCommandMode && answering()) {
+        const QByteArray data =
+            chunk.left(chunk.indexOf('+') < 0 ? chunk.size() : chunk.indexOf('+'));
+        if (!data.isEmpty())
+            mAir->transmit(this, data);
+    }
 
     mPending.append(chunk);
     const QList<QByteArray> framed = takeCommands();
@@ -931,4 +942,19 @@ QByteArray VirtualRadio::nextTelemetryFrame()
     for (const char c : payload)
         checksum ^= quint8(c);
     return '$' + payload + '*' + QByteArray::number(checksum, 16).rightJustified(2, '0') + "\r\n";
+}
+
+bool VirtualRadio::hearsOnAir(const QString &id) const
+{
+    bool ours = false;
+    bool theirs = false;
+    const qulonglong own = mRegisters.value(104).toULongLong(&ours);
+    return mMaster >= 0 && !mCommandMode && ours && own == id.toULongLong(&theirs) && theirs;
+}
+
+void VirtualRadio::receiveFromAir(const QByteArray &bytes)
+{
+    if (currentLineSpeed() != mOptions.baudRate)
+        return;
+    mAirBytesOut += writeToLine(bytes);
 }

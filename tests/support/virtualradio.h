@@ -9,6 +9,7 @@
 
 class QSocketNotifier;
 class QTimer;
+class VirtualAir;
 
 // A radio modem simulator on a pseudo-terminal. The slave side's path is
 // opened by QSerialPort like any serial port. The simulator keeps a slave
@@ -147,6 +148,17 @@ public:
     // Every radio that exists in this process.
     static QList<VirtualRadio *> liveRadios();
 
+    // The air it sends on in data mode (VirtualAir::attach sets it).
+    void setAir(VirtualAir *air) { mAir = air; }
+    // Whether bytes sent on the air by a radio holding S104 = id reach this
+    // one: it is in data mode, its line is open and its live S104 is the same
+    // number.
+    bool hearsOnAir(const QString &id) const;
+    // Bytes from the air, passed out on the serial line; dropped while the
+    // tool's line speed is not the radio's rate (they would be garbage).
+    void receiveFromAir(const QByteArray &bytes);
+    qint64 airBytesPassedOut() const { return mAirBytesOut; }
+
 signals:
     // Emitted for every transcript entry, heard or not, after the radio has
     // acted on it; transcriptEntryAdded carries the whole entry.
@@ -201,4 +213,6 @@ private:
     qint64 mTelemetrySent = 0;
     qint64 mDroppedBytes = 0;
     int mLoadedPreset = -1;
+    VirtualAir *mAir = nullptr;
+    qint64 mAirBytesOut = 0;
 };

@@ -9,6 +9,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <signal.h>
+#include <sys/stat.h>
 #endif
 
 namespace KcSerialPorts {
@@ -118,6 +119,29 @@ bool isLockedIn(const QString &lockDir, const QString &portName)
     Q_UNUSED(lockDir)
     Q_UNUSED(portName)
     return false;
+#endif
+}
+
+QByteArray changeStamp()
+{
+#ifdef Q_OS_UNIX
+    // A folder's modification time moves when an entry is added or removed:
+    // /dev for the device nodes of adapters, the lock folder for locks.
+    QStringList watched{QStringLiteral("/dev"), lockDirectory()};
+    watched += extraPaths();
+    QByteArray stamp;
+    for (const QString &path : watched) {
+        struct stat info = {};
+        if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0) {
+            stamp += "-;";
+            continue;
+        }
+        stamp += QByteArray::number(qint64(info.st_mtim.tv_sec)) + '.' +
+                 QByteArray::number(qint64(info.st_mtim.tv_nsec)) + ';';
+    }
+    return stamp;
+#else
+    return QByteArray();
 #endif
 }
 

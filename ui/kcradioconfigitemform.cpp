@@ -4,6 +4,8 @@
 #include "kcconfigsequence.h"
 #include "kcenterclicks.h"
 #include "kclogging.h"
+#include "kcportlist.h"
+#include "kcportwatch.h"
 #include "kcradiocommandlink.h"
 #include "kcradioeraser.h"
 #include "kcradioid.h"
@@ -14,6 +16,7 @@
 #include "kcserialports.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QMessageBox>
@@ -36,6 +39,14 @@ KcRadioConfigItemForm::PortLister &portLister()
 {
     static KcRadioConfigItemForm::PortLister lister = &KcRadioConfigItemForm::systemPorts;
     return lister;
+}
+
+// Whether the lister is the system's, whose answer changes only with the
+// system's change stamp.
+bool &listsSystemPorts()
+{
+    static bool system = true;
+    return system;
 }
 
 // The four panels of the main window are set up one after the other before
@@ -98,6 +109,11 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
       mLink(new KcRadioCommandLink(KcLinkProfile::panel(), this))
 {
     ui->setupUi(this);
+    mPortList = new KcPortList(
+        ui->cmbSerialPort, [this](const KcPortEntry &port) { return portToolTip(port); },
+        [this]() { return isPortListHeld(); }, this);
+    connect(portWatch(), &KcPortWatch::listed, mPortList, &KcPortList::follow);
+    portWatch()->addFollower(this);
     KcEnterClicks::install(this, findChildren<QAbstractButton *>());
 
     // The panel's port is the one selected in its list, read at every open;
@@ -105,7 +121,7 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
     mLink->setPortNameSource([this]() -> std::optional<QString> {
         if (ui->cmbSerialPort->count() == 0)
             return std::nullopt;
-        return ui->cmbSerialPort->currentText();
+        return mPortList->selectedName();
     });
     connect(mLink, &KcRadioCommandLink::commandModeEntered, this,
             &KcRadioConfigItemForm::onCommandModeEntered);
@@ -155,17 +171,31 @@ KcRadioConfigItemForm::~KcRadioConfigItemForm()
 
 void KcRadioConfigItemForm::setPortLister(PortLister lister)
 {
+    listsSystemPorts() = !lister;
     portLister() = lister ? std::move(lister) : PortLister(&KcRadioConfigItemForm::systemPorts);
     setupPortList().valid = false;
 }
 
 QList<KcPortEntry> KcRadioConfigItemForm::systemPorts()
 {
+    const QStringList extras = KcSerialPorts::extraPaths();
     QList<KcPortEntry> ports;
     for (const KcSerialPorts::Port &port : KcSerialPorts::list())
-        ports.append(
-            {port.name, port.busy, port.description, port.manufacturer, port.serialNumber});
+        ports.append({port.name, port.busy, port.description, port.manufacturer, port.serialNumber,
+                      !extras.contains(port.name)});
     return ports;
+}
+
+KcPortWatch *KcRadioConfigItemForm::portWatch()
+{
+    // Lives as long as the application; follows whatever lister is set.
+    static QPointer<KcPortWatch> watch;
+    if (!watch)
+        watch = new KcPortWatch(
+            []() { return portLister()(); },
+            []() { return listsSystemPorts() ? KcSerialPorts::changeStamp() : QByteArray(); },
+            QCoreApplication::instance());
+    return watch;
 }
 
 void KcRadioConfigItemForm::setupRole(int radioType, int netMode, int role)
@@ -211,16 +241,13 @@ void KcRadioConfigItemForm::searchPorts()
 
 void KcRadioConfigItemForm::fillPortList(const QList<KcPortEntry> &ports)
 {
-    QComboBox *list = ui->cmbSerialPort;
-    list->clear();
-    for (const KcPortEntry &port : ports) {
-        if (port.busy)
-            continue;
-        list->addItem(port.name);
-        list->setItemData(list->count() - 1, portToolTip(port), Qt::ToolTipRole);
-    }
-    // The first item became current before its tooltip was set.
-    list->setToolTip(list->currentData(Qt::ToolTipRole).toString());
+    mPortList->rebuild(ports);
+}
+
+// While the panel works on a radio (or waits for one), its port stays put.
+bool KcRadioConfigItemForm::isPortListHeld() const
+{
+    return mRun.kind != RunKind::None || !isEnabled();
 }
 
 QString KcRadioConfigItemForm::portToolTip(const KcPortEntry &port) const
@@ -509,7 +536,7 @@ void KcRadioConfigItemForm::on_btnRead_clicked()
     }
     setEnabled(false);
     startRun(RunKind::Read, mParamReader->link(), KcRadioParamReader::CommandsAfterEscape + 1);
-    mParamReader->readRadioParam(ui->cmbSerialPort->currentText());
+    mParamReader->readRadioParam(mPortList->selectedName());
 }
 
 void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QString idStr,
@@ -542,7 +569,7 @@ void KcRadioConfigItemForm::on_btnEarse_clicked()
     }
     setEnabled(false);
     startRun(RunKind::Erase, mRadioEraser->link(), KcRadioEraser::CommandsAfterEscape + 1);
-    mRadioEraser->earseRadio(ui->cmbSerialPort->currentText());
+    mRadioEraser->earseRadio(mPortList->selectedName());
 }
 
 void KcRadioConfigItemForm::onEarseRadioResult(bool isSucc)

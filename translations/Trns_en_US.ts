@@ -189,6 +189,10 @@ Check power, cable and port.</translation>
         <translation>No answer within %2 s to %1</translation>
     </message>
     <message>
+        <source>LabRecordUnwritable</source>
+        <translation>The record could not be written: %1</translation>
+    </message>
+    <message>
         <source>LabReasonNotSent</source>
         <translation>%1 was not sent</translation>
     </message>

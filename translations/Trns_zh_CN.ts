@@ -189,6 +189,10 @@
         <translation>%1 在 %2 秒内未得到应答</translation>
     </message>
     <message>
+        <source>LabRecordUnwritable</source>
+        <translation>记录无法写入：%1</translation>
+    </message>
+    <message>
         <source>LabReasonNotSent</source>
         <translation>%1 未能发出</translation>
     </message>

@@ -47,6 +47,15 @@ QString KcPortList::selectedName() const
     return name.isValid() ? name.toString() : mBox->currentText();
 }
 
+KcPortEntry KcPortList::selectedPort() const
+{
+    const int index = mBox->currentIndex();
+    if (index >= 0 && index < mState.items.size() &&
+        mState.items.at(index).port.name == selectedName())
+        return mState.items.at(index).port;
+    return {selectedName()};
+}
+
 QString KcPortList::itemText(const KcPortListItem &item) const
 {
     if (!item.unplugged)

@@ -27,6 +27,8 @@ public:
     void follow(const QList<KcPortEntry> &ports);
     // The selected port's name; empty when the list is empty.
     QString selectedName() const;
+    // The selected port as it was listed (its adapter's serial number).
+    KcPortEntry selectedPort() const;
 
 private:
     void show(const KcPortListState &state);

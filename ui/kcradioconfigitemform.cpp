@@ -271,8 +271,13 @@ void KcRadioConfigItemForm::on_btnSearch_clicked()
 
 void KcRadioConfigItemForm::on_btnGenerateRadioID_clicked()
 {
-    const auto seed = quint32(QDateTime::currentMSecsSinceEpoch() & 0xffffffffULL);
-    ui->leRadioID->setText(QString::number(KcRadioId::generate(seed)));
+    // Never an ID that the record holds for a radio configured before.
+    const QSet<quint64> taken = KcWindowRecord::recordedIds();
+    auto seed = quint32(QDateTime::currentMSecsSinceEpoch() & 0xffffffffULL);
+    quint64 id = KcRadioId::generate(seed);
+    while (taken.contains(id))
+        id = KcRadioId::generate(++seed);
+    ui->leRadioID->setText(QString::number(id));
 }
 
 void KcRadioConfigItemForm::onGrdRadioIDChanged(QString idStr)
@@ -339,6 +344,7 @@ bool KcRadioConfigItemForm::prepareConfig()
 {
     if (!openSerialport()) {
         endConfigRefused();
+        recordRun(QStringLiteral("port-failed"), ui->leRadioID->text().trimmed());
         return false;
     }
     const std::optional<QString> digits = KcRadioId::acceptedDigits(ui->leRadioID->text());
@@ -394,6 +400,7 @@ void KcRadioConfigItemForm::onCommandModeGivenUp()
     ui->labTipInfo->setText(tr("MsgDatalinkEnterCmdModeFailed"));
     setEnabled(true);
     endRun(escapeReason());
+    recordRun(QStringLiteral("silent"), mRunSettings.radioId);
     emit sigRadioEndConfig();
 }
 
@@ -493,6 +500,8 @@ void KcRadioConfigItemForm::finishSequence(int kind)
         ui->labTipInfo->setText(tr("LabRadioConfigFail"));
     }
     endRun(verdict.ok ? QString() : verdictReason(verdict));
+    recordRun(verdict.ok ? QStringLiteral("configured") : QStringLiteral("refused"),
+              mRunSettings.radioId);
 
     mLink->clearRecvBuffer();
     mLink->resetReplies();
@@ -546,6 +555,8 @@ void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QStri
                         << baudRateFlag;
     setEnabled(true);
     endRun(isSucc ? QString() : failureReason());
+    recordRun(isSucc ? QStringLiteral("read") : QStringLiteral("read-") + failureOutcome(),
+              isSucc ? idStr : QString());
     if (isSucc) {
         ui->leRadioID->setText(idStr);
         // Rates the list lacks leave the selection as it was.
@@ -576,6 +587,8 @@ void KcRadioConfigItemForm::onEarseRadioResult(bool isSucc)
 {
     setEnabled(true);
     endRun(isSucc ? QString() : failureReason());
+    recordRun(isSucc ? QStringLiteral("erased") : QStringLiteral("erase-") + failureOutcome(),
+              QString());
     qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onEarseRadioResult" << isSucc;
     ui->labTipInfo->setText(isSucc ? tr("MsgRadioEarseSuccessfully") : tr("MsgRadioEarseFailed"));
 }
@@ -605,6 +618,7 @@ void KcRadioConfigItemForm::startRun(RunKind kind, KcRadioCommandLink *link, int
     mRun.firstAttempt = link->profile().escapeAtStart ? 0 : 1;
     mRun.commands = commands;
     mRun.portsLostBefore = link->portsLost();
+    mRecord.begin();
     ui->labReason->clear();
     showProgress(0, KcRadioCommandLink::MaxEntryAttempts + commands, tr("LabProgressStarting"));
     ui->barProgress->show();
@@ -704,6 +718,7 @@ void KcRadioConfigItemForm::onPortLost(const QString &portName)
     setEnabled(true);
     ui->labTipInfo->setText(tr("LabRadioConfigFail"));
     endRun(filled(tr("LabReasonPortLost"), portName));
+    recordRun(QStringLiteral("port-lost"), mRunSettings.radioId);
 
     mLink->clearRecvBuffer();
     mLink->resetReplies();
@@ -727,6 +742,43 @@ QString KcRadioConfigItemForm::failureReason() const
         return mRun.kind == RunKind::Read ? tr("LabReasonNoRadioId") : QString();
     }
     return mRun.tried ? escapeReason() : QString();
+}
+
+// The record's word for what ended a failed read or erase, as failureReason()
+// tells it.
+QString KcRadioConfigItemForm::failureOutcome() const
+{
+    if (mRun.link && mRun.link->portsLost() > mRun.portsLostBefore)
+        return QStringLiteral("port-lost");
+    if (mRun.judged)
+        return mRun.verdict.ok ? QStringLiteral("no-id") : QStringLiteral("refused");
+    return mRun.tried ? QStringLiteral("silent") : QStringLiteral("port-failed");
+}
+
+void KcRadioConfigItemForm::recordRun(const QString &outcome, const QString &id)
+{
+    KcWindowRecordLine line;
+    line.role = mRadioRole;
+    const KcPortEntry port = mPortList->selectedPort();
+    line.port = port.name;
+    line.adapterSerial = port.serialNumber;
+    line.radioType = mRadioType;
+    line.netMode = mNetMode;
+    line.id = id;
+    line.index = mConfigKind == StarAirborne ? ui->cmbAirborneIndex->currentText().toInt() : 0;
+    const bool answered = outcome == QLatin1String("configured") ||
+                          outcome == QLatin1String("read") || outcome == QLatin1String("erased");
+    line.rate = answered ? (mRun.link ? mRun.link : mLink)->baudRate() : 0;
+    line.outcome = outcome;
+    line.reason = ui->labReason->text();
+    QString error;
+    // The radio work is done and told; a record that cannot be written is
+    // said once on the reason line and never stops the window.
+    if (!mRecord.append(line, &error) && KcWindowRecord::isFirstFailure()) {
+        const QString note = filled(tr("LabRecordUnwritable"), error);
+        ui->labReason->setText(line.reason.isEmpty() ? note
+                                                     : line.reason + QLatin1Char('\n') + note);
+    }
 }
 
 QString KcRadioConfigItemForm::verdictReason(const KcCommandVerdict &verdict) const

@@ -2,6 +2,7 @@
 
 #include "kcconfigsequence.h"
 #include "kcportlistmerge.h"
+#include "kcwindowrecord.h"
 
 #include <QByteArray>
 #include <QPointer>
@@ -97,6 +98,9 @@ private:
     void fillPortList(const QList<KcPortEntry> &ports);
     QString portToolTip(const KcPortEntry &port) const;
     bool isPortListHeld() const;
+    // Appends the run that just ended to the window's record.
+    void recordRun(const QString &outcome, const QString &id);
+    QString failureOutcome() const;
 
     // What the running configuration, read or erase has done so far: the
     // progress bar shows it, the reason line says why it failed.
@@ -145,4 +149,5 @@ private:
     QPointer<QMessageBox> mOpenFailureBox;
     RunProgress mRun;
     KcPortList *mPortList = nullptr;
+    KcWindowRecord mRecord;
 };

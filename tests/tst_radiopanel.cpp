@@ -331,7 +331,6 @@ void TestRadioPanel::portListFollowsAdapters()
     if (configure) {
         child<QPushButton>(&panel, "btnConfig")->click();
         QVERIFY(clock.advanceBy(3 * KcPortWatch::IntervalMs));
-        QVERIFY(!panel.isEnabled());
         QCOMPARE(shown(list), listedBefore);
         QVERIFY(clock.runUntil([&] { return panel.isEnabled(); }));
     }

@@ -126,19 +126,26 @@ QByteArray changeStamp()
 {
 #ifdef Q_OS_UNIX
     // A folder's modification time moves when an entry is added or removed:
-    // /dev for the device nodes of adapters, the lock folder for locks.
-    QStringList watched{QStringLiteral("/dev"), lockDirectory()};
-    watched += extraPaths();
+    // /dev for the device nodes of adapters, the lock folder for locks. A
+    // named path counts by its existence only (a terminal's own times move
+    // with its traffic).
     QByteArray stamp;
-    for (const QString &path : watched) {
+    for (const QString &folder : {QStringLiteral("/dev"), lockDirectory()}) {
         struct stat info = {};
-        if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        if (folder.isEmpty() || ::stat(QFile::encodeName(folder).constData(), &info) != 0) {
             stamp += "-;";
             continue;
         }
-        stamp += QByteArray::number(qint64(info.st_mtim.tv_sec)) + '.' +
-                 QByteArray::number(qint64(info.st_mtim.tv_nsec)) + ';';
+#ifdef Q_OS_LINUX
+        const qint64 nanoseconds = info.st_mtim.tv_nsec;
+#else
+        const qint64 nanoseconds = 0;
+#endif
+        stamp +=
+            QByteArray::number(qint64(info.st_mtime)) + '.' + QByteArray::number(nanoseconds) + ';';
     }
+    for (const QString &path : extraPaths())
+        stamp += QFileInfo::exists(path) ? '1' : '0';
     return stamp;
 #else
     return QByteArray();

@@ -122,20 +122,15 @@ bool isLockedIn(const QString &lockDir, const QString &portName)
 #endif
 }
 
-QByteArray changeStamp()
+QByteArray changeStamp(const QStringList &portNames)
 {
 #ifdef Q_OS_UNIX
-    // A folder's modification time moves when an entry is added or removed:
-    // /dev for the device nodes of adapters, the lock folder for locks. A
-    // named path counts by its existence only (a terminal's own times move
-    // with its traffic).
+    // The modification time of /dev moves when a device node is added or
+    // removed. A named path counts by whether it exists (a terminal's own
+    // times move with its traffic).
     QByteArray stamp;
-    for (const QString &folder : {QStringLiteral("/dev"), lockDirectory()}) {
-        struct stat info = {};
-        if (folder.isEmpty() || ::stat(QFile::encodeName(folder).constData(), &info) != 0) {
-            stamp += "-;";
-            continue;
-        }
+    struct stat info = {};
+    if (::stat("/dev", &info) == 0) {
 #ifdef Q_OS_LINUX
         const qint64 nanoseconds = info.st_mtim.tv_nsec;
 #else
@@ -146,8 +141,13 @@ QByteArray changeStamp()
     }
     for (const QString &path : extraPaths())
         stamp += QFileInfo::exists(path) ? '1' : '0';
+    stamp += ';';
+    const QString lockDir = lockDirectory();
+    for (const QString &name : portNames)
+        stamp += !lockDir.isEmpty() && isLockedIn(lockDir, name) ? 'L' : '-';
     return stamp;
 #else
+    Q_UNUSED(portNames)
     return QByteArray();
 #endif
 }

@@ -13,7 +13,10 @@ void KcPortWatch::check()
 {
     // An enumeration costs tens of milliseconds, once a second too much for
     // an idle window: it is done only when the stamp moved.
-    const QByteArray stamp = mStamp ? mStamp() : QByteArray();
+    QStringList names;
+    for (const KcPortEntry &port : mLast)
+        names << port.name;
+    const QByteArray stamp = mStamp ? mStamp(names) : QByteArray();
     if (stamp.isEmpty() || stamp != mLastStamp)
         mLast = mLister();
     mLastStamp = stamp;

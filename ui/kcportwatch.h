@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QStringList>
 #include <functional>
 
 class KcRadioTimer;
@@ -18,9 +19,10 @@ class KcPortWatch : public QObject
 
 public:
     using Lister = std::function<QList<KcPortEntry>()>;
-    // A sign that changes whenever the lister may answer otherwise; empty
-    // when there is none, and the lister is asked every interval.
-    using Stamp = std::function<QByteArray()>;
+    // A sign that changes whenever the lister may answer otherwise about the
+    // ports named (its last answer's); empty when there is none, and the
+    // lister is asked every interval.
+    using Stamp = std::function<QByteArray(const QStringList &portNames)>;
     static constexpr int IntervalMs = 1000;
 
     KcPortWatch(Lister lister, Stamp stamp, QObject *parent = nullptr);

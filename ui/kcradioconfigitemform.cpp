@@ -191,10 +191,12 @@ KcPortWatch *KcRadioConfigItemForm::portWatch()
     // Lives as long as the application; follows whatever lister is set.
     static QPointer<KcPortWatch> watch;
     if (!watch)
-        watch = new KcPortWatch(
-            []() { return portLister()(); },
-            []() { return listsSystemPorts() ? KcSerialPorts::changeStamp() : QByteArray(); },
-            QCoreApplication::instance());
+        watch = new KcPortWatch([]() { return portLister()(); },
+                                [](const QStringList &names) {
+                                    return listsSystemPorts() ? KcSerialPorts::changeStamp(names)
+                                                              : QByteArray();
+                                },
+                                QCoreApplication::instance());
     return watch;
 }
 

@@ -11,6 +11,9 @@ int main(int argc, char *argv[])
 {
     enableHighDpiScaling();
     QApplication app(argc, argv);
+    // Names the user's data folder that holds the window's record, whatever
+    // the executable is called.
+    QApplication::setApplicationName(QStringLiteral("KcRadioConfig"));
     QTranslator translator;
     QTranslator qtTranslator;
     QMap<QString, QString> translationFiles;

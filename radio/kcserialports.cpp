@@ -11,6 +11,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <signal.h>
+#include <sys/stat.h>
 #endif
 
 namespace KcSerialPorts {
@@ -144,6 +145,36 @@ bool isLockedIn(const QString &lockDir, const QString &portName)
     Q_UNUSED(lockDir)
     Q_UNUSED(portName)
     return false;
+#endif
+}
+
+QByteArray changeStamp(const QStringList &portNames)
+{
+#ifdef Q_OS_UNIX
+    // The modification time of /dev moves when a device node is added or
+    // removed. A named path counts by whether it exists (a terminal's own
+    // times move with its traffic).
+    QByteArray stamp;
+    struct stat info = {};
+    if (::stat("/dev", &info) == 0) {
+#ifdef Q_OS_LINUX
+        const qint64 nanoseconds = info.st_mtim.tv_nsec;
+#else
+        const qint64 nanoseconds = 0;
+#endif
+        stamp +=
+            QByteArray::number(qint64(info.st_mtime)) + '.' + QByteArray::number(nanoseconds) + ';';
+    }
+    for (const QString &path : extraPaths())
+        stamp += QFileInfo::exists(path) ? '1' : '0';
+    stamp += ';';
+    const QString lockDir = lockDirectory();
+    for (const QString &name : portNames)
+        stamp += !lockDir.isEmpty() && isLockedIn(lockDir, name) ? 'L' : '-';
+    return stamp;
+#else
+    Q_UNUSED(portNames)
+    return QByteArray();
 #endif
 }
 

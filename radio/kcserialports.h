@@ -60,6 +60,14 @@ QStringList extraPaths();
 // gone does not count.
 bool isLockedIn(const QString &lockDir, const QString &portName);
 
+// Changes whenever list() may give another answer about the ports named
+// (those it gave last): a device node comes or goes, one of these ports is
+// locked or let go, a named path appears or vanishes. Costs a few system
+// calls where an enumeration costs tens of milliseconds; locks of other
+// ports (another program's terminals) leave it alone. Empty where the system
+// offers no such sign (Windows): list() must be asked.
+QByteArray changeStamp(const QStringList &portNames);
+
 // The folder where serial port locks are kept on this system; empty where
 // there is none (Windows).
 QString lockDirectory();

@@ -12,7 +12,9 @@
 #   virtual air (at most 15 s wall and 0.5 s CPU);
 # - bench_startup: time to the first frame and peak memory of the program
 #   against a bare one-label window, on X (Xvfb when no DISPLAY is set) and on
-#   the offscreen platform.
+#   the offscreen platform;
+# - bench_portwatch: the idle window's CPU share with the port watch running
+#   (under 0.5 % of one core), and the cost of one port enumeration.
 # Usage: scripts/bench.sh [build-dir]   (default: build-bench)
 # SOAK_RUNS and STARTUP_RUNS change the run counts (default 200 and 10).
 set -euo pipefail
@@ -24,7 +26,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKC_WERROR=ON
 fi
 cmake --build "$build" -j2 --target kcradioconfig_probed kc_translations barewindow \
-    bench_soak bench_startup kcradio bench_pair bench_fleet bench_link
+    bench_soak bench_startup kcradio bench_pair bench_fleet bench_link bench_portwatch
 build=$(cd "$build" && pwd)
 
 status=0
@@ -40,6 +42,9 @@ echo "== fleet"
 
 echo "== link"
 "$build/bench/bench_link" || status=1
+
+echo "== port watch (idle window)"
+QT_QPA_PLATFORM=offscreen "$build/bench/bench_portwatch" --seconds 20 || status=1
 
 # An X server for the start-up figures: the one in DISPLAY, or our own Xvfb.
 xvfb_pid=

@@ -3,8 +3,10 @@
 // tip lines, the signals and the enabled states of panels, arrow and
 // selection controls.
 #include "configharness.h"
+#include "fleet/kcfleetrecord.h"
 #include "kcradiocommandlink.h"
 #include "kcradioconfigitemform.h"
+#include "kcradioid.h"
 #include "kcradiotimer.h"
 #include "kcradiotiming.h"
 #include "mainwindow.h"
@@ -13,11 +15,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
 
@@ -64,6 +69,8 @@ private slots:
     void unpluggedMidRunEndsAtOnce();
     void progressAndReason_data();
     void progressAndReason();
+    void windowRecord_data();
+    void windowRecord();
 };
 
 void TestConfiguration::pairConfiguredEndToEnd_data()
@@ -515,3 +522,73 @@ void TestConfiguration::progressAndReason()
 
 QTEST_MAIN(TestConfiguration)
 #include "tst_configuration.moc"
+
+void TestConfiguration::windowRecord_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<int>("recordedMs"); // IDs "New" would draw in the next ms, recorded first
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<QList<bool>>("noted"); // the reason line tells of the record after each run
+
+    QTest::newRow("a configuration's line") << true << 0 << 1 << QList<bool>{false};
+    QTest::newRow("unwritable, said once") << false << 0 << 2 << QList<bool>{true, false};
+    QTest::newRow("New avoids recorded IDs") << true << 3000 << 1 << QList<bool>{false};
+}
+
+void TestConfiguration::windowRecord()
+{
+    QFETCH(bool, writable);
+    QFETCH(int, recordedMs);
+    QFETCH(int, runs);
+    QFETCH(QList<bool>, noted);
+
+    QTemporaryDir dir;
+    // Under a plain file, the record's folder cannot be made.
+    const QString path = dir.filePath(writable ? QStringLiteral("record.jsonl")
+                                               : QStringLiteral("file/record.jsonl"));
+    QVERIFY(QFile(dir.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly));
+    QSet<quint64> recorded;
+    if (recordedMs > 0) {
+        QFile prefill(path);
+        QVERIFY(prefill.open(QIODevice::WriteOnly));
+        const auto now = quint32(QDateTime::currentMSecsSinceEpoch() & 0xffffffffULL);
+        for (int ms = 0; ms < recordedMs; ++ms) {
+            KcFleetRecordEntry entry;
+            entry.id = QString::number(KcRadioId::generate(now + quint32(ms)));
+            entry.outcome = QStringLiteral("configured");
+            recorded.insert(entry.id.toULongLong());
+            prefill.write(QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n');
+        }
+    }
+    const QByteArray previous = qgetenv("KC_WINDOW_RECORD");
+    qputenv("KC_WINDOW_RECORD", path.toLocal8Bit());
+    WindowRig rig({VirtualRadio::Options()});
+    QVERIFY(rig.ready());
+    KcRadioConfigItemForm *ground = rig.panel();
+    child<QPushButton>(ground, "btnGenerateRadioID")->click();
+    const QString id = idOf(ground);
+    QVERIFY(!recorded.contains(id.toULongLong()));
+
+    for (int run = 0; run < runs; ++run) {
+        QVERIFY(rig.configure());
+        QCOMPARE(tipOf(ground), QStringLiteral("LabRadioSetSuccessful"));
+        QCOMPARE(child<QLabel>(ground, "labReason")->text().contains("LabRecordUnwritable"),
+                 noted.at(run));
+    }
+    qputenv("KC_WINDOW_RECORD", previous);
+
+    QFile file(path);
+    QCOMPARE(file.open(QIODevice::ReadOnly), writable);
+    // kcradio fleet reads the window's lines as its own.
+    const KcFleetRecord::Contents contents = KcFleetRecord::parse(file.readAll());
+    QVERIFY(contents.problems.isEmpty());
+    QCOMPARE(contents.entries.size(), writable ? recordedMs + runs : 0);
+    if (!writable)
+        return;
+    const KcFleetRecordEntry &line = contents.entries.last();
+    QCOMPARE(line.source + line.network, QStringLiteral("window"));
+    QCOMPARE(line.port, rig.radio().portPath());
+    QCOMPARE(line.id, id);
+    QCOMPARE(line.outcome, QStringLiteral("configured"));
+    QCOMPARE(line.rate, 115200);
+}

@@ -185,6 +185,10 @@ void TstFleet::allocation_data()
         << QList<int>{0, 0}
         << QStringList{"line 2: ID 0555 is recorded for network \"B\"; --allow-reused-id "
                        "permits it"};
+    QTest::newRow("given ID recorded by the window")
+        << given << QStringList{"=555"} << false << false << QStringList{"A=0555"}
+        << QList<int>{0, 0}
+        << QStringList{"line 2: ID 0555 is recorded by the window; --allow-reused-id permits it"};
     QTest::newRow("allowed on purpose")
         << given << QStringList{"B=555"} << false << true << QStringList{"A=0555"}
         << QList<int>{0, 0} << QStringList();

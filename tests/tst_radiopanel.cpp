@@ -1,5 +1,6 @@
 // The radio panel on its own: widgets by role and radio type, port search,
 // ID generation and relays, and leaving command mode.
+#include "kcportwatch.h"
 #include "kcradiocommandlink.h"
 #include "kcradioconfigitemform.h"
 #include "virtualclock.h"
@@ -64,6 +65,8 @@ private slots:
     void portSearch_data();
     void portSearch();
     void extraPortsFromEnvironment();
+    void portListFollowsAdapters_data();
+    void portListFollowsAdapters();
     void generateAndRelay();
     void handOverSlots();
     void leaveCommandMode();
@@ -263,6 +266,77 @@ void TestRadioPanel::extraPortsFromEnvironment()
     QCOMPARE(ports.last().name, second);
     QVERIFY(!ports.last().busy);
     QCOMPARE(KcRadioConfigItemForm::systemPorts().size(), ports.size() - 2);
+}
+
+void TestRadioPanel::portListFollowsAdapters_data()
+{
+    // Names ending in "~" did not come from the system; "radio" is a virtual
+    // radio's port.
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<bool>("configure"); // the change comes while the panel configures
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QString>("current");
+
+    QTest::newRow("an adapter appears and is selected")
+        << QStringList{} << QString() << QStringList{"ttyUSB0", "ttyS0"} << false
+        << QStringList{"ttyUSB0", "ttyS0"} << "ttyUSB0";
+    QTest::newRow("the selected port goes away and is marked")
+        << QStringList{"ttyUSB0", "ttyS0"} << "ttyUSB0" << QStringList{"ttyS0"} << false
+        << QStringList{"ttyUSB0 LabPortUnplugged", "ttyS0"} << "ttyUSB0 LabPortUnplugged";
+    QTest::newRow("an extra port is kept")
+        << QStringList{"ttyUSB0", "/tmp/x~"} << "/tmp/x" << QStringList{"ttyUSB0"} << false
+        << QStringList{"ttyUSB0", "/tmp/x"} << "/tmp/x";
+    QTest::newRow("held while the panel configures")
+        << QStringList{"radio~"} << "radio" << QStringList{"ttyUSB1", "radio~"} << true
+        << QStringList{"ttyUSB1", "radio"} << "radio";
+}
+
+void TestRadioPanel::portListFollowsAdapters()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QString, selected);
+    QFETCH(QStringList, after);
+    QFETCH(bool, configure);
+    QFETCH(QStringList, listed);
+    QFETCH(QString, current);
+
+    VirtualClock &clock = VirtualClock::install();
+    VirtualRadio radio;
+    QVERIFY(radio.start());
+    const auto ports = [&](QStringList names) {
+        QList<KcPortEntry> entries;
+        for (QString name : names) {
+            const bool fromSystem = !name.endsWith(QLatin1Char('~'));
+            name.remove(QLatin1Char('~')).replace(QStringLiteral("radio"), radio.portPath());
+            entries.append({name, false, {}, {}, {}, fromSystem});
+        }
+        return entries;
+    };
+    const auto shown = [](QComboBox *list) {
+        QStringList names;
+        for (int i = 0; i < list->count(); ++i)
+            names << list->itemText(i);
+        return names;
+    };
+    offer(ports(before));
+    KcRadioConfigItemForm panel;
+    panel.setupRole(0, 0, 0);
+    auto *list = child<QComboBox>(&panel, "cmbSerialPort");
+    list->setCurrentText(selected.replace(QStringLiteral("radio"), radio.portPath()));
+    const QStringList listedBefore = shown(list);
+
+    offer(ports(after));
+    if (configure) {
+        child<QPushButton>(&panel, "btnConfig")->click();
+        QVERIFY(clock.advanceBy(3 * KcPortWatch::IntervalMs));
+        QCOMPARE(shown(list), listedBefore);
+        QVERIFY(clock.runUntil([&] { return panel.isEnabled(); }));
+    }
+    QVERIFY(clock.advanceBy(KcPortWatch::IntervalMs));
+    QCOMPARE(shown(list).replaceInStrings(radio.portPath(), QStringLiteral("radio")), listed);
+    QCOMPARE(list->currentText().replace(radio.portPath(), QStringLiteral("radio")), current);
 }
 
 void TestRadioPanel::generateAndRelay()

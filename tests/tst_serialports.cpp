@@ -1,10 +1,12 @@
 // The port listing shared by the panels and the command-line programs: the
 // order of USB adapters and other ports, and which lock files make a port
-// busy, and Windows port names. Only lists and reads lock files; no serial
-// port is opened.
+// busy, Windows port names, and how a panel's port list merges a listing.
+// Only lists and reads lock files; no serial port is opened.
+#include "kcportlistmerge.h"
 #include "kcserialports.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -31,6 +33,39 @@ QStringList namesOf(const QList<KcSerialPorts::Port> &ports)
     return names;
 }
 
+// A port list written as names: "*" before the selected one, "!" after an
+// unplugged one, "~" after one that did not come from the system, "#" after
+// a busy one.
+KcPortListState stateFrom(const QStringList &entries)
+{
+    KcPortListState state;
+    for (QString entry : entries) {
+        if (entry.startsWith(QLatin1Char('*'))) {
+            state.current = state.items.size();
+            entry.remove(0, 1);
+        }
+        KcPortListItem item;
+        item.port.fromSystem = !entry.endsWith(QLatin1Char('~'));
+        item.port.busy = entry.endsWith(QLatin1Char('#'));
+        item.unplugged = entry.endsWith(QLatin1Char('!'));
+        item.port.name = entry.remove(QRegularExpression(QStringLiteral("[~#!]$")));
+        state.items.append(item);
+    }
+    return state;
+}
+
+QStringList entriesOf(const KcPortListState &state)
+{
+    QStringList entries;
+    for (int i = 0; i < state.items.size(); ++i) {
+        const KcPortListItem &item = state.items.at(i);
+        entries << QLatin1String(i == state.current ? "*" : "") + item.port.name +
+                       QLatin1String(item.unplugged ? "!" : "") +
+                       QLatin1String(item.port.fromSystem ? "" : "~");
+    }
+    return entries;
+}
+
 // A process ID beyond any system's limit: no process has it.
 const QByteArray GonePid = "2147483000";
 
@@ -47,6 +82,8 @@ private slots:
     void lockFiles();
     void windowsPortNames_data();
     void windowsPortNames();
+    void portListMerge_data();
+    void portListMerge();
 };
 
 void TestSerialPorts::usbFirst_data()
@@ -143,6 +180,49 @@ void TestSerialPorts::windowsPortNames()
         QCOMPARE(KcSerialPorts::deviceIdentity(name), port);
     QCOMPARE(KcSerialPorts::devicePath(name), name);
 #endif
+void TestSerialPorts::portListMerge_data()
+{
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("fresh");
+    QTest::addColumn<QStringList>("merged");
+
+    QTest::newRow("adapter appears in its place")
+        << QStringList{"*ttyUSB0", "ttyS0"} << QStringList{"ttyUSB0", "ttyUSB1", "ttyS0"}
+        << QStringList{"*ttyUSB0", "ttyUSB1", "ttyS0"};
+    QTest::newRow("no port: the new adapter is selected")
+        << QStringList{} << QStringList{"ttyUSB0", "ttyS0"} << QStringList{"*ttyUSB0", "ttyS0"};
+    QTest::newRow("selection kept when an adapter appears")
+        << QStringList{"*ttyS0"} << QStringList{"ttyUSB1", "ttyS0"}
+        << QStringList{"ttyUSB1", "*ttyS0"};
+    QTest::newRow("selected port gone: marked")
+        << QStringList{"ttyS1", "*ttyUSB0", "ttyS0"} << QStringList{"ttyS1", "ttyS0"}
+        << QStringList{"ttyS1", "*ttyUSB0!", "ttyS0"};
+    QTest::newRow("marked port back")
+        << QStringList{"*ttyUSB0!", "ttyS0"} << QStringList{"ttyUSB0", "ttyS0"}
+        << QStringList{"*ttyUSB0", "ttyS0"};
+    QTest::newRow("marked port replaced by a new adapter")
+        << QStringList{"*ttyUSB0!", "ttyS0"} << QStringList{"ttyUSB1", "ttyS0"}
+        << QStringList{"*ttyUSB1", "ttyS0"};
+    QTest::newRow("mark goes once another is chosen, other ports gone too")
+        << QStringList{"ttyUSB0!", "*ttyS0", "ttyUSB1"} << QStringList{"ttyS0"}
+        << QStringList{"*ttyS0"};
+    QTest::newRow("extra port kept")
+        << QStringList{"ttyUSB0", "*/tmp/pty~", "/tmp/b~"} << QStringList{"ttyUSB0"}
+        << QStringList{"ttyUSB0", "*/tmp/pty~", "/tmp/b~"};
+    QTest::newRow("busy port not offered")
+        << QStringList{"*ttyS0"} << QStringList{"ttyUSB0#", "ttyS0"} << QStringList{"*ttyS0"};
+}
+
+void TestSerialPorts::portListMerge()
+{
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, fresh);
+    QFETCH(QStringList, merged);
+
+    QList<KcPortEntry> ports;
+    for (const KcPortListItem &item : stateFrom(fresh).items)
+        ports.append(item.port);
+    QCOMPARE(entriesOf(KcPortListMerge::merged(stateFrom(shown), ports)), merged);
 }
 
 QTEST_GUILESS_MAIN(TestSerialPorts)

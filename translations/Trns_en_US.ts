@@ -117,6 +117,10 @@ Check power, cable and port.</translation>
         <translation>Serial number: %1</translation>
     </message>
     <message>
+        <source>LabPortUnplugged</source>
+        <translation>%1 (unplugged)</translation>
+    </message>
+    <message>
         <source>MsgOpenSerialPortFailGeneral</source>
         <translation>Cannot open the serial port. Check that the radio is powered and cabled and that no other program uses the port.</translation>
     </message>
@@ -183,6 +187,10 @@ Check power, cable and port.</translation>
     <message>
         <source>LabReasonUnanswered</source>
         <translation>No answer within %2 s to %1</translation>
+    </message>
+    <message>
+        <source>LabRecordUnwritable</source>
+        <translation>The record could not be written: %1</translation>
     </message>
     <message>
         <source>LabReasonNotSent</source>

@@ -117,6 +117,10 @@
         <translation>序列号：%1</translation>
     </message>
     <message>
+        <source>LabPortUnplugged</source>
+        <translation>%1（已拔出）</translation>
+    </message>
+    <message>
         <source>MsgOpenSerialPortFailGeneral</source>
         <translation>无法打开串口。请确认电台已上电、线缆连接正常，且串口未被其他程序占用。</translation>
     </message>
@@ -183,6 +187,10 @@
     <message>
         <source>LabReasonUnanswered</source>
         <translation>%1 在 %2 秒内未得到应答</translation>
+    </message>
+    <message>
+        <source>LabRecordUnwritable</source>
+        <translation>记录无法写入：%1</translation>
     </message>
     <message>
         <source>LabReasonNotSent</source>

@@ -4,6 +4,8 @@
 #include "kcconfigsequence.h"
 #include "kcenterclicks.h"
 #include "kclogging.h"
+#include "kcportlist.h"
+#include "kcportwatch.h"
 #include "kcradiocommandlink.h"
 #include "kcradioeraser.h"
 #include "kcradioid.h"
@@ -14,6 +16,7 @@
 #include "kcserialports.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QMessageBox>
@@ -36,6 +39,14 @@ KcRadioConfigItemForm::PortLister &portLister()
 {
     static KcRadioConfigItemForm::PortLister lister = &KcRadioConfigItemForm::systemPorts;
     return lister;
+}
+
+// Whether the lister is the system's, whose answer changes only with the
+// system's change stamp.
+bool &listsSystemPorts()
+{
+    static bool system = true;
+    return system;
 }
 
 // The four panels of the main window are set up one after the other before
@@ -98,6 +109,11 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
       mLink(new KcRadioCommandLink(KcLinkProfile::panel(), this))
 {
     ui->setupUi(this);
+    mPortList = new KcPortList(
+        ui->cmbSerialPort, [this](const KcPortEntry &port) { return portToolTip(port); },
+        [this]() { return isPortListHeld(); }, this);
+    connect(portWatch(), &KcPortWatch::listed, mPortList, &KcPortList::follow);
+    portWatch()->addFollower(this);
     KcEnterClicks::install(this, findChildren<QAbstractButton *>());
 
     // The panel's port is the one selected in its list, read at every open;
@@ -105,7 +121,7 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
     mLink->setPortNameSource([this]() -> std::optional<QString> {
         if (ui->cmbSerialPort->count() == 0)
             return std::nullopt;
-        return ui->cmbSerialPort->currentText();
+        return mPortList->selectedName();
     });
     connect(mLink, &KcRadioCommandLink::commandModeEntered, this,
             &KcRadioConfigItemForm::onCommandModeEntered);
@@ -155,17 +171,33 @@ KcRadioConfigItemForm::~KcRadioConfigItemForm()
 
 void KcRadioConfigItemForm::setPortLister(PortLister lister)
 {
+    listsSystemPorts() = !lister;
     portLister() = lister ? std::move(lister) : PortLister(&KcRadioConfigItemForm::systemPorts);
     setupPortList().valid = false;
 }
 
 QList<KcPortEntry> KcRadioConfigItemForm::systemPorts()
 {
+    const QStringList extras = KcSerialPorts::extraPaths();
     QList<KcPortEntry> ports;
     for (const KcSerialPorts::Port &port : KcSerialPorts::list())
-        ports.append(
-            {port.name, port.busy, port.description, port.manufacturer, port.serialNumber});
+        ports.append({port.name, port.busy, port.description, port.manufacturer, port.serialNumber,
+                      !extras.contains(port.name)});
     return ports;
+}
+
+KcPortWatch *KcRadioConfigItemForm::portWatch()
+{
+    // Lives as long as the application; follows whatever lister is set.
+    static QPointer<KcPortWatch> watch;
+    if (!watch)
+        watch = new KcPortWatch([]() { return portLister()(); },
+                                [](const QStringList &names) {
+                                    return listsSystemPorts() ? KcSerialPorts::changeStamp(names)
+                                                              : QByteArray();
+                                },
+                                QCoreApplication::instance());
+    return watch;
 }
 
 void KcRadioConfigItemForm::setupRole(int radioType, int netMode, int role)
@@ -211,16 +243,13 @@ void KcRadioConfigItemForm::searchPorts()
 
 void KcRadioConfigItemForm::fillPortList(const QList<KcPortEntry> &ports)
 {
-    QComboBox *list = ui->cmbSerialPort;
-    list->clear();
-    for (const KcPortEntry &port : ports) {
-        if (port.busy)
-            continue;
-        list->addItem(port.name);
-        list->setItemData(list->count() - 1, portToolTip(port), Qt::ToolTipRole);
-    }
-    // The first item became current before its tooltip was set.
-    list->setToolTip(list->currentData(Qt::ToolTipRole).toString());
+    mPortList->rebuild(ports);
+}
+
+// While the panel works on a radio (or waits for one), its port stays put.
+bool KcRadioConfigItemForm::isPortListHeld() const
+{
+    return mRun.kind != RunKind::None || !isEnabled();
 }
 
 QString KcRadioConfigItemForm::portToolTip(const KcPortEntry &port) const
@@ -244,8 +273,13 @@ void KcRadioConfigItemForm::on_btnSearch_clicked()
 
 void KcRadioConfigItemForm::on_btnGenerateRadioID_clicked()
 {
-    const auto seed = quint32(QDateTime::currentMSecsSinceEpoch() & 0xffffffffULL);
-    ui->leRadioID->setText(QString::number(KcRadioId::generate(seed)));
+    // Never an ID that the record holds for a radio configured before.
+    const QSet<quint64> taken = KcWindowRecord::recordedIds();
+    auto seed = quint32(QDateTime::currentMSecsSinceEpoch() & 0xffffffffULL);
+    quint64 id = KcRadioId::generate(seed);
+    while (taken.contains(id))
+        id = KcRadioId::generate(++seed);
+    ui->leRadioID->setText(QString::number(id));
 }
 
 void KcRadioConfigItemForm::onGrdRadioIDChanged(QString idStr)
@@ -312,6 +346,7 @@ bool KcRadioConfigItemForm::prepareConfig()
 {
     if (!openSerialport()) {
         endConfigRefused();
+        recordRun(QStringLiteral("port-failed"), ui->leRadioID->text().trimmed());
         return false;
     }
     const std::optional<QString> digits = KcRadioId::acceptedDigits(ui->leRadioID->text());
@@ -367,6 +402,7 @@ void KcRadioConfigItemForm::onCommandModeGivenUp()
     ui->labTipInfo->setText(tr("MsgDatalinkEnterCmdModeFailed"));
     setEnabled(true);
     endRun(escapeReason());
+    recordRun(QStringLiteral("silent"), mRunSettings.radioId);
     emit sigRadioEndConfig();
 }
 
@@ -466,6 +502,8 @@ void KcRadioConfigItemForm::finishSequence(int kind)
         ui->labTipInfo->setText(tr("LabRadioConfigFail"));
     }
     endRun(verdict.ok ? QString() : verdictReason(verdict));
+    recordRun(verdict.ok ? QStringLiteral("configured") : QStringLiteral("refused"),
+              mRunSettings.radioId);
 
     mLink->clearRecvBuffer();
     mLink->resetReplies();
@@ -509,7 +547,7 @@ void KcRadioConfigItemForm::on_btnRead_clicked()
     }
     setEnabled(false);
     startRun(RunKind::Read, mParamReader->link(), KcRadioParamReader::CommandsAfterEscape + 1);
-    mParamReader->readRadioParam(ui->cmbSerialPort->currentText());
+    mParamReader->readRadioParam(mPortList->selectedName());
 }
 
 void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QString idStr,
@@ -519,6 +557,8 @@ void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QStri
                         << baudRateFlag;
     setEnabled(true);
     endRun(isSucc ? QString() : failureReason());
+    recordRun(isSucc ? QStringLiteral("read") : QStringLiteral("read-") + failureOutcome(),
+              isSucc ? idStr : QString());
     if (isSucc) {
         ui->leRadioID->setText(idStr);
         // Rates the list lacks leave the selection as it was.
@@ -542,13 +582,15 @@ void KcRadioConfigItemForm::on_btnEarse_clicked()
     }
     setEnabled(false);
     startRun(RunKind::Erase, mRadioEraser->link(), KcRadioEraser::CommandsAfterEscape + 1);
-    mRadioEraser->earseRadio(ui->cmbSerialPort->currentText());
+    mRadioEraser->earseRadio(mPortList->selectedName());
 }
 
 void KcRadioConfigItemForm::onEarseRadioResult(bool isSucc)
 {
     setEnabled(true);
     endRun(isSucc ? QString() : failureReason());
+    recordRun(isSucc ? QStringLiteral("erased") : QStringLiteral("erase-") + failureOutcome(),
+              QString());
     qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onEarseRadioResult" << isSucc;
     ui->labTipInfo->setText(isSucc ? tr("MsgRadioEarseSuccessfully") : tr("MsgRadioEarseFailed"));
 }
@@ -578,6 +620,7 @@ void KcRadioConfigItemForm::startRun(RunKind kind, KcRadioCommandLink *link, int
     mRun.firstAttempt = link->profile().escapeAtStart ? 0 : 1;
     mRun.commands = commands;
     mRun.portsLostBefore = link->portsLost();
+    mRecord.begin();
     ui->labReason->clear();
     showProgress(0, KcRadioCommandLink::MaxEntryAttempts + commands, tr("LabProgressStarting"));
     ui->barProgress->show();
@@ -684,6 +727,7 @@ void KcRadioConfigItemForm::onPortLost(const QString &portName)
     setEnabled(true);
     ui->labTipInfo->setText(tr("LabRadioConfigFail"));
     endRun(filled(tr("LabReasonPortLost"), portName));
+    recordRun(QStringLiteral("port-lost"), mRunSettings.radioId);
 
     mLink->clearRecvBuffer();
     mLink->resetReplies();
@@ -707,6 +751,43 @@ QString KcRadioConfigItemForm::failureReason() const
         return mRun.kind == RunKind::Read ? tr("LabReasonNoRadioId") : QString();
     }
     return mRun.tried ? escapeReason() : QString();
+}
+
+// The record's word for what ended a failed read or erase, as failureReason()
+// tells it.
+QString KcRadioConfigItemForm::failureOutcome() const
+{
+    if (mRun.link && mRun.link->portsLost() > mRun.portsLostBefore)
+        return QStringLiteral("port-lost");
+    if (mRun.judged)
+        return mRun.verdict.ok ? QStringLiteral("no-id") : QStringLiteral("refused");
+    return mRun.tried ? QStringLiteral("silent") : QStringLiteral("port-failed");
+}
+
+void KcRadioConfigItemForm::recordRun(const QString &outcome, const QString &id)
+{
+    KcWindowRecordLine line;
+    line.role = mRadioRole;
+    const KcPortEntry port = mPortList->selectedPort();
+    line.port = port.name;
+    line.adapterSerial = port.serialNumber;
+    line.radioType = mRadioType;
+    line.netMode = mNetMode;
+    line.id = id;
+    line.index = mConfigKind == StarAirborne ? ui->cmbAirborneIndex->currentText().toInt() : 0;
+    const bool answered = outcome == QLatin1String("configured") ||
+                          outcome == QLatin1String("read") || outcome == QLatin1String("erased");
+    line.rate = answered ? (mRun.link ? mRun.link : mLink)->baudRate() : 0;
+    line.outcome = outcome;
+    line.reason = ui->labReason->text();
+    QString error;
+    // The radio work is done and told; a record that cannot be written is
+    // said once on the reason line and never stops the window.
+    if (!mRecord.append(line, &error) && KcWindowRecord::isFirstFailure()) {
+        const QString note = filled(tr("LabRecordUnwritable"), error);
+        ui->labReason->setText(line.reason.isEmpty() ? note
+                                                     : line.reason + QLatin1Char('\n') + note);
+    }
 }
 
 QString KcRadioConfigItemForm::verdictReason(const KcCommandVerdict &verdict) const

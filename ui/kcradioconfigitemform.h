@@ -1,6 +1,8 @@
 #pragma once
 
 #include "kcconfigsequence.h"
+#include "kcportlistmerge.h"
+#include "kcwindowrecord.h"
 
 #include <QByteArray>
 #include <QPointer>
@@ -9,6 +11,8 @@
 #include <functional>
 
 class KcRadioCommandLink;
+class KcPortList;
+class KcPortWatch;
 class KcRadioEraser;
 class KcRadioParamReader;
 class QMessageBox;
@@ -17,18 +21,6 @@ class KcRadioTimer;
 namespace Ui {
 class KcRadioConfigItemForm;
 }
-
-// A serial port as the port search sees it. The name is what is listed and
-// opened; the rest, where known, tells adapters apart in the item's tooltip.
-struct KcPortEntry
-{
-    QString name;
-    bool busy = false;
-    // Initialised here so that lists written as {name, busy} stay complete.
-    QString description{};
-    QString manufacturer{};
-    QString serialNumber{};
-};
 
 // The panel for one radio: its port, radio ID and baud rate, and the work on
 // that radio (configuration, ID generation, read and erase).
@@ -48,6 +40,8 @@ public:
     using PortLister = std::function<QList<KcPortEntry>()>;
     static void setPortLister(PortLister lister);
     static QList<KcPortEntry> systemPorts();
+    // How often and how the panels' port lists follow the system's ports.
+    static KcPortWatch *portWatch();
 
     int configKind() const { return mConfigKind; }
     int radioType() const { return mRadioType; }
@@ -103,6 +97,10 @@ private:
     void searchPorts();
     void fillPortList(const QList<KcPortEntry> &ports);
     QString portToolTip(const KcPortEntry &port) const;
+    bool isPortListHeld() const;
+    // Appends the run that just ended to the window's record.
+    void recordRun(const QString &outcome, const QString &id);
+    QString failureOutcome() const;
 
     // What the running configuration, read or erase has done so far: the
     // progress bar shows it, the reason line says why it failed.
@@ -150,4 +148,6 @@ private:
     KcRadioEraser *mRadioEraser = nullptr;
     QPointer<QMessageBox> mOpenFailureBox;
     RunProgress mRun;
+    KcPortList *mPortList = nullptr;
+    KcWindowRecord mRecord;
 };

@@ -4,6 +4,8 @@
 
 #include <QRandomGenerator>
 
+#include <optional>
+
 namespace KcFleetAllocation {
 
 void assignIndexes(QList<KcFleetRadio> &radios)
@@ -58,16 +60,21 @@ Ids assignIds(const KcFleetPlan &plan, const QList<QPair<QString, QString>> &rec
             continue;
         ids.byNetwork.insert(radio.network, radio.id);
         const quint64 value = radio.id.toULongLong();
-        // The record may hold the ID for this network as well as another.
-        QString other;
+        // The record may hold the ID for this network as well as another, or
+        // for a radio the window configured (a line without a network).
+        std::optional<QString> other;
         for (const auto &[network, id] : recorded)
             if (network != radio.network && KcRadioId::acceptedDigits(id) &&
                 id.toULongLong() == value)
                 other = network;
-        if (!other.isEmpty() && !allowReused)
-            ids.problems.append({radio.line, QStringLiteral("ID %1 is recorded for network \"%2\"; "
-                                                            "--allow-reused-id permits it")
-                                                 .arg(radio.id, other)});
+        const QString holder =
+            other && other->isEmpty()
+                ? QStringLiteral("by the window")
+                : QStringLiteral("for network \"%1\"").arg(other.value_or(QString()));
+        if (other && !allowReused)
+            ids.problems.append(
+                {radio.line, QStringLiteral("ID %1 is recorded %2; --allow-reused-id permits it")
+                                 .arg(radio.id, holder)});
     }
     for (const QString &network : plan.networks()) {
         if (ids.byNetwork.contains(network))

@@ -15,7 +15,7 @@ QJsonObject KcFleetRecordEntry::toJson() const
     QJsonObject stored;
     for (auto it = registers.cbegin(); it != registers.cend(); ++it)
         stored.insert(QStringLiteral("S%1").arg(it.key()), it.value());
-    return QJsonObject{
+    QJsonObject object{
         {QStringLiteral("time"), time},
         {QStringLiteral("network"), network},
         {QStringLiteral("role"), KcRadioWords::roles().value(role)},
@@ -32,6 +32,9 @@ QJsonObject KcFleetRecordEntry::toJson() const
         {QStringLiteral("reason"), reason},
         {QStringLiteral("seconds"), qRound64(seconds * 1000) / 1000.0},
         {QStringLiteral("version"), version}};
+    if (!source.isEmpty())
+        object.insert(QStringLiteral("source"), source);
+    return object;
 }
 
 std::optional<KcFleetRecordEntry> KcFleetRecordEntry::fromJson(const QJsonObject &object,
@@ -81,6 +84,7 @@ std::optional<KcFleetRecordEntry> KcFleetRecordEntry::fromJson(const QJsonObject
     entry.reason = object.value(QStringLiteral("reason")).toString();
     entry.seconds = object.value(QStringLiteral("seconds")).toDouble();
     entry.version = object.value(QStringLiteral("version")).toString();
+    entry.source = object.value(QStringLiteral("source")).toString();
     return entry;
 }
 

@@ -31,6 +31,7 @@ struct KcFleetRecordEntry
     QString reason;
     double seconds = 0;
     QString version; // of kcradio
+    QString source;  // "window" for the window's lines; empty (not written) for kcradio's
 
     bool isStarAirborne() const { return netMode == 1 && role == 1; }
     // Configured and read back with the values sent.

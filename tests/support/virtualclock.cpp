@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QStandardPaths>
 #include <QTest>
 #include <QtDebug>
 
@@ -96,6 +97,9 @@ VirtualClock &VirtualClock::install()
     static VirtualClock clock;
     if (KcRadioTiming::clock() != &clock)
         KcRadioTiming::setClockForTesting(&clock);
+    // Radios on a virtual clock are a test's (or a tool's) radios: what the
+    // window records of them must not land in the user's own data folder.
+    QStandardPaths::setTestModeEnabled(true);
     return clock;
 }
 

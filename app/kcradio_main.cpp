@@ -27,6 +27,11 @@ void onSignal(int)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // A closed pipe or terminal on stdout or stderr fails the write, never the
+    // run: the radios still go back to data mode and into the record.
+#ifdef Q_OS_UNIX
+    ::signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication::setApplicationName(QStringLiteral("kcradio"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KC_VERSION));
     // The link's diagnostics are for the window's log; here they stay quiet
@@ -51,8 +56,9 @@ int main(int argc, char *argv[])
     QObject::connect(&cli, &KcRadioCli::finished, &app, &QCoreApplication::exit,
                      Qt::QueuedConnection);
 
-    // Ctrl-C and SIGTERM reach the event loop through a socket pair, so the
-    // radio can be sent back to data mode before the port is released.
+    // Ctrl-C, SIGTERM and SIGHUP (the terminal closed) reach the event loop
+    // through a socket pair, so the radio can be sent back to data mode
+    // before the port is released.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sSignalPipe) == 0) {
         auto *notifier = new QSocketNotifier(sSignalPipe[0], QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, &cli, [&cli, notifier]() {
@@ -66,6 +72,7 @@ int main(int argc, char *argv[])
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGHUP, &action, nullptr);
     }
 
     cli.start();

@@ -127,6 +127,25 @@ void TstFleet::plan_data()
         << Header + "A,ground,/dev/a,MR300,p2p,,,\nA,airborne,/dev/b,MR3,p2p,,,\n"
         << QStringList{"A 0 0 "}
         << QStringList{"line 3: unknown model \"MR3\" (MR300, MR240 or MR300S)"};
+    QTest::newRow("a short line spares its network the network rules")
+        << Header + "A,ground,/dev/a,MR300,p2p,,\nA,airborne,/dev/b,MR300,p2p,,,\n"
+        << QStringList{"A 1 0 "} << QStringList{"line 2: 7 fields, not the 8 of the header"};
+    QTest::newRow("mixed model: only its line")
+        << Header + "A,ground,/dev/a,MR300,p2p,,,\n"
+                    "A,airborne,/dev/b,MR240,p2p,,,\n"
+        << QStringList{"A 0 0 ", "A 1 0 "}
+        << QStringList{"line 3: network \"A\" is MR300 p2p on line 2; every radio of a network "
+                       "has the same model and mode"};
+    QTest::newRow("index 101, an index on a star ground radio")
+        << Header + "S,ground,/dev/a,MR300,star,,2,\nS,airborne,/dev/b,MR300,star,,101,\n"
+        << QStringList()
+        << QStringList{"line 2: only a star airborne radio takes an index",
+                       "line 3: index \"101\" is not 1 to 100"};
+    QTest::newRow("p2p with two airborne radios")
+        << Header + "A,ground,/dev/a,MR300,p2p,,,\nA,airborne,/dev/b,MR300,p2p,,,\n"
+                    "A,airborne,/dev/c,MR300,p2p,,,\n"
+        << QStringList{"A 0 0 ", "A 1 0 ", "A 1 0 "}
+        << QStringList{"line 4: network \"A\" (p2p) has its airborne radio on line 3 already"};
 }
 
 void TstFleet::plan()
@@ -185,6 +204,14 @@ void TstFleet::allocation_data()
     QTest::newRow("allowed on purpose")
         << given << QStringList{"B=555"} << false << true << QStringList{"A=0555"}
         << QList<int>{0, 0} << QStringList();
+    QTest::newRow("given ID recorded for its own network")
+        << given << QStringList{"A=555"} << true << false << QStringList{"A=0555"}
+        << QList<int>{0, 0} << QStringList();
+    QTest::newRow("resume: a recorded ID two networks share")
+        << star << QStringList{"S=333", "T=333"} << true << false << QStringList{"S=333"}
+        << QList<int>{2, 0, 3, 1, 4}
+        << QStringList{"line 2: network \"S\" would resume with ID 333, which the record holds "
+                       "for network \"T\" too; --allow-reused-id permits it"};
 }
 
 void TstFleet::allocation()
@@ -261,6 +288,11 @@ void TstFleet::record_data()
         << QByteArray("{\"network\":\"A\",\"role\":\"pilot\"}\n\n") + a + '\n'
         << QStringList{"A"}
         << QStringList{"line 1: \"role\" is not one of ground, airborne; skipped"};
+    QTest::newRow("an ID that is a number")
+        << QByteArray(a).replace("\"id\":\"12\"", "\"id\":12") + '\n'
+        << QStringList()
+        << QStringList{"line 1: \"id\" must be a string of "
+                       "digits; skipped"};
 }
 
 void TstFleet::record()
@@ -274,6 +306,7 @@ void TstFleet::record()
         read << e.network;
         // Every field comes back as it was written.
         QCOMPARE(e.toJson(), entry(e.network, e.role, e.id).toJson());
+        QCOMPARE(e.toJson().value(QStringLiteral("seconds")).toDouble(), 21.5);
     }
     QCOMPARE(read, networks);
     QCOMPARE(described(contents.problems), problems);
@@ -291,6 +324,7 @@ void TstFleet::resume_data()
     QTest::newRow("another serial rate") << "S102" << false;
     QTest::newRow("failed after it was done") << "failed later" << false;
     QTest::newRow("not verified") << "unverified" << false;
+    QTest::newRow("another model") << "model" << false;
 }
 
 void TstFleet::resume()
@@ -301,6 +335,7 @@ void TstFleet::resume()
     QList<KcFleetRecordEntry> entries{entry("S", 0, "12"), entry("S", 1, "12")};
     entries[1].adapterSerial = QStringLiteral("FT1");
     entries[1].verified = change != QLatin1String("unverified");
+    entries[1].radioType = change == QLatin1String("model") ? 1 : 0;
     entries[1].registers[102] = change == QLatin1String("S102") ? "7" : "1";
     if (change == QLatin1String("failed later")) {
         entries.append(entries.at(1));
@@ -330,6 +365,9 @@ void TstFleet::writer_data()
         << "stale lock" << true << "" << QStringList{"A", "B"};
     QTest::newRow("disk full") << "full" << true << "cannot write" << QStringList();
     QTest::newRow("folder missing") << "no folder" << false << "cannot lock" << QStringList();
+    QTest::newRow("held, through a link") << "link" << false << "is in use by" << QStringList();
+    QTest::newRow("lock file naming no process")
+        << "empty lock" << false << "may be stale" << QStringList();
 }
 
 void TstFleet::writer()
@@ -346,6 +384,13 @@ void TstFleet::writer()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QJsonDocument(entry("A", 0, "1").toJson()).toJson(QJsonDocument::Compact) +
                    "\n{\"network\":\"A\",\"ro");
+    } else if (setup == QLatin1String("link")) {
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly) && QFile::link(path, path + ".link"));
+        otherLock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+        QVERIFY(otherLock->tryLock(0));
+        path += ".link";
+    } else if (setup == QLatin1String("empty lock")) {
+        QVERIFY(QFile(path + QStringLiteral(".lock")).open(QIODevice::WriteOnly));
     } else if (setup == QLatin1String("live lock")) {
         otherLock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
         QVERIFY(otherLock->tryLock(0));
@@ -412,6 +457,11 @@ void TstFleet::ports_data()
                        "lists them)",
                        "line 4: adapters {d}/c, {d}/d all report serial number TWIN; name the "
                        "port by its path"};
+    QTest::newRow("a folder and a plain file")
+        << QByteArray("A,ground,{d}/sub,MR300,p2p,,,\nA,airborne,{d}/plain,MR300,p2p,,,\n")
+        << QStringList{"", ""}
+        << QStringList{"line 2: {d}/sub is a folder, not a serial port",
+                       "line 3: {d}/plain is a plain file, not a serial port"};
 }
 
 void TstFleet::ports()
@@ -421,7 +471,8 @@ void TstFleet::ports()
     QFETCH(QStringList, problems);
     QTemporaryDir dir;
     const QString d = QFileInfo(dir.path()).canonicalFilePath();
-    for (const char *name : {"a", "b", "c", "d"}) {
+    QVERIFY(QDir(d).mkdir(QStringLiteral("sub")));
+    for (const char *name : {"a", "b", "c", "d", "plain"}) {
         QFile file(d + '/' + name);
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
@@ -432,7 +483,9 @@ void TstFleet::ports()
         p.serialNumber = QString::fromLatin1(serial);
         return p;
     };
-    QList<KcSerialPorts::Port> available{port("b", "FT2"), port("c", "TWIN"), port("d", "TWIN")};
+    // Plain files stand for the ports that the system lists.
+    QList<KcSerialPorts::Port> available{port("b", "FT2"), port("c", "TWIN"), port("d", "TWIN"),
+                                         port("a", "")};
     available[1].busy = true;
     const KcFleetPlan plan =
         KcFleetPlan::parse(Header + QByteArray(rows).replace("{d}", d.toUtf8()));
@@ -470,6 +523,9 @@ void TstFleet::check_data()
                        "1: S113 holds 3, a configuration leaves 0 on this model",
                        "2: S105 holds 3, index 2 is airborne radio 1's as well",
                        "3: S105 holds 1, an airborne radio's index plus one, 2 to 101"};
+    QTest::newRow("star: index 100 fits")
+        << 1 << 1 << QStringList{"102=1 103=1 104=5 113=0", "102=1 103=1 104=5 105=101 113=0"}
+        << QStringList();
 }
 
 void TstFleet::check()

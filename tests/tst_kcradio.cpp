@@ -32,9 +32,11 @@ struct Scenario
     VirtualRadio::Options airborne;
     bool secondRadio = false;
     int exitCode = 0;            // expected, for the rows with a check of their own
-    int interruptAtCommand = -1; // SIGINT once the ground radio heard this many
+    int interruptAtCommand = -1; // SIGINT once the ground (a fleet's first) radio heard this many
+    int interruptSignal = SIGINT;
+    bool closeOutputs = false;   // stdout and stderr closed by their reader
     QString extraPorts;          // KC_EXTRA_SERIAL_PORTS, "{g}" and "{a}" replaced
-    bool lockAirborne = false;   // the airborne radio's port held open by this test
+    bool lockAirborne = false;   // the airborne (a fleet's first) radio's port held by this test
     // The row's own checks, after the exit status; stderr is the progress.
     using Check = std::function<void(const Scenario &, const QString &stderrText)>;
     Check check;
@@ -206,7 +208,8 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
         }
     }
     if (s.lockAirborne) {
-        s.lock = std::make_unique<QSerialPort>(s.airborneRadio->portPath());
+        s.lock = std::make_unique<QSerialPort>(
+            (s.airborneRadio ? s.airborneRadio.get() : s.radios.first())->portPath());
         QVERIFY(s.lock->open(QIODevice::ReadWrite));
     }
     if (s.name == QLatin1String("read")) {
@@ -236,7 +239,7 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
         plan.write(expand(QString::fromUtf8(s.plan)).toUtf8());
         QVERIFY(QFile::link(s.radios.at(0)->portPath(), s.dir->filePath(QStringLiteral("link"))));
     }
-    if (s.name == QLatin1String("record full"))
+    if (s.name.startsWith(QLatin1String("record full")))
         QVERIFY(QFile::link(QStringLiteral("/dev/full"),
                             s.dir->filePath(QStringLiteral("record.jsonl"))));
     QStringList arguments;
@@ -252,11 +255,11 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
     }
     if (s.interruptAtCommand > 0) {
         QProcess *process = s.process.get();
-        const int at = s.interruptAtCommand;
-        VirtualRadio *radio = s.groundRadio.get();
-        connect(radio, &VirtualRadio::commandReceived, this, [radio, process, at]() {
+        const int at = s.interruptAtCommand, signal = s.interruptSignal;
+        VirtualRadio *radio = s.groundRadio ? s.groundRadio.get() : s.radios.first();
+        connect(radio, &VirtualRadio::commandReceived, this, [radio, process, at, signal]() {
             if (radio->commands().size() == at)
-                ::kill(pid_t(process->processId()), SIGINT);
+                ::kill(pid_t(process->processId()), signal);
         });
     }
     if (!s.killWhenLastHears.isEmpty()) {
@@ -269,6 +272,10 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
                 });
     }
     s.process->start();
+    if (s.closeOutputs) {
+        s.process->closeReadChannel(QProcess::StandardOutput);
+        s.process->closeReadChannel(QProcess::StandardError);
+    }
 }
 
 void TstKcRadio::scenarios_data()
@@ -474,6 +481,19 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
             ->expect(2, usageError(QStringLiteral("--index")));
     s = make(QStringLiteral("read with a second port"), {"read", "{g}", "/dev/kcradio-other"})
             ->expect(2, usageError(QStringLiteral("one port")));
+    make(QStringLiteral("unknown command"), {"bogus"})->expect(2, usageError("unknown command"));
+    make(QStringLiteral("unknown option"), {"read", "{g}", "--bogus"})
+        ->expect(2, usageError("bogus"));
+    make(QStringLiteral("check p2p, two airborne ports"),
+         {"check", "--model", "MR300", "--mode", "p2p", "{g}", "/dev/kc-a", "/dev/kc-b"})
+        ->expect(2, usageError("p2p takes"));
+    make(QStringLiteral("fleet --jobs 0"), {"fleet", "p.csv", "--record", "r", "--jobs", "0"})
+        ->expect(2, usageError("--jobs"));
+    s = make(QStringLiteral("read, port lost"), {"read", "{g}"});
+    s->ground.unplugAfterCommands = 1;
+    s->expect(3, [](const Scenario &s, const QString &) {
+        QVERIFY(s.result.value(QStringLiteral("reason")).toString().startsWith("port lost"));
+    });
 
     s = make(QStringLiteral("ports: missing and locked extras"), {"ports"});
     s->secondRadio = true;
@@ -690,7 +710,9 @@ void TstKcRadio::addFleetScenarios(const Make &make)
          "s,ground,{r0},MR300,star,,,\ns,airborne,{r1},MR300,star,,3,\n"
          "s,airborne,{r2},MR300,star,,3,\n"},
         {QStringLiteral("port named twice"), 3,
-         "a,ground,{r0},MR300,p2p,,,\na,airborne,{link},MR300,p2p,,,\n"}};
+         "a,ground,{r0},MR300,p2p,,,\na,airborne,{link},MR300,p2p,,,\n"},
+        {QStringLiteral("a folder as a port"), 3,
+         "a,ground,{r0},MR300,p2p,,,\na,airborne,{dir},MR300,p2p,,,\n"}};
     for (const auto &[name, line, rows] : refusedPlans) {
         s = make(QStringLiteral("fleet: ") + name, fleetArguments);
         s->fleet = {plain, plain, plain, plain};
@@ -701,8 +723,93 @@ void TstKcRadio::addFleetScenarios(const Make &make)
             QCOMPARE(problems.first().toObject().value(QStringLiteral("line")).toInt(), line);
             for (const VirtualRadio *radio : s.radios)
                 QVERIFY(radio->rawReceived().isEmpty());
+            QVERIFY(!QFileInfo::exists(s.dir->filePath(QStringLiteral("record.jsonl"))));
         });
     }
+
+    // Each radio ends in data mode with its line in the record, and the lock is gone.
+    auto allRecorded = [](const QString &outcome) {
+        return [outcome](const Scenario &s, const QString &) {
+            QCOMPARE(latestLines(s, s.radios.size()).first().outcome, outcome);
+            for (const VirtualRadio *radio : s.radios)
+                leftInDataMode(*radio);
+            QVERIFY(!QFileInfo::exists(s.dir->filePath(QStringLiteral("record.jsonl.lock"))));
+        };
+    };
+    s = make(QStringLiteral("fleet: stdout and stderr closed"), fleetArguments);
+    s->fleet = {plain, plain};
+    s->plan = pair;
+    s->closeOutputs = true;
+    s->check = allRecorded(QStringLiteral("configured"));
+    s = make(QStringLiteral("fleet: SIGHUP"), fleetArguments);
+    s->fleet = {plain, plain};
+    s->plan = pair;
+    s->interruptAtCommand = 3;
+    s->interruptSignal = SIGHUP;
+    s->expect(130, allRecorded(QStringLiteral("aborted")));
+
+    s = make(QStringLiteral("fleet: --jobs 2, a port that fails at once"),
+             fleetArguments + QStringList{"--jobs", "2"});
+    s->fleet = {plain, plain, plain, plain};
+    s->plan = header + "a,ground,{r0},MR300,p2p,,,\na,airborne,{r1},MR300,p2p,,,\n"
+                       "b,ground,{r2},MR300,p2p,,,\nb,airborne,{r3},MR300,p2p,,,\n";
+    s->lockAirborne = true;
+    s->expect(3, [](const Scenario &s, const QString &progress) {
+        // The fourth radio starts once one of the two running has ended.
+        const int ended = progress.indexOf(QStringLiteral("configured and verified"));
+        QVERIFY2(ended > 0 && progress.indexOf(s.radios.at(3)->portPath() + ": ") > ended,
+                 qPrintable(progress));
+    });
+
+    s = make(QStringLiteral("record full, all at once"), fleetArguments);
+    s->fleet = {plain, plain};
+    s->plan = pair;
+    s->expect(3, [](const Scenario &s, const QString &) {
+        // Both were at work when the record failed: both finish, unrecorded.
+        QVERIFY(s.result.value("warnings").toArray().last().toString().contains("not recorded"));
+        for (const QJsonValue &radio : s.result.value(QStringLiteral("radios")).toArray()) {
+            QCOMPARE(radio.toObject().value("outcome").toString(), QStringLiteral("configured"));
+            QCOMPARE(radio.toObject().value("recorded").toBool(true), false);
+        }
+    });
+
+    // Names alike once cleaned ("Hangar 1", "Hangar_1"), and a second run in
+    // the same folder: every radio and run a file of its own, every line its port.
+    const QByteArray hangars = header + "Hangar 1,ground,{r0},MR300,p2p,,,\n"
+                                        "Hangar 1,airborne,{r1},MR300,p2p,,,\n"
+                                        "Hangar_1,ground,{r2},MR300,p2p,,,\n"
+                                        "Hangar_1,airborne,{r3},MR300,p2p,,,\n";
+    auto ownFiles = [](int files) { // checked once both runs have ended
+        return [files](const Scenario &s, const QString &) {
+            const QDir dir(s.dir->filePath(QStringLiteral("t")));
+            const QStringList names = dir.entryList(QDir::Files);
+            QCOMPARE(names.size(), files);
+            for (const QString &name : names) {
+                QFile file(dir.filePath(name));
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+                const QByteArray port = lines.first().split(' ').value(1);
+                QVERIFY(port.startsWith("/dev/"));
+                for (const QByteArray &line : lines)
+                    QVERIFY2(line.split(' ').value(1) == port, line.constData());
+            }
+        };
+    };
+    const QStringList transcribed = fleetArguments + QStringList{"--transcript", "{dir}/t"};
+    s = make(QStringLiteral("fleet: transcripts never shared"), transcribed);
+    s->fleet = {plain, plain, plain, plain};
+    s->plan = hangars;
+    make(QStringLiteral("fleet: a second run's transcripts"), transcribed)
+        ->expect(0, ownFiles(8)) // four radios, two runs
+        ->after = s->name;
+    s = make(QStringLiteral("fleet: transcript folder is a file"),
+             fleetArguments + QStringList{"--transcript", "{dir}/plan.csv"});
+    s->fleet = {plain, plain};
+    s->plan = pair;
+    s->expect(0, [](const Scenario &s, const QString &) {
+        QVERIFY(
+            s.result.value("warnings").toArray().first().toString().contains("Not a directory"));
+    });
 }
 
 QTEST_GUILESS_MAIN(TstKcRadio)

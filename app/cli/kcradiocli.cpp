@@ -103,7 +103,8 @@ KcCliRequest parseCliArguments(const QStringList &arguments)
         if (candidate.name == name)
             entry = &candidate;
     if (!entry)
-        return usageError(QStringLiteral("unknown command \"%1\"; see kcradio --help").arg(name));
+        return usageError(QStringLiteral("unknown command \"%1\"; see kcradio --help").arg(name),
+                          arguments.contains(QStringLiteral("--json")));
     request.command = entry->command;
     request.name = entry->name;
 
@@ -169,7 +170,8 @@ void KcRadioCli::start()
 
 void KcRadioCli::progress(const QString &who, const QString &line)
 {
-    if (mRequest.quiet)
+    // A closed stderr (a pipe whose reader is gone) is left alone.
+    if (mRequest.quiet || mErr.status() != QTextStream::Ok)
         return;
     mErr << who << ": " << line << '\n';
     mErr.flush();

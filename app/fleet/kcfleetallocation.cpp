@@ -4,6 +4,8 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 namespace KcFleetAllocation {
 
 void assignIndexes(QList<KcFleetRadio> &radios)
@@ -52,18 +54,22 @@ Ids assignIds(const KcFleetPlan &plan, const QList<QPair<QString, QString>> &rec
     for (const KcFleetRadio &radio : plan.radios)
         if (!radio.id.isEmpty())
             taken.insert(radio.id.toULongLong());
+    // A network other than network that the record holds ID id for.
+    auto holderBesides = [&recorded](const QString &network, const QString &id) {
+        QString other;
+        for (const auto &[name, recordedId] : recorded)
+            if (name != network && KcRadioId::acceptedDigits(recordedId) &&
+                recordedId.toULongLong() == id.toULongLong())
+                other = name;
+        return other;
+    };
 
     for (const KcFleetRadio &radio : plan.radios) {
         if (radio.id.isEmpty())
             continue;
         ids.byNetwork.insert(radio.network, radio.id);
-        const quint64 value = radio.id.toULongLong();
         // The record may hold the ID for this network as well as another.
-        QString other;
-        for (const auto &[network, id] : recorded)
-            if (network != radio.network && KcRadioId::acceptedDigits(id) &&
-                id.toULongLong() == value)
-                other = network;
+        const QString other = holderBesides(radio.network, radio.id);
         if (!other.isEmpty() && !allowReused)
             ids.problems.append({radio.line, QStringLiteral("ID %1 is recorded for network \"%2\"; "
                                                             "--allow-reused-id permits it")
@@ -73,8 +79,21 @@ Ids assignIds(const KcFleetPlan &plan, const QList<QPair<QString, QString>> &rec
         if (ids.byNetwork.contains(network))
             continue;
         if (resume && latest.contains(network)) {
-            ids.byNetwork.insert(network, latest.value(network));
+            const QString id = latest.value(network);
+            ids.byNetwork.insert(network, id);
             ids.reused.insert(network, true);
+            // An ID the record holds for two networks (a hand edit, or an
+            // earlier --allow-reused-id) is refused as a plan's would be.
+            const QString other = holderBesides(network, id);
+            const auto first =
+                std::find_if(plan.radios.cbegin(), plan.radios.cend(),
+                             [&](const KcFleetRadio &radio) { return radio.network == network; });
+            if (!other.isEmpty() && !allowReused)
+                ids.problems.append(
+                    {first->line, QStringLiteral("network \"%1\" would resume with ID %2, which "
+                                                 "the record holds for network \"%3\" too; "
+                                                 "--allow-reused-id permits it")
+                                      .arg(network, id, other)});
             continue;
         }
         const quint64 id = freshId(random, taken);

@@ -84,7 +84,12 @@ public:
     // line could not be written or synced; the caller stops there.
     bool append(const KcFleetRecordEntry &entry);
     QString errorString() const { return mError; }
+    // The lock file: beside the file the record's path leads to, so that
+    // every path to one record (a link, say) shares one lock.
     QString lockPath() const;
+    // Removes the record that open() created when nothing was appended: a
+    // run refused before it began leaves no empty record behind.
+    void discardIfNew();
 
 private:
     bool fail(const QString &message);
@@ -92,6 +97,8 @@ private:
     QString mPath;
     std::unique_ptr<QLockFile> mLock;
     int mFd = -1;
+    bool mCreated = false;  // open() made the file
+    bool mAppended = false; // a line went in
     QByteArray mExisting;
     QString mError;
 };

@@ -65,6 +65,7 @@ struct Scenario
     QByteArray record;            // the fleet's record when this run ended
     bool ended = false;
     std::unique_ptr<QProcess> process;
+    std::unique_ptr<QProcess> reader = std::make_unique<QProcess>();
     std::unique_ptr<QSerialPort> lock;
     QJsonObject result;
 };
@@ -271,10 +272,12 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
                         process->kill();
                 });
     }
+    if (s.closeOutputs) { // both into a pipe whose reader is gone
+        s.process->setProcessChannelMode(QProcess::MergedChannels);
+        s.process->setStandardOutputProcess(s.reader.get());
+        s.reader->start(QStringLiteral("true"), QStringList());
+    }
     s.process->start();
-    for (const auto channel : {QProcess::StandardOutput, QProcess::StandardError})
-        if (s.closeOutputs)
-            s.process->closeReadChannel(channel);
 }
 
 void TstKcRadio::scenarios_data()

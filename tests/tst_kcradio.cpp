@@ -35,6 +35,7 @@ struct Scenario
     int interruptAtCommand = -1; // SIGINT once the ground (a fleet's first) radio heard this many
     int interruptSignal = SIGINT;
     bool closeOutputs = false;   // stdout and stderr closed by their reader
+    bool late = false;           // starts once the others ended: their radios' timing is left alone
     QString extraPorts;          // KC_EXTRA_SERIAL_PORTS, "{g}" and "{a}" replaced
     bool lockAirborne = false;   // the airborne (a fleet's first) radio's port held by this test
     // The row's own checks, after the exit status; stderr is the progress.
@@ -158,10 +159,12 @@ void TstKcRadio::initTestCase()
     };
     const bool allDone = QTest::qWaitFor(
         [&]() {
-            bool all = true;
+            bool all = true, timed = false;
+            for (const std::unique_ptr<Scenario> &s : mScenarios)
+                timed = timed || (!s->late && s->after.isEmpty() && !s->ended);
             for (const std::unique_ptr<Scenario> &s : mScenarios) {
                 const Scenario *before = s->after.isEmpty() ? nullptr : scenario(s->after);
-                if (!s->process && (!before || before->ended))
+                if (!s->process && (!before || before->ended) && (!s->late || !timed))
                     startScenario(*s, program);
                 if (!s->ended && ended(*s)) {
                     s->ended = true;
@@ -731,6 +734,7 @@ void TstKcRadio::addFleetScenarios(const Make &make)
 
     // A terminal hangs up: SIGHUP, stdout and stderr gone.
     s = make(QStringLiteral("fleet: SIGHUP, outputs closed"), fleetArguments);
+    s->late = true;
     s->fleet = {plain, plain};
     s->plan = pair;
     s->closeOutputs = true;
@@ -748,6 +752,7 @@ void TstKcRadio::addFleetScenarios(const Make &make)
     const QStringList transcribed =
         fleetArguments + QStringList{"--jobs", "2", "--transcript", "{dir}/t"};
     s = make(QStringLiteral("fleet: --jobs 2, a port that fails at once"), transcribed);
+    s->late = true;
     s->fleet = {plain, plain, plain, plain};
     s->plan = header + "Hangar 1,ground,{r0},MR300,p2p,,,\nHangar 1,airborne,{r1},MR300,p2p,,,\n"
                        "Hangar_1,ground,{r2},MR300,p2p,,,\nHangar_1,airborne,{r3},MR300,p2p,,,\n";
@@ -773,6 +778,7 @@ void TstKcRadio::addFleetScenarios(const Make &make)
 
     s = make(QStringLiteral("record full, all at once"),
              fleetArguments + QStringList{"--transcript", "{dir}/plan.csv"});
+    s->late = true;
     s->fleet = {plain, plain};
     s->plan = pair;
     s->expect(3, [](const Scenario &s, const QString &) {

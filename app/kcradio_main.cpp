@@ -11,6 +11,9 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // A closed pipe or terminal on stdout or stderr fails the write, never the
+    // run: the radios still go back to data mode and into the record.
+    KcConsole::survivePipeClosing();
     QCoreApplication::setApplicationName(QStringLiteral("kcradio"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KC_VERSION));
     // The link's diagnostics are for the window's log; here they stay quiet

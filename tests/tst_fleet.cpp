@@ -130,6 +130,18 @@ void TstFleet::plan_data()
         << Header + "A,ground,/dev/a,MR300,p2p,,,\nA,airborne,/dev/b,MR3,p2p,,,\n"
         << QStringList{"A 0 0 "}
         << QStringList{"line 3: unknown model \"MR3\" (MR300, MR240 or MR300S)"};
+    QTest::newRow("short line, mixed model, index 101 or on a ground radio, p2p airborne twice")
+        << Header + "A,ground,a,MR300,p2p,,\nA,airborne,b,MR300,p2p,,,\nB,ground,a,MR300,p2p,,,\n"
+                    "B,airborne,b,MR240,p2p,,,\nS,ground,a,MR300,star,,2,\n"
+                    "T,airborne,b,MR300,star,,101,\nC,ground,a,MR300,p2p,,,\n"
+                    "C,airborne,b,MR300,p2p,,,\nC,airborne,c,MR300,p2p,,,\n"
+        << QStringList{"A 1 0 ", "B 0 0 ", "B 1 0 ", "C 0 0 ", "C 1 0 ", "C 1 0 "}
+        << QStringList{"line 2: 7 fields, not the 8 of the header",
+                       "line 5: network \"B\" is MR300 p2p on line 4; every radio of a network "
+                       "has the same model and mode",
+                       "line 6: only a star airborne radio takes an index",
+                       "line 7: index \"101\" is not 1 to 100",
+                       "line 10: network \"C\" (p2p) has its airborne radio on line 9 already"};
 }
 
 void TstFleet::plan()
@@ -181,7 +193,7 @@ void TstFleet::allocation_data()
     const QByteArray given =
         Header + "A,ground,/dev/a,MR300,p2p,,,0555\nA,airborne,/dev/b,MR300,p2p,,,\n";
     QTest::newRow("given ID recorded for another network")
-        << given << QStringList{"A=555", "B=555"} << true << false << QStringList{"A=0555"}
+        << given << QStringList{"B=555", "A=555"} << true << false << QStringList{"A=0555"}
         << QList<int>{0, 0}
         << QStringList{"line 2: ID 0555 is recorded for network \"B\"; --allow-reused-id "
                        "permits it"};
@@ -192,6 +204,11 @@ void TstFleet::allocation_data()
     QTest::newRow("allowed on purpose")
         << given << QStringList{"B=555"} << false << true << QStringList{"A=0555"}
         << QList<int>{0, 0} << QStringList();
+    QTest::newRow("resume: a recorded ID two networks share")
+        << star << QStringList{"S=333", "T=333"} << true << false << QStringList{"S=333"}
+        << QList<int>{2, 0, 3, 1, 4}
+        << QStringList{"line 2: network \"S\" would resume with ID 333, which the record holds "
+                       "for network \"T\" too; --allow-reused-id permits it"};
 }
 
 void TstFleet::allocation()
@@ -268,6 +285,9 @@ void TstFleet::record_data()
         << QByteArray("{\"network\":\"A\",\"role\":\"pilot\"}\n\n") + a + '\n'
         << QStringList{"A"}
         << QStringList{"line 1: \"role\" is not one of ground, airborne; skipped"};
+    QTest::newRow("an ID that is a number")
+        << QByteArray(a).replace("\"12\"", "12") + '\n'
+        << QStringList() << QStringList{"line 1: \"id\" must be a string of digits; skipped"};
 }
 
 void TstFleet::record()
@@ -281,6 +301,7 @@ void TstFleet::record()
         read << e.network;
         // Every field comes back as it was written.
         QCOMPARE(e.toJson(), entry(e.network, e.role, e.id).toJson());
+        QCOMPARE(e.toJson().value(QStringLiteral("seconds")).toDouble(), 21.5);
     }
     QCOMPARE(read, networks);
     QCOMPARE(described(contents.problems), problems);
@@ -298,6 +319,7 @@ void TstFleet::resume_data()
     QTest::newRow("another serial rate") << "S102" << false;
     QTest::newRow("failed after it was done") << "failed later" << false;
     QTest::newRow("not verified") << "unverified" << false;
+    QTest::newRow("another model") << "model" << false;
 }
 
 void TstFleet::resume()
@@ -308,6 +330,7 @@ void TstFleet::resume()
     QList<KcFleetRecordEntry> entries{entry("S", 0, "12"), entry("S", 1, "12")};
     entries[1].adapterSerial = QStringLiteral("FT1");
     entries[1].verified = change != QLatin1String("unverified");
+    entries[1].radioType = change == QLatin1String("model") ? 1 : 0;
     entries[1].registers[102] = change == QLatin1String("S102") ? "7" : "1";
     if (change == QLatin1String("failed later")) {
         entries.append(entries.at(1));
@@ -339,6 +362,9 @@ void TstFleet::writer_data()
     // /dev/null takes the lines and no sync; nothing is read back.
     QTest::newRow("device without a sync") << "null" << true << "" << QStringList();
     QTest::newRow("folder missing") << "no folder" << false << "cannot lock" << QStringList();
+    QTest::newRow("held, through a link") << "link" << false << "is in use by" << QStringList();
+    QTest::newRow("lock file naming no process")
+        << "ownerless stale lock" << false << "may be stale" << QStringList();
 }
 
 void TstFleet::writer()
@@ -355,18 +381,23 @@ void TstFleet::writer()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QJsonDocument(entry("A", 0, "1").toJson()).toJson(QJsonDocument::Compact) +
                    "\n{\"network\":\"A\",\"ro");
-    } else if (setup == QLatin1String("live lock")) {
+    } else if (setup == QLatin1String("live lock") || setup == QLatin1String("link")) {
         otherLock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
         QVERIFY(otherLock->tryLock(0));
-    } else if (setup == QLatin1String("stale lock")) {
+        // Held through the record's other name.
+        if (setup == QLatin1String("link") && QFile(path).open(QIODevice::WriteOnly) &&
+            QFile::link(path, path + ".link"))
+            path += ".link";
+    } else if (setup.endsWith(QLatin1String("stale lock"))) {
         // A lock left by a process that was killed: no process has an ID
         // as high as the system's limit.
         QFile limit(QStringLiteral("/proc/sys/kernel/pid_max"));
         QVERIFY(limit.open(QIODevice::ReadOnly));
         QFile lock(path + QStringLiteral(".lock"));
         QVERIFY(lock.open(QIODevice::WriteOnly));
-        lock.write(limit.readAll().trimmed() + "\nkcradio\n" +
-                   QSysInfo::machineHostName().toUtf8() + '\n');
+        if (setup == QLatin1String("stale lock")) // else empty: it names no process
+            lock.write(limit.readAll().trimmed() + "\nkcradio\n" +
+                       QSysInfo::machineHostName().toUtf8() + '\n');
     } else if (setup == QLatin1String("full")) {
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
     } else if (setup == QLatin1String("null")) {
@@ -475,7 +506,9 @@ void TstFleet::ports()
         p.serialNumber = QString::fromLatin1(serial);
         return p;
     };
-    QList<KcSerialPorts::Port> available{port("b", "FT2"), port("c", "TWIN"), port("d", "TWIN")};
+    // Plain files stand for ports that the system lists.
+    QList<KcSerialPorts::Port> available{port("b", "FT2"), port("c", "TWIN"), port("d", "TWIN"),
+                                         port("a", "")};
     available[1].busy = true;
     const KcFleetPlan plan =
         KcFleetPlan::parse(Header + QByteArray(rows).replace("{d}", d.toUtf8()));
@@ -513,6 +546,9 @@ void TstFleet::check_data()
                        "1: S113 holds 3, a configuration leaves 0 on this model",
                        "2: S105 holds 3, index 2 is airborne radio 1's as well",
                        "3: S105 holds 1, an airborne radio's index plus one, 2 to 101"};
+    QTest::newRow("star: index 100 fits")
+        << 1 << 1 << QStringList{"102=1 103=1 104=5 113=0", "102=1 103=1 104=5 105=101 113=0"}
+        << QStringList();
 }
 
 void TstFleet::check()

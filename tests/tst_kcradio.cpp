@@ -34,9 +34,12 @@ struct Scenario
     VirtualRadio::Options airborne;
     bool secondRadio = false;
     int exitCode = 0;            // expected, for the rows with a check of their own
-    int interruptAtCommand = -1; // SIGINT once the ground radio heard this many
+    int interruptAtCommand = -1; // SIGINT once the ground (a fleet's first) radio heard this many
+    int interruptSignal = SIGINT;
+    bool closeOutputs = false;   // stdout and stderr closed by their reader
+    bool late = false;           // starts once the others ended: their radios' timing is left alone
     QString extraPorts;          // KC_EXTRA_SERIAL_PORTS, "{g}" and "{a}" replaced
-    bool lockAirborne = false;   // the airborne radio's port held open by this test
+    bool lockAirborne = false;   // the airborne (a fleet's first) radio's port held by this test
     // The row's own checks, after the exit status; stderr is the progress.
     using Check = std::function<void(const Scenario &, const QString &stderrText)>;
     Check check;
@@ -72,6 +75,7 @@ struct Scenario
     QByteArray record;            // the fleet's record when this run ended
     bool ended = false;
     std::unique_ptr<QProcess> process;
+    std::unique_ptr<QProcess> reader = std::make_unique<QProcess>();
     std::unique_ptr<QSerialPort> lock;
     QJsonObject result;
 };
@@ -156,15 +160,21 @@ void TstKcRadio::initTestCase()
     addPacingScenarios(make);
 
     addFleetScenarios(make);
+    for (const char *name :
+         {"unknown command", "unknown option", "check p2p, two airborne ports", "fleet --jobs 0",
+          "read, port lost", "fleet: a folder as a port", "fleet: SIGHUP, outputs closed",
+          "record full, all at once", "fleet: --jobs 2, a port that fails at once"})
+        scenario(QString::fromLatin1(name))->late = true;
     const size_t unhurried = mScenarios.size();
     addLinkScenarios(make);
     for (size_t i = unhurried; i < mScenarios.size(); ++i)
         mScenarios.at(i)->late = true;
 
     // Every scenario starts at once but one that follows another: that one
-    // starts when the other has ended and its record has been kept. The
-    // longest scenario takes about 20 s, and the link scenarios, which start
-    // after the others, about 12 s more.
+    // starts when the other has ended and its record has been kept. The late
+    // ones (the link scenarios among them) start once the rest have ended,
+    // their load off the timed radios. The longest scenario takes about 20 s,
+    // the late ones about 12 s more.
     auto ended = [](const Scenario &s) {
         return s.process && s.process->state() == QProcess::NotRunning;
     };
@@ -224,7 +234,8 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
         }
     }
     if (s.lockAirborne) {
-        s.lock = std::make_unique<QSerialPort>(s.airborneRadio->portPath());
+        s.lock = std::make_unique<QSerialPort>(
+            (s.airborneRadio ? s.airborneRadio.get() : s.radios.first())->portPath());
         QVERIFY(s.lock->open(QIODevice::ReadWrite));
     }
     if (s.name == QLatin1String("read")) {
@@ -261,7 +272,7 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
         plan.write(expand(QString::fromUtf8(s.plan)).toUtf8());
         QVERIFY(QFile::link(s.radios.at(0)->portPath(), s.dir->filePath(QStringLiteral("link"))));
     }
-    if (s.name == QLatin1String("record full"))
+    if (s.name.startsWith(QLatin1String("record full")))
         QVERIFY(QFile::link(QStringLiteral("/dev/full"),
                             s.dir->filePath(QStringLiteral("record.jsonl"))));
     QStringList arguments;
@@ -277,11 +288,11 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
     }
     if (s.interruptAtCommand > 0) {
         QProcess *process = s.process.get();
-        const int at = s.interruptAtCommand;
-        VirtualRadio *radio = s.groundRadio.get();
-        connect(radio, &VirtualRadio::commandReceived, this, [radio, process, at]() {
+        const int at = s.interruptAtCommand, signal = s.interruptSignal;
+        VirtualRadio *radio = s.groundRadio ? s.groundRadio.get() : s.radios.first();
+        connect(radio, &VirtualRadio::commandReceived, this, [radio, process, at, signal]() {
             if (radio->commands().size() == at)
-                ::kill(pid_t(process->processId()), SIGINT);
+                ::kill(pid_t(process->processId()), signal);
         });
     }
     if (s.interruptAtAirPacket > 0) {
@@ -301,6 +312,11 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
                     if (bytes == command)
                         process->kill();
                 });
+    }
+    if (s.closeOutputs) { // both into a pipe whose reader is gone
+        s.process->setProcessChannelMode(QProcess::MergedChannels);
+        s.process->setStandardOutputProcess(s.reader.get());
+        s.reader->start(QStringLiteral("true"), QStringList());
     }
     s.process->start();
 }
@@ -530,6 +546,19 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
             ->expect(2, usageError(QStringLiteral("--index")));
     s = make(QStringLiteral("read with a second port"), {"read", "{g}", "/dev/kcradio-other"})
             ->expect(2, usageError(QStringLiteral("one port")));
+    make(QStringLiteral("unknown command"), {"bogus"})->expect(2, usageError("unknown command"));
+    make(QStringLiteral("unknown option"), {"read", "{g}", "--bogus"})
+        ->expect(2, usageError("bogus"));
+    make(QStringLiteral("check p2p, two airborne ports"),
+         {"check", "--model", "MR300", "--mode", "p2p", "{g}", "/dev/kc-a", "/dev/kc-b"})
+        ->expect(2, usageError("p2p takes"));
+    make(QStringLiteral("fleet --jobs 0"), {"fleet", "p.csv", "--record", "r", "--jobs", "0"})
+        ->expect(2, usageError("--jobs"));
+    s = make(QStringLiteral("read, port lost"), {"read", "{g}"});
+    s->ground.unplugAfterCommands = 1;
+    s->expect(3, [](const Scenario &s, const QString &) {
+        QVERIFY(s.result.value(QStringLiteral("reason")).toString().startsWith("port lost"));
+    });
 
     s = make(QStringLiteral("ports: missing and locked extras"), {"ports"});
     s->secondRadio = true;
@@ -746,7 +775,9 @@ void TstKcRadio::addFleetScenarios(const Make &make)
          "s,ground,{r0},MR300,star,,,\ns,airborne,{r1},MR300,star,,3,\n"
          "s,airborne,{r2},MR300,star,,3,\n"},
         {QStringLiteral("port named twice"), 3,
-         "a,ground,{r0},MR300,p2p,,,\na,airborne,{link},MR300,p2p,,,\n"}};
+         "a,ground,{r0},MR300,p2p,,,\na,airborne,{link},MR300,p2p,,,\n"},
+        {QStringLiteral("a folder as a port"), 3,
+         "a,ground,{r0},MR300,p2p,,,\na,airborne,{dir},MR300,p2p,,,\n"}};
     for (const auto &[name, line, rows] : refusedPlans) {
         s = make(QStringLiteral("fleet: ") + name, fleetArguments);
         s->fleet = {plain, plain, plain, plain};
@@ -757,8 +788,64 @@ void TstKcRadio::addFleetScenarios(const Make &make)
             QCOMPARE(problems.first().toObject().value(QStringLiteral("line")).toInt(), line);
             for (const VirtualRadio *radio : s.radios)
                 QVERIFY(radio->rawReceived().isEmpty());
+            QVERIFY(!QFileInfo::exists(s.dir->filePath(QStringLiteral("record.jsonl"))));
         });
     }
+
+    // A terminal hangs up: SIGHUP, stdout and stderr gone.
+    s = make(QStringLiteral("fleet: SIGHUP, outputs closed"),
+             fleetArguments + QStringList{"--jobs", "1"});
+    s->fleet = {plain, plain};
+    s->plan = pair;
+    s->closeOutputs = true;
+    s->interruptAtCommand = 3;
+    s->interruptSignal = SIGHUP;
+    s->expect(130, [](const Scenario &s, const QString &) {
+        QCOMPARE(latestLines(s, 1).first().outcome, QStringLiteral("aborted"));
+        leftInDataMode(*s.radios.at(0));
+        QVERIFY(!QFileInfo::exists(s.dir->filePath(QStringLiteral("record.jsonl.lock"))));
+    });
+
+    // Radio 0 fails at once, the fourth waits; names alike once cleaned and a
+    // second run in the folder: a transcript per radio and run, a port a line.
+    const QStringList transcribed =
+        fleetArguments + QStringList{"--jobs", "2", "--transcript", "{dir}/t"};
+    s = make(QStringLiteral("fleet: --jobs 2, a port that fails at once"), transcribed);
+    s->fleet = {plain, plain, plain, plain};
+    s->plan = header + "Hangar 1,ground,{r0},MR300,p2p,,,\nHangar 1,airborne,{r1},MR300,p2p,,,\n"
+                       "Hangar_1,ground,{r2},MR300,p2p,,,\nHangar_1,airborne,{r3},MR300,p2p,,,\n";
+    s->lockAirborne = true;
+    s->expect(3, [](const Scenario &s, const QString &progress) {
+        const int ended = progress.indexOf(QStringLiteral("configured and verified"));
+        QVERIFY(ended > 0 && progress.indexOf(s.radios.at(3)->portPath() + ": ") > ended);
+    });
+    make(QStringLiteral("fleet: a second run's transcripts"), transcribed)
+        ->expect(3,
+                 [](const Scenario &s, const QString &) {
+                     const QDir dir(s.dir->filePath(QStringLiteral("t")));
+                     QCOMPARE(dir.entryList(QDir::Files).size(), 8);
+                     for (const QString &name : dir.entryList(QDir::Files)) {
+                         QFile file(dir.filePath(name));
+                         QVERIFY(file.open(QIODevice::ReadOnly));
+                         const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+                         for (const QByteArray &line : lines)
+                             QCOMPARE(line.split(' ').value(1), lines.first().split(' ').value(1));
+                     }
+                 })
+        ->after = s->name;
+
+    s = make(QStringLiteral("record full, all at once"),
+             fleetArguments + QStringList{"--transcript", "{dir}/plan.csv"});
+    s->fleet = {plain, plain};
+    s->plan = pair;
+    s->expect(3, [](const Scenario &s, const QString &) {
+        // Both at work when the record failed: both finish, unrecorded.
+        const QJsonArray warnings = s.result.value(QStringLiteral("warnings")).toArray();
+        QVERIFY(warnings.first().toString().contains("Not a directory"));
+        QVERIFY(warnings.last().toString().contains("not recorded"));
+        for (const QJsonValue &radio : s.result.value(QStringLiteral("radios")).toArray())
+            QCOMPARE(radio.toObject().value("recorded").toBool(true), false);
+    });
 }
 
 namespace {

@@ -22,6 +22,8 @@
 #include <QTextStream>
 #include <QVector>
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace {
@@ -60,7 +62,8 @@ the record.
                         ID the record holds for them
   --jobs N              work on at most N radios at a time (default: all)
   --transcript DIR      write each radio's exchange, time-stamped, both
-                        directions, to a file of its own in DIR
+                        directions, each line with its port, to a new file
+                        of its own in DIR (NETWORK-ROLE[-INDEX][-N].log)
   --allow-reused-id     allow an ID that the record holds for another network
   --link-test           once every radio is done, test each network's link
                         (as "kcradio link" does), one network at a time; the
@@ -76,7 +79,9 @@ the record.
 
 Exit status: the highest of the radios' (see kcradio --help); 2 for a
 problem in the plan, the ports or the IDs; 3 when the record cannot be
-written or another run holds it (no further radio is then touched).
+written or another run holds it. A record that fails mid-run starts no
+further radio; the radios at work finish (each back in data mode) but are
+not recorded: the table marks them NOT RECORDED, the JSON "recorded": false.
 )";
 
 struct FleetOptions
@@ -107,6 +112,7 @@ struct FleetRadio
     QPointer<KcConfigJob> job;
     KcFleetRecordEntry entry;
     int exitCode = KcCliExit::Success;
+    bool recorded = false; // its line of this run is in the record
     QString status;
     std::shared_ptr<QFile> transcript;
 };
@@ -194,6 +200,7 @@ private:
     QStringList mWarnings;
     QString mRecordError;
     bool mStopping = false; // interrupted, or the record failed
+    bool mStarting = false; // within startNext()
     bool mEnded = false;
     bool mTerminal = false;
     int mDrawn = 0; // status lines on the terminal
@@ -215,6 +222,8 @@ void FleetCommand::warn(const QString &line)
 {
     mWarnings << line;
     mDrawn = 0; // the status lines start again below the warning
+    if (cli()->err().status() != QTextStream::Ok)
+        return; // stderr is closed; the JSON and the record still carry it
     cli()->err() << "kcradio: " << line << '\n';
     cli()->err().flush();
 }
@@ -272,6 +281,7 @@ bool FleetCommand::prepare()
         std::stable_sort(
             problems.begin(), problems.end(),
             [](const KcFleetProblem &a, const KcFleetProblem &b) { return a.line < b.line; });
+        mRecord->discardIfNew();
         return usage(mOptions.plan, problems);
     }
 
@@ -296,17 +306,24 @@ bool FleetCommand::prepare()
 
 void FleetCommand::startNext()
 {
-    int running = 0;
-    for (const FleetRadio &radio : mRadios)
-        running += radio.state == FleetRadio::State::Running ? 1 : 0;
+    // A radio may end within startRadio() (its port fails to open), and its
+    // end calls here again: the outer loop alone starts radios, counting
+    // the running ones afresh before each.
+    if (mStarting)
+        return;
+    mStarting = true;
+    auto running = [this]() {
+        return std::count_if(mRadios.cbegin(), mRadios.cend(), [](const FleetRadio &radio) {
+            return radio.state == FleetRadio::State::Running;
+        });
+    };
     for (FleetRadio &radio : mRadios) {
-        if (mStopping || (mOptions.jobs > 0 && running >= mOptions.jobs))
-            return;
-        if (radio.state != FleetRadio::State::Waiting)
-            continue;
-        ++running;
-        startRadio(radio);
+        if (mStopping || (mOptions.jobs > 0 && running() >= mOptions.jobs))
+            break;
+        if (radio.state == FleetRadio::State::Waiting)
+            startRadio(radio);
     }
+    mStarting = false;
 }
 
 void FleetCommand::startRadio(FleetRadio &radio)
@@ -371,10 +388,13 @@ void FleetCommand::onJobFinished(FleetRadio &radio)
     transcribe(radio, QStringLiteral("# %1: %2").arg(entry.outcome, entry.reason));
     radio.transcript.reset();
 
-    if (mRecordError.isEmpty() && !mRecord->append(entry)) {
+    radio.recorded = mRecordError.isEmpty() && mRecord->append(entry);
+    if (!radio.recorded && mRecordError.isEmpty()) {
         mRecordError = mRecord->errorString();
         mStopping = true;
-        warn(mRecordError + QStringLiteral("; no further radio is touched"));
+        warn(mRecordError +
+             QStringLiteral("; no further radio is started, the radios at work finish (each "
+                            "back in data mode) but are not recorded: see the table"));
     }
     startNext();
     endWhenIdle();
@@ -422,6 +442,8 @@ void FleetCommand::endWhenIdle()
                                                          : QStringLiteral("not-started"));
         }
         object.insert(QStringLiteral("line"), radio.plan.line);
+        if (radio.state == FleetRadio::State::Ended)
+            object.insert(QStringLiteral("recorded"), radio.recorded);
         object.insert(QStringLiteral("ok"), radio.state == FleetRadio::State::Skipped ||
                                                 (radio.state == FleetRadio::State::Ended &&
                                                  radio.exitCode == KcCliExit::Success));
@@ -516,10 +538,13 @@ QString FleetCommand::table() const
     QStringList reasons;
     for (const FleetRadio &radio : mRadios) {
         const bool ended = radio.state == FleetRadio::State::Ended;
-        const QString outcome = ended ? radio.entry.outcome
-                                : radio.state == FleetRadio::State::Skipped
-                                    ? QStringLiteral("skipped (done)")
-                                    : QStringLiteral("not started");
+        QString outcome = ended ? radio.entry.outcome
+                          : radio.state == FleetRadio::State::Skipped
+                              ? QStringLiteral("skipped (done)")
+                              : QStringLiteral("not started");
+        // Its line was lost with the record.
+        if (ended && !radio.recorded)
+            outcome += QStringLiteral(" NOT RECORDED");
         rows.append(
             {radio.plan.network, KcRadioWords::roles().at(radio.plan.role), radio.port.path,
              radio.id,
@@ -589,11 +614,21 @@ void FleetCommand::openTranscript(FleetRadio &radio)
         if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('_') &&
             c != QLatin1Char('.'))
             c = QLatin1Char('_');
-    auto file = std::make_shared<QFile>(dir.filePath(name + QStringLiteral(".log")));
-    if (!dir.mkpath(QStringLiteral(".")) || !file->open(QIODevice::Append | QIODevice::Text)) {
-        warn(QStringLiteral("cannot write the transcript %1: %2")
-                 .arg(file->fileName(), file->errorString()));
-        return;
+    // Names made alike by the replaced characters, and files of an earlier
+    // run in the same folder, are never shared: a taken name gets a number.
+    dir.mkpath(QStringLiteral("."));
+    auto file = std::make_shared<QFile>();
+    for (int n = 1; !file->isOpen(); ++n) {
+        file->setFileName(dir.filePath(name + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) +
+                                       QStringLiteral(".log")));
+        // The system's reason (no such folder, not a folder, permission)
+        // comes from the open itself.
+        if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Text) &&
+            !file->exists()) {
+            warn(QStringLiteral("cannot write the transcript %1: %2")
+                     .arg(file->fileName(), file->errorString()));
+            return;
+        }
     }
     radio.transcript = file;
     transcribe(radio, QStringLiteral("# kcradio %1, line %2 of %3: %4, ID %5")
@@ -606,7 +641,11 @@ void FleetCommand::transcribe(FleetRadio &radio, const QString &line)
 {
     if (!radio.transcript)
         return;
-    radio.transcript->write((nowUtc() + QLatin1Char(' ') + line + QLatin1Char('\n')).toUtf8());
+    // Each line names its port, so that lines taken out of their file still
+    // tell which radio they belong to.
+    radio.transcript->write((nowUtc() + QLatin1Char(' ') + radio.port.path + QLatin1Char(' ') +
+                             line + QLatin1Char('\n'))
+                                .toUtf8());
     radio.transcript->flush();
 }
 

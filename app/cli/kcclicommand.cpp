@@ -63,10 +63,11 @@ void KcCliCommand::finish(int exitCode, const QJsonObject &result, const QString
 
 QPair<int, QString> KcLinkWatch::failure(const QString &port, const QString &refusal) const
 {
+    // A port lost first and then not opened again was lost.
+    if (link && link->portsLost() > 0)
+        return {KcCliExit::PortFailed, QStringLiteral("port lost: %1").arg(link->portName())};
     if (!openError.isEmpty())
         return {KcCliExit::PortFailed, QStringLiteral("cannot open %1: %2").arg(port, openError)};
-    if (!lostPort.isEmpty())
-        return {KcCliExit::PortFailed, QStringLiteral("port lost: %1").arg(lostPort)};
     if (!entered)
         return {KcCliExit::Silent,
                 QStringLiteral("no answer to the escape at 115200, 230400 or 9600")};
@@ -79,8 +80,7 @@ std::shared_ptr<KcLinkWatch> kcCliWatchLink(KcRadioCli *cli, KcRadioCommandLink 
     auto watch = std::make_shared<KcLinkWatch>();
     QObject::connect(link, &KcRadioCommandLink::openFailed, cli,
                      [watch](const QString &, const QString &error) { watch->openError = error; });
-    QObject::connect(link, &KcRadioCommandLink::portLost, cli,
-                     [watch](const QString &lost) { watch->lostPort = lost; });
+    watch->link = link;
     QObject::connect(
         link, &KcRadioCommandLink::commandModeEntered, cli, [cli, watch, link, port]() {
             if (watch->entered)

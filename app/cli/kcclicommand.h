@@ -13,6 +13,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <memory>
 
@@ -83,7 +84,9 @@ private:
 struct KcLinkWatch
 {
     QString openError;
-    QString lostPort; // the port vanished during the run
+    // The link asked at the verdict: the job's own reaction to a lost port
+    // may end the run before the watch hears of it.
+    QPointer<KcRadioCommandLink> link;
     bool entered = false;
     int rate = 0; // the rate at which the radio first answered
 

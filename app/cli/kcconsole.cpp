@@ -88,13 +88,20 @@ int stderrColumns()
     return columns > 0 ? columns : 80;
 }
 
+void survivePipeClosing()
+{
+#ifdef Q_OS_UNIX
+    ::signal(SIGPIPE, SIG_IGN);
+#endif
+    // On Windows a write to a closed pipe fails with an error, never a signal.
+}
+
 void onInterrupt(QObject *receiver, std::function<void()> onInterrupt)
 {
     sOnInterrupt = std::move(onInterrupt);
 #ifdef Q_OS_UNIX
     // The signals reach the event loop through a socket pair, so that the
     // radios can be sent back to data mode before the ports are released.
-    ::signal(SIGPIPE, SIG_IGN);
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sSignalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(sSignalPipe[0], QSocketNotifier::Read, receiver);

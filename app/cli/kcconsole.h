@@ -17,10 +17,13 @@ bool stderrRewritesLines();
 // The width of the terminal on stderr in columns; 80 when it does not say.
 int stderrColumns();
 
+// A closed pipe or terminal on stdout or stderr fails the write, never the
+// run: on Unix SIGPIPE is ignored. Called first thing, before any output.
+void survivePipeClosing();
+
 // Calls onInterrupt once, on receiver's thread through its event loop, when
 // the user interrupts the run: SIGINT, SIGTERM or SIGHUP (the terminal
-// closed) on Unix, where SIGPIPE is ignored so that a closed pipe is a write
-// error and not death; Ctrl-C, Ctrl-Break or the console window closing on
+// closed) on Unix; Ctrl-C, Ctrl-Break or the console window closing on
 // Windows. Installed once per process.
 void onInterrupt(QObject *receiver, std::function<void()> onInterrupt);
 

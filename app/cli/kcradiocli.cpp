@@ -41,8 +41,12 @@ Exit status:
   3    the port is missing, busy or not permitted, or was lost during the run;
        a fleet's record cannot be written or is held by another run
   4    the radio never answered the escape
-  130  interrupted (Ctrl-C or SIGTERM); a radio in command mode (or one that
-       may still answer an escape) is sent "ATA" before its port is released
+  130  interrupted (Ctrl-C, SIGTERM, or SIGHUP when the terminal closes); a
+       radio in command mode (or one that may still answer an escape) is sent
+       "ATA" before its port is released
+
+A closed stdout or stderr (a pipe whose reader ended) never ends a run: the
+output stops, the radios and the record are finished as always.
 
 Environment:
   KC_EXTRA_SERIAL_PORTS  further port paths, separated by ':' (pseudo-terminals)
@@ -103,7 +107,8 @@ KcCliRequest parseCliArguments(const QStringList &arguments)
         if (candidate.name == name)
             entry = &candidate;
     if (!entry)
-        return usageError(QStringLiteral("unknown command \"%1\"; see kcradio --help").arg(name));
+        return usageError(QStringLiteral("unknown command \"%1\"; see kcradio --help").arg(name),
+                          arguments.contains(QStringLiteral("--json")));
     request.command = entry->command;
     request.name = entry->name;
 
@@ -169,7 +174,8 @@ void KcRadioCli::start()
 
 void KcRadioCli::progress(const QString &who, const QString &line)
 {
-    if (mRequest.quiet)
+    // A closed stderr (a pipe whose reader is gone) is left alone.
+    if (mRequest.quiet || mErr.status() != QTextStream::Ok)
         return;
     mErr << who << ": " << line << '\n';
     mErr.flush();

@@ -81,7 +81,7 @@ public:
     ~KcRadioCli() override;
 
     void start();
-    // Ctrl-C or SIGTERM: stop now, radios back to data mode, ports released.
+    // Ctrl-C, SIGTERM or SIGHUP: stop now, radios back to data mode, ports released.
     void interrupt();
 
     const KcCliRequest &request() const { return mRequest; }

@@ -4,6 +4,7 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <optional>
 
 namespace KcFleetAllocation {
@@ -54,34 +55,49 @@ Ids assignIds(const KcFleetPlan &plan, const QList<QPair<QString, QString>> &rec
     for (const KcFleetRadio &radio : plan.radios)
         if (!radio.id.isEmpty())
             taken.insert(radio.id.toULongLong());
+    // Who else the record holds ID id for, in words: another network, or the
+    // window (a line without a network); empty when nobody.
+    auto holderBesides = [&recorded](const QString &network, const QString &id) {
+        std::optional<QString> other;
+        for (const auto &[name, recordedId] : recorded)
+            if (name != network && KcRadioId::acceptedDigits(recordedId) &&
+                recordedId.toULongLong() == id.toULongLong())
+                other = name;
+        if (!other)
+            return QString();
+        return other->isEmpty() ? QStringLiteral("by the window")
+                                : QStringLiteral("for network \"%1\"").arg(*other);
+    };
 
     for (const KcFleetRadio &radio : plan.radios) {
         if (radio.id.isEmpty())
             continue;
         ids.byNetwork.insert(radio.network, radio.id);
-        const quint64 value = radio.id.toULongLong();
-        // The record may hold the ID for this network as well as another, or
-        // for a radio the window configured (a line without a network).
-        std::optional<QString> other;
-        for (const auto &[network, id] : recorded)
-            if (network != radio.network && KcRadioId::acceptedDigits(id) &&
-                id.toULongLong() == value)
-                other = network;
-        const QString holder =
-            other && other->isEmpty()
-                ? QStringLiteral("by the window")
-                : QStringLiteral("for network \"%1\"").arg(other.value_or(QString()));
-        if (other && !allowReused)
-            ids.problems.append(
-                {radio.line, QStringLiteral("ID %1 is recorded %2; --allow-reused-id permits it")
-                                 .arg(radio.id, holder)});
+        // The record may hold the ID for this network as well as another.
+        const QString other = holderBesides(radio.network, radio.id);
+        if (!other.isEmpty() && !allowReused)
+            ids.problems.append({radio.line, QStringLiteral("ID %1 is recorded %2; --allow-reused-id permits it")
+                                                 .arg(radio.id, other)});
     }
     for (const QString &network : plan.networks()) {
         if (ids.byNetwork.contains(network))
             continue;
         if (resume && latest.contains(network)) {
-            ids.byNetwork.insert(network, latest.value(network));
+            const QString id = latest.value(network);
+            ids.byNetwork.insert(network, id);
             ids.reused.insert(network, true);
+            // An ID the record holds for two networks (a hand edit, or an
+            // earlier --allow-reused-id) is refused as a plan's would be.
+            const QString other = holderBesides(network, id);
+            const auto first =
+                std::find_if(plan.radios.cbegin(), plan.radios.cend(),
+                             [&](const KcFleetRadio &radio) { return radio.network == network; });
+            if (!other.isEmpty() && !allowReused)
+                ids.problems.append(
+                    {first->line, QStringLiteral("network \"%1\" would resume with ID %2, which "
+                                                 "the record holds %3 too; "
+                                                 "--allow-reused-id permits it")
+                                      .arg(network, id, other)});
             continue;
         }
         const quint64 id = freshId(random, taken);

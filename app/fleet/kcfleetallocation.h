@@ -27,7 +27,9 @@ struct Ids
 // An ID for every network of the plan: the one its line gives; with resume,
 // the one the record holds for it (the latest); else a fresh one. recorded
 // lists (network, ID) of the record's lines in order. An ID the plan gives
-// that the record holds for another network is a problem unless allowReused.
+// that the record holds for another network is a problem unless allowReused,
+// and so is a resumed network's recorded ID that the record holds for
+// another network as well.
 Ids assignIds(const KcFleetPlan &plan, const QList<QPair<QString, QString>> &recorded, bool resume,
               bool allowReused, QRandomGenerator &random);
 

@@ -106,7 +106,8 @@ void checkNetwork(const QList<const KcFleetRadio *> &radios, QList<KcFleetProble
                                   .arg(name, KcRadioWords::models().value(first.radioType),
                                        KcRadioWords::modes().value(first.netMode))
                                   .arg(first.line)});
-            continue;
+            // Its role still counts: the other rules blame no line that
+            // keeps them.
         }
         (radio->role == 0 ? grounds : airbornes).append(radio);
         if (!radio->id.isEmpty()) {
@@ -187,6 +188,8 @@ KcFleetPlan KcFleetPlan::parse(const QByteArray &bytes)
             plan.problems.append(
                 {lineNumber,
                  QStringLiteral("%1 fields, not the 8 of the header").arg(fields.size())});
+            // Its network misses a radio only because of this line.
+            refused.insert(fields.first());
             continue;
         }
         KcFleetRadio radio;

@@ -1,11 +1,37 @@
 #include "kcfleetports.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMap>
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace KcFleetPorts {
+namespace {
+
+// Why a path that exists cannot be a serial port (a folder, a plain file),
+// or empty when it can be one.
+QString notAPort(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || S_ISCHR(info.st_mode))
+        return QString();
+    return S_ISDIR(info.st_mode)   ? QStringLiteral("a folder")
+           : S_ISREG(info.st_mode) ? QStringLiteral("a plain file")
+                                   : QStringLiteral("no device");
+#else
+    // COM names are no files: opening the port tells.
+    Q_UNUSED(path)
+    return QString();
+#endif
+}
+
+} // namespace
 
 QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialPorts::Port> &ports,
                         QList<KcFleetProblem> &problems)
@@ -49,8 +75,15 @@ QList<Resolved> resolve(const QList<KcFleetRadio> &radios, const QList<KcSerialP
                     port.adapterSerial = candidate.serialNumber;
                     busy = busy || candidate.busy;
                 }
+            // The ports the system lists are its serial devices; any other
+            // path must be a character device.
+            const QString why = listed ? QString() : notAPort(KcSerialPorts::devicePath(radio.port));
             if (!listed && !QFileInfo::exists(KcSerialPorts::devicePath(radio.port)))
                 problems.append({radio.line, QStringLiteral("no port %1").arg(radio.port)});
+            else if (!why.isEmpty())
+                problems.append(
+                    {radio.line,
+                     QStringLiteral("%1 is %2, not a serial port").arg(radio.port, why)});
             else
                 port.path = radio.port;
         }

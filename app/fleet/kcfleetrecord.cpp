@@ -1,6 +1,7 @@
 #include "kcfleetrecord.h"
 
 #include "kcfilesync.h"
+#include "kcradioid.h"
 #include "kcradioprotocol.h"
 #include "kcserialports.h"
 
@@ -48,24 +49,34 @@ std::optional<KcFleetRecordEntry> KcFleetRecordEntry::fromJson(const QJsonObject
                          .arg(QLatin1String(key), words.join(QStringLiteral(", ")));
         return into >= 0;
     };
-    auto text = [&](const char *key, QString &into) {
+    // A field that is there with the wrong kind of value is named as such,
+    // not as missing.
+    auto text = [&](const char *key, QString &into, const QString &kind) {
         const QJsonValue value = object.value(QLatin1String(key));
-        if (!value.isString()) {
+        const bool digits = kind != QLatin1String("a string");
+        if (!value.isString() || (digits && !KcRadioId::acceptedDigits(value.toString()))) {
             if (error)
-                *error = QStringLiteral("\"%1\" is missing").arg(QLatin1String(key));
+                *error = value.isUndefined()
+                             ? QStringLiteral("\"%1\" is missing").arg(QLatin1String(key))
+                             : QStringLiteral("\"%1\" must be %2").arg(QLatin1String(key), kind);
             return false;
         }
         into = value.toString();
         return true;
     };
-    if (!text("network", entry.network) || !word("role", KcRadioWords::roles(), entry.role) ||
+    const QString string = QStringLiteral("a string");
+    if (!text("network", entry.network, string) ||
+        !word("role", KcRadioWords::roles(), entry.role) ||
         !word("model", KcRadioWords::models(), entry.radioType) ||
-        !word("mode", KcRadioWords::modes(), entry.netMode) || !text("id", entry.id) ||
-        !text("outcome", entry.outcome))
+        !word("mode", KcRadioWords::modes(), entry.netMode) ||
+        !text("id", entry.id, QStringLiteral("a string of digits")) ||
+        !text("outcome", entry.outcome, string))
         return std::nullopt;
     if (!object.value(QStringLiteral("verified")).isBool()) {
         if (error)
-            *error = QStringLiteral("\"verified\" is missing");
+            *error = object.value(QStringLiteral("verified")).isUndefined()
+                         ? QStringLiteral("\"verified\" is missing")
+                         : QStringLiteral("\"verified\" must be true or false");
         return std::nullopt;
     }
     entry.verified = object.value(QStringLiteral("verified")).toBool();
@@ -159,7 +170,25 @@ KcFleetRecordWriter::~KcFleetRecordWriter() = default;
 
 QString KcFleetRecordWriter::lockPath() const
 {
-    return mPath + QStringLiteral(".lock");
+    // A record that is no plain file (a device) keeps the lock beside the
+    // name given: the device's folder is no place for it.
+    const QFileInfo info(mPath);
+    if (info.exists() && !info.isFile())
+        return mPath + QStringLiteral(".lock");
+    const QString canonical = info.exists() ? info.canonicalFilePath()
+                                            : QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (canonical.isEmpty())
+        return mPath + QStringLiteral(".lock");
+    return (info.exists() ? canonical : canonical + QLatin1Char('/') + info.fileName()) +
+           QStringLiteral(".lock");
+}
+
+void KcFleetRecordWriter::discardIfNew()
+{
+    if (!mCreated || mAppended || !mFile.isOpen())
+        return;
+    mFile.close();
+    QFile::remove(mPath);
 }
 
 bool KcFleetRecordWriter::fail(const QString &message)
@@ -185,6 +214,14 @@ bool KcFleetRecordWriter::open()
                     .arg(mPath, application.isEmpty() ? QStringLiteral("kcradio") : application)
                     .arg(pid)
                     .arg(host));
+        if (mLock->error() == QLockFile::LockFailedError)
+            // An empty lock file, or one a power loss cut short, names no
+            // process to ask about: only a person can tell it is stale.
+            return fail(QStringLiteral("cannot lock %1: the lock file %2 names no process; it "
+                                       "may be stale (left by a power loss or a crash). If no "
+                                       "kcradio on this or another computer is writing %1, "
+                                       "remove %2 and run again")
+                            .arg(mPath, lockPath()));
         return fail(QStringLiteral("cannot lock %1 (%2)")
                         .arg(mPath, mLock->error() == QLockFile::PermissionError
                                         ? QStringLiteral("permission denied")
@@ -201,6 +238,7 @@ bool KcFleetRecordWriter::open()
     }
     if (!mFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return fail(QStringLiteral("cannot open %1: %2").arg(mPath, mFile.errorString()));
+    mCreated = !existed;
     // The new file's name must survive a power loss as well as its lines.
     if (!existed)
         KcFileSync::syncFolder(QFileInfo(mPath).absolutePath());
@@ -233,6 +271,7 @@ bool KcFleetRecordWriter::appendLine(const QJsonObject &object)
                 : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(line.size());
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, why));
     }
+    mAppended = true;
     QString why;
     if (!KcFileSync::syncFile(mFile, &why))
         return fail(QStringLiteral("cannot sync %1 to the disk: %2").arg(mPath, why));

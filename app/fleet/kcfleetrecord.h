@@ -90,7 +90,12 @@ public:
     // Any other line of the record (a network's link test), written alike.
     bool appendLine(const QJsonObject &object);
     QString errorString() const { return mError; }
+    // The lock file: beside the file the record's path leads to, so that
+    // every path to one record (a link, say) shares one lock.
     QString lockPath() const;
+    // Removes the record that open() created when nothing was appended: a
+    // run refused before it began leaves no empty record behind.
+    void discardIfNew();
 
 private:
     bool fail(const QString &message);
@@ -98,6 +103,8 @@ private:
     QString mPath;
     std::unique_ptr<QLockFile> mLock;
     QFile mFile; // open for appending, unbuffered: one write per line
+    bool mCreated = false;  // open() made the file
+    bool mAppended = false; // a line went in
     QByteArray mExisting;
     QString mError;
 };

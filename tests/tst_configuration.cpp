@@ -3,7 +3,7 @@
 // tip lines, the signals and the enabled states of panels, arrow and
 // selection controls.
 #include "configharness.h"
-#include "fleet/kcfleetrecord.h"
+#include "kcfleetrecord.h"
 #include "kcradiocommandlink.h"
 #include "kcradioconfigitemform.h"
 #include "kcradioid.h"

@@ -3,8 +3,9 @@
 #include "fleet/kcfleetallocation.h"
 #include "fleet/kcfleetcheck.h"
 #include "fleet/kcfleetplan.h"
+#include "fleet/kcfleetresume.h"
 #include "fleet/kcfleetports.h"
-#include "fleet/kcfleetrecord.h"
+#include "kcfleetrecord.h"
 #include "kcfilesync.h"
 #include "kcradioid.h"
 
@@ -343,7 +344,7 @@ void TstFleet::resume()
     QVERIFY(plan.ok());
     const QString port = change == QLatin1String("port") ? "/dev/ttyUSB7" : "/dev/ttyUSB1";
     const QString id = change == QLatin1String("id") ? "13" : "012";
-    QCOMPARE(KcFleetRecord::isDone(entries, plan.radios.at(1), id, port), done);
+    QCOMPARE(KcFleetResume::isDone(entries, plan.radios.at(1), id, port), done);
 }
 
 void TstFleet::writer_data()

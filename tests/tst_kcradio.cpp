@@ -6,7 +6,7 @@
 #include "virtualair.h"
 #include "virtualradio.h"
 
-#include "fleet/kcfleetrecord.h"
+#include "kcfleetrecord.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -63,7 +63,6 @@ struct Scenario
     int interruptAtAirPacket = -1; // SIGINT once this many packets crossed the air
     // Starts once every scenario that is not late has ended, so that its
     // processes and traffic do not slow the timing of the others.
-    bool late = false;
     std::unique_ptr<VirtualAir> sharedAir;
 
     std::unique_ptr<VirtualRadio> groundRadio;
@@ -169,6 +168,10 @@ void TstKcRadio::initTestCase()
     addLinkScenarios(make);
     for (size_t i = unhurried; i < mScenarios.size(); ++i)
         mScenarios.at(i)->late = true;
+    // A scenario that follows a late one is late too (in the order made).
+    for (const std::unique_ptr<Scenario> &s : mScenarios)
+        if (!s->after.isEmpty() && scenario(s->after)->late)
+            s->late = true;
 
     // Every scenario starts at once but one that follows another: that one
     // starts when the other has ended and its record has been kept. The late

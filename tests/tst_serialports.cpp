@@ -180,6 +180,8 @@ void TestSerialPorts::windowsPortNames()
         QCOMPARE(KcSerialPorts::deviceIdentity(name), port);
     QCOMPARE(KcSerialPorts::devicePath(name), name);
 #endif
+}
+
 void TestSerialPorts::portListMerge_data()
 {
     QTest::addColumn<QStringList>("shown");

@@ -1,6 +1,6 @@
 #include "kcwindowrecord.h"
 
-#include "fleet/kcfleetrecord.h"
+#include "kcfleetrecord.h"
 #include "kcradioid.h"
 
 #include <QDateTime>

@@ -3,7 +3,7 @@
 #include "kcclicommand.h"
 
 #include "fleet/kcfleetcheck.h"
-#include "fleet/kcradiowords.h"
+#include "kcradiowords.h"
 #include "kcradioparamreader.h"
 #include "kcradiotiming.h"
 #include "kcserialports.h"

@@ -2,7 +2,7 @@
 // radio side by side with one ID, each configured and read back.
 #include "kcclicommand.h"
 
-#include "fleet/kcradiowords.h"
+#include "kcradiowords.h"
 #include "kcradioid.h"
 #include "kcradioprotocol.h"
 #include "kcserialports.h"

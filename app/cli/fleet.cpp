@@ -5,9 +5,10 @@
 
 #include "fleet/kcfleetallocation.h"
 #include "fleet/kcfleetplan.h"
+#include "fleet/kcfleetresume.h"
 #include "fleet/kcfleetports.h"
-#include "fleet/kcfleetrecord.h"
-#include "fleet/kcradiowords.h"
+#include "kcfleetrecord.h"
+#include "kcradiowords.h"
 #include "kcfleetlinktests.h"
 #include "kcradiocommandlink.h"
 #include "kcradioprotocol.h"
@@ -291,7 +292,7 @@ bool FleetCommand::prepare()
         radio.port = ports.at(i);
         radio.id = ids.byNetwork.value(radio.plan.network);
         if (mOptions.resume &&
-            KcFleetRecord::isDone(recorded.entries, radio.plan, radio.id, radio.port.path))
+            KcFleetResume::isDone(recorded.entries, radio.plan, radio.id, radio.port.path))
             radio.state = FleetRadio::State::Skipped;
         mRadios.push_back(std::move(radio));
     }

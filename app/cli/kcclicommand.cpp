@@ -1,6 +1,6 @@
 #include "kcclicommand.h"
 
-#include "fleet/kcradiowords.h"
+#include "kcradiowords.h"
 #include "kcradiocommandlink.h"
 #include "kcradioid.h"
 #include "kcradioprotocol.h"

@@ -8,11 +8,6 @@
 
 #include <algorithm>
 
-QString KcFleetProblem::describe() const
-{
-    return line > 0 ? QStringLiteral("line %1: %2").arg(line).arg(message) : message;
-}
-
 QString KcFleetRadio::adapterSerial() const
 {
     return port.startsWith(QLatin1String("serial=")) ? port.mid(7) : QString();

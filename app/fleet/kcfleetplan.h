@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kcfleetproblem.h"
 #include "kcradiowords.h"
 
 #include <QByteArray>
@@ -7,21 +8,6 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
-
-// A problem found in a plan, a record or the ports, tied to the plan's line
-// (0 when no line is to blame).
-struct KcFleetProblem
-{
-    int line = 0;
-    QString message;
-
-    // "line 4: unknown role \"gnd\" (ground or airborne)"
-    QString describe() const;
-    bool operator==(const KcFleetProblem &other) const
-    {
-        return line == other.line && message == other.message;
-    }
-};
 
 // One radio of a plan, as its line gives it.
 struct KcFleetRadio

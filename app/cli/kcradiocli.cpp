@@ -41,15 +41,16 @@ Exit status:
   3    the port is missing, busy or not permitted, or was lost during the run;
        a fleet's record cannot be written or is held by another run
   4    the radio never answered the escape
-  130  interrupted (Ctrl-C, SIGTERM, or SIGHUP when the terminal closes); a
-       radio in command mode (or one that may still answer an escape) is sent
-       "ATA" before its port is released
+  130  interrupted (Ctrl-C, SIGTERM, SIGHUP when the terminal closes; on
+       Windows also Ctrl-Break or closing the console); a radio in command
+       mode (or one that may still answer an escape) is sent "ATA" before its
+       port is released
 
 A closed stdout or stderr (a pipe whose reader ended) never ends a run: the
 output stops, the radios and the record are finished as always.
 
 Environment:
-  KC_EXTRA_SERIAL_PORTS  further port paths, separated by ':' (pseudo-terminals)
+  KC_EXTRA_SERIAL_PORTS  further port paths, separated by ':' (';' on Windows)
   QT_LOGGING_RULES       e.g. "kc.*=true" shows the link's diagnostics
 )";
 

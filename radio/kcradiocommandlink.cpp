@@ -327,7 +327,10 @@ void KcRadioCommandLink::releasePort(int dataModeAnswerWaitMs)
     mDataModeAnswerWaitMs =
         dataModeAnswerWaitMs < 0 ? KcRadioTiming::replyWaitMs() : dataModeAnswerWaitMs;
     mDataModeRoundTimer->stop();
-    mEscapeRates.clear();
+    // The rates of unanswered escapes are kept where a radio left in command
+    // mode is looked for: one of them may still have landed.
+    if (!mRecoversCommandMode)
+        mEscapeRates.clear();
     // An "ATA" written before still gets the whole wait.
     if (mLastCmd == QLatin1String(KcRadioProtocol::DataModeCmd) && !mDataModeAnswered &&
         mDataModeAnswerTimer->isActive())
@@ -366,6 +369,15 @@ void KcRadioCommandLink::continueRelease()
         if (mLastCmd == QLatin1String(KcRadioProtocol::DataModeCmd) && !mDataModeAnswered &&
             mDataModeAnswerTimer->isActive())
             return;
+        // An escape that went unanswered (a radio that answers late, or not
+        // at all) may have put the radio in command mode all the same: it
+        // gets "ATA" at each rate such an escape went out at, as when entry
+        // fails, before the port is given up.
+        if (!mInCommandMode && !mEscapeRates.isEmpty()) {
+            mRelease = Release::LateEscapes;
+            sendBackToDataMode();
+            return;
+        }
         mRelease = Release::Drain;
         mLineTimeWaited = false;
         mReleaseTimer->start(KcRadioTiming::DrainLimitMs);
@@ -512,13 +524,23 @@ void KcRadioCommandLink::sendBackToDataMode()
 {
     // One rate after the other, each once its "ATA" is answered or the reply
     // wait is over; then the link gives up.
+    const bool releasing = mRelease == Release::LateEscapes;
     if (mEscapeRates.isEmpty()) {
-        giveUp();
+        if (releasing) {
+            mRelease = Release::DataModeAnswer;
+            continueRelease();
+        } else {
+            giveUp();
+        }
         return;
     }
     const bool hadPort = closeSerialPort();
     mBaudRate = mEscapeRates.takeFirst();
-    if (hadPort && openSerialport()) {
+    const bool reopened = hadPort && openSerialport();
+    // Reopening takes the port over from a release; this is that release.
+    if (releasing)
+        mRelease = Release::LateEscapes;
+    if (reopened) {
         mClearLine = true;
         writeCommand(QString::fromLatin1(KcRadioProtocol::DataModeCmd));
     }

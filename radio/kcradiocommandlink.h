@@ -190,6 +190,7 @@ private:
         None,
         EscapeAnswer,   // an escape in flight may still be answered
         DataModeAnswer, // "ATA" written, its answer may still come
+        LateEscapes,    // "ATA" at each rate an unanswered escape went out at
         Drain           // waiting for the written bytes to leave
     };
 

@@ -499,6 +499,16 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
             ->expect(130, interrupted);
     s->ground.replyDelayMs = 700;
     s->interruptAtCommand = 1;
+    // An escape still unanswered when the run is interrupted may have landed
+    // all the same (a radio that never answers it, or answers too late).
+    s = make(QStringLiteral("SIGINT after an unanswered escape"), Configure)
+            ->expect(130, interrupted);
+    s->ground.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    s->interruptAtCommand = 1;
+    s = make(QStringLiteral("SIGINT, escape answered after its wait"), Configure)
+            ->expect(130, interrupted);
+    s->ground.replyDelayMs = 3500;
+    s->interruptAtCommand = 1;
     s = make(QStringLiteral("SIGINT during a probe"), Configure)->expect(130, interrupted);
     s->ground.startInCommandMode = true; // its escape answer, a bare OK, calls for "AT"
     s->ground.replyDelayMs = 700;

@@ -474,6 +474,10 @@ void TstFleet::ports_data()
         << QByteArray("A,ground,{d}/b,MR300,p2p,,,\nA,airborne,serial=FT2,MR300,p2p,,,\n")
         << QStringList{"{d}/b", "{d}/b"}
         << QStringList{"line 3: serial=FT2 is the port of line 2 ({d}/b) already"};
+    QTest::newRow("a device that is no serial port")
+        << QByteArray("A,ground,/dev/null,MR300,p2p,,,\nA,airborne,{d}/a,MR300,p2p,,,\n")
+        << QStringList{"", "{d}/a"}
+        << QStringList{"line 2: /dev/null is a mem device, not a serial port"};
     QTest::newRow("busy port")
         << QByteArray("A,ground,{d}/c,MR300,p2p,,,\nA,airborne,{d}/a,MR300,p2p,,,\n")
         << QStringList{"{d}/c", "{d}/a"}

@@ -9,6 +9,9 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
+#endif
 
 namespace KcFleetPorts {
 namespace {
@@ -19,8 +22,21 @@ QString notAPort(const QString &path)
 {
 #ifdef Q_OS_UNIX
     struct stat info = {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || S_ISCHR(info.st_mode))
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return QString();
+    if (S_ISCHR(info.st_mode)) {
+#ifdef Q_OS_LINUX
+        // sysfs names the class of the character devices it knows (not the
+        // pseudo-terminals): a serial port is of class tty, /dev/null of mem.
+        const QString subsystem = QFileInfo(QStringLiteral("/sys/dev/char/%1:%2/subsystem")
+                                                .arg(major(info.st_rdev))
+                                                .arg(minor(info.st_rdev)))
+                                      .canonicalFilePath();
+        if (!subsystem.isEmpty() && !subsystem.endsWith(QLatin1String("/tty")))
+            return QStringLiteral("a %1 device").arg(QFileInfo(subsystem).fileName());
+#endif
+        return QString();
+    }
     return S_ISDIR(info.st_mode)   ? QStringLiteral("a folder")
            : S_ISREG(info.st_mode) ? QStringLiteral("a plain file")
                                    : QStringLiteral("no device");

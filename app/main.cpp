@@ -1,3 +1,4 @@
+#include "designfont.h"
 #include "highdpi.h"
 #include "mainwindow.h"
 #include "translationloader.h"
@@ -21,6 +22,8 @@ int main(int argc, char *argv[])
     if (loadTranslation(app, translator, translationFiles))
         loadQtTranslation(app, qtTranslator,
                           chooseTranslationLocale(translationFiles, QLocale::system().name()));
+
+    registerDesignFontSubstitutes();
 
     int result = 0;
     {

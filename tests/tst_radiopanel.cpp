@@ -260,6 +260,13 @@ void TestRadioPanel::extraPortsFromEnvironment()
     qputenv("KC_EXTRA_SERIAL_PORTS",
             QStringLiteral("%1::%2:%3").arg(first, dir.filePath("gone"), second).toLocal8Bit());
     const QList<KcPortEntry> ports = KcRadioConfigItemForm::systemPorts();
+    // Listed ahead on a worker thread, as the window does, for a panel set up next.
+    KcRadioConfigItemForm::setPortLister(nullptr);
+    KcRadioConfigItemForm::prefetchPorts();
+    KcRadioConfigItemForm panel;
+    panel.setupRole(0, 0, 0);
+    auto *list = child<QComboBox>(&panel, "cmbSerialPort");
+    QCOMPARE(list->itemText(list->count() - 1), second);
     qunsetenv("KC_EXTRA_SERIAL_PORTS");
     QVERIFY(ports.size() >= 2);
     QCOMPARE(ports.at(ports.size() - 2).name, first);

@@ -8,6 +8,7 @@
 //
 // usage: screenshots --locale en_US|zh_CN --out <folder> [--dict <folder>]
 
+#include "designfont.h"
 #include "highdpi.h"
 #include "kcradioconfigitemform.h"
 #include "mainwindow.h"
@@ -306,6 +307,9 @@ int main(int argc, char *argv[])
         out() << "Qt translation " << qtTranslator.filePath() << "\n";
     else
         out() << "no Qt translation for " << locale << "\n";
+
+    // As the program does: the design font's substitutes before the first widget.
+    registerDesignFontSubstitutes();
 
     QDir outDir(parser.value(QStringLiteral("out")));
     if (!outDir.mkpath(QStringLiteral("."))) {

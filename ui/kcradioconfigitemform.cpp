@@ -5,6 +5,7 @@
 #include "kcenterclicks.h"
 #include "kclogging.h"
 #include "kcportlist.h"
+#include "kcportprefetch.h"
 #include "kcportwatch.h"
 #include "kcradiocommandlink.h"
 #include "kcradioeraser.h"
@@ -22,6 +23,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -51,13 +54,15 @@ bool &listsSystemPorts()
 
 // The four panels of the main window are set up one after the other before
 // control first returns to the event loop: one port enumeration serves them
-// all instead of one each (an enumeration costs about 10 ms). The list
-// expires when control returns to the event loop and whenever the lister is
-// replaced; the Search button always enumerates afresh.
+// all instead of one each (an enumeration costs about 15 ms). The window may
+// have started it on a worker thread beforehand. The list expires when
+// control returns to the event loop and whenever the lister is replaced; the
+// Search button always enumerates afresh.
 struct SetupPortList
 {
     QList<KcPortEntry> ports;
     bool valid = false;
+    std::unique_ptr<KcPortPrefetch> prefetch;
 };
 
 SetupPortList &setupPortList()
@@ -70,7 +75,12 @@ QList<KcPortEntry> portsForSetup()
 {
     SetupPortList &list = setupPortList();
     if (!list.valid) {
-        list.ports = portLister()();
+        if (list.prefetch) {
+            list.ports = list.prefetch->result();
+            list.prefetch.reset();
+        } else {
+            list.ports = portLister()();
+        }
         list.valid = true;
         QTimer::singleShot(0, []() { setupPortList().valid = false; });
     }
@@ -174,6 +184,18 @@ void KcRadioConfigItemForm::setPortLister(PortLister lister)
     listsSystemPorts() = !lister;
     portLister() = lister ? std::move(lister) : PortLister(&KcRadioConfigItemForm::systemPorts);
     setupPortList().valid = false;
+    setupPortList().prefetch.reset();
+}
+
+void KcRadioConfigItemForm::prefetchPorts()
+{
+    // Only the system's lister runs on the worker thread; any other lister
+    // (a test's) is asked on the GUI thread when the panels need it.
+    SetupPortList &list = setupPortList();
+    if (!listsSystemPorts() || list.valid || list.prefetch)
+        return;
+    list.prefetch = std::make_unique<KcPortPrefetch>(&KcRadioConfigItemForm::systemPorts);
+    list.prefetch->start();
 }
 
 QList<KcPortEntry> KcRadioConfigItemForm::systemPorts()

@@ -40,6 +40,9 @@ public:
     using PortLister = std::function<QList<KcPortEntry>()>;
     static void setPortLister(PortLister lister);
     static QList<KcPortEntry> systemPorts();
+    // Starts listing the system's ports on a worker thread, for the panels
+    // set up next; the window calls it before it builds its widgets.
+    static void prefetchPorts();
     // How often and how the panels' port lists follow the system's ports.
     static KcPortWatch *portWatch();
 

@@ -52,6 +52,8 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow),
       mTitleImage(QStringLiteral(":/images/background_title.png"))
 {
+    // The port enumeration runs beside the building of the widgets.
+    KcRadioConfigItemForm::prefetchPorts();
     ui->setupUi(this);
     setAttribute(Qt::WA_MouseTracking);
     // The window draws its own frame and title band.

@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
     parser.process(app);
     const int runs = qMax(1, parser.value(runsOption).toInt());
     const int pairs = qMax(1, parser.value(pairsOption).toInt());
-    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/../kcradio");
+    const QString program = builtKcradio();
     QStringList cadence;
     if (parser.isSet(cadenceOption))
         cadence << QStringLiteral("--cadence") << parser.value(cadenceOption);

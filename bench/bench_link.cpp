@@ -8,7 +8,6 @@
 #include "virtualair.h"
 #include "virtualradio.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,13 +19,8 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Runs."),
-                                  QStringLiteral("n"), QStringLiteral("1"));
-    parser.addOption(runsOption);
-    parser.process(app);
-    const int runs = qMax(1, parser.value(runsOption).toInt());
-    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/../kcradio");
+    const int runs = runsOption(app);
+    const QString program = builtKcradio();
 
     QTextStream out(stdout);
     QList<qint64> walls, cpus;

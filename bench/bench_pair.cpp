@@ -10,7 +10,6 @@
 #include "kcradiofigures.h"
 #include "virtualradio.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -23,13 +22,8 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Runs of each."),
-                                  QStringLiteral("n"), QStringLiteral("1"));
-    parser.addOption(runsOption);
-    parser.process(app);
-    const int runs = qMax(1, parser.value(runsOption).toInt());
-    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/../kcradio");
+    const int runs = runsOption(app);
+    const QString program = builtKcradio();
 
     QTextStream out(stdout);
     const QStringList common{QStringLiteral("--model"), QStringLiteral("MR300"),

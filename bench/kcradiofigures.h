@@ -3,6 +3,8 @@
 // Runs the built kcradio from a benchmark and times it: the wall time, and
 // the CPU time of the reaped process. The virtual radios the benchmark owns
 // answer on its thread meanwhile.
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
@@ -47,4 +49,22 @@ inline KcradioFigures timeKcradio(const QString &program, const QStringList &arg
     figures.wallMs = elapsed;
     figures.cpuSeconds = childrenCpuSeconds() - cpuBefore;
     return figures;
+}
+
+// The built kcradio beside the benchmarks' folder.
+inline QString builtKcradio()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../kcradio");
+}
+
+// The runs asked for with --runs N (one when not given), for a benchmark whose
+// only option it is.
+inline int runsOption(const QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption runs(QStringLiteral("runs"), QStringLiteral("Runs."),
+                                  QStringLiteral("n"), QStringLiteral("1"));
+    parser.addOption(runs);
+    parser.process(app);
+    return qMax(1, parser.value(runs).toInt());
 }

@@ -66,6 +66,8 @@ the record.
                         directions, each line with its port, to a new file
                         of its own in DIR (NETWORK-ROLE[-INDEX][-N].log)
   --allow-reused-id     allow an ID that the record holds for another network
+                        or for a pair the window configured (the window's
+                        record, window-record.jsonl, may be given as FILE)
   --link-test           once every radio is done, test each network's link
                         (as "kcradio link" does), one network at a time; the
                         record gets a line per network: kind "link", network,
@@ -666,7 +668,7 @@ KcCliCommandEntry kcCliFleetCommand()
         "  --resume              skip the radios the record holds as done\n"
         "  --jobs N              work on at most N radios at a time (default: all)\n"
         "  --transcript DIR      each radio's exchange, time-stamped, in DIR\n"
-        "  --allow-reused-id     allow an ID the record holds for another network\n");
+        "  --allow-reused-id     allow an ID the record holds for another network or pair\n");
     const QCommandLineOption record(QStringLiteral("record"), QString(), QStringLiteral("file"));
     const QCommandLineOption resume(QStringLiteral("resume"), QString());
     const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("n"));

@@ -51,6 +51,8 @@ QString KcConfigJob::outcomeName(Outcome outcome)
         return QStringLiteral("configured");
     case Outcome::Refused:
         return QStringLiteral("refused");
+    case Outcome::Unanswered:
+        return QStringLiteral("unanswered");
     case Outcome::Mismatch:
         return QStringLiteral("mismatch");
     case Outcome::ReadBackFailed:
@@ -155,12 +157,16 @@ void KcConfigJob::judge()
     reportReplies(mLink, mPacer->roundTrips());
     mLink->setLastCmd(QString());
     mLink->setSendStep(0);
-    const KcCommandVerdict verdict =
+    KcCommandVerdict verdict =
         KcConfigSequence::judge(KcConfigSequence::commands(mSettings), mLink->replies());
+    // Either cadence gives a command the command interval for its answer.
+    verdict.waitMs = KcRadioTiming::commandIntervalMs();
     mLink->clearRecvBuffer();
     mLink->resetReplies();
     if (!verdict.ok) {
-        finish(Outcome::Refused, verdict.describe());
+        finish(verdict.fault == KcCommandVerdict::Fault::Unanswered ? Outcome::Unanswered
+                                                                    : Outcome::Refused,
+               verdict.describe());
         return;
     }
     emit progress(QStringLiteral("every command acknowledged"));
@@ -201,7 +207,11 @@ void KcConfigJob::onReadBack()
             return;
         const QByteArray listing = mReader->listing();
         if (listing.isEmpty()) {
-            finish(Outcome::ReadBackFailed, QStringLiteral("the radio did not list its settings"));
+            const KcCommandVerdict verdict = mReader->listingVerdict();
+            finish(Outcome::ReadBackFailed,
+                   verdict.answeredLate || verdict.unreadableLater
+                       ? verdict.describe()
+                       : QStringLiteral("the radio did not list its settings"));
             return;
         }
         for (int reg : reportedRegisters())

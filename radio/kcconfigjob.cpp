@@ -20,10 +20,8 @@ KcConfigJob::KcConfigJob(const QString &portName, const KcRadioSettings &setting
     connect(mLink, &KcRadioCommandLink::commandModeEntered, this,
             &KcConfigJob::onCommandModeEntered);
     connect(mLink, &KcRadioCommandLink::commandWritten, this, &KcConfigJob::onCommandWritten);
-    connect(mLink, &KcRadioCommandLink::gaveUp, this, [this]() {
-        finish(Outcome::Silent,
-               QStringLiteral("no answer to the escape at 115200, 230400 or 9600"));
-    });
+    connect(mLink, &KcRadioCommandLink::gaveUp, this,
+            [this]() { finish(Outcome::Silent, noEscapeAnswer(*mLink)); });
     connect(mLink, &KcRadioCommandLink::openFailed, this,
             [this](const QString &port, const QString &error) {
                 mReason = QStringLiteral("cannot open %1: %2").arg(port, error);
@@ -67,6 +65,14 @@ QString KcConfigJob::outcomeName(Outcome outcome)
         return QStringLiteral("aborted");
     }
     return QString();
+}
+
+QString KcConfigJob::noEscapeAnswer(const KcRadioCommandLink &link)
+{
+    QString reason = QStringLiteral("no answer to the escape at 115200, 230400 or 9600");
+    if (link.unreadableDuringEntry())
+        reason += QStringLiteral("; what came was not readable at the rate it came at");
+    return reason;
 }
 
 const QList<int> &KcConfigJob::reportedRegisters()

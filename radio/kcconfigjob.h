@@ -67,6 +67,8 @@ public:
     static const QList<int> &reportedRegisters();
 
     static QString outcomeName(Outcome outcome);
+    // Why no escape on the link was answered, in one line.
+    static QString noEscapeAnswer(const KcRadioCommandLink &link);
 
 signals:
     void progress(const QString &line);

@@ -3,8 +3,6 @@
 #include "kcradioprotocol.h"
 #include "kcsettingslisting.h"
 
-#include <algorithm>
-
 using namespace KcRadioProtocol;
 
 QString KcCommandVerdict::describe() const
@@ -106,10 +104,7 @@ KcCommandVerdict judge(const QStringList &expected, const KcReplyTracker &replie
                 verdict.answeredLate =
                     verdict.answeredLate || ((window.ok || window.error) && !ownAnswer);
                 verdict.unreadableLater =
-                    verdict.unreadableLater ||
-                    std::any_of(window.bytes.cbegin(), window.bytes.cend(), [](char byte) {
-                        return (byte < ' ' || byte > '~') && !QByteArray("\r\n\t").contains(byte);
-                    });
+                    verdict.unreadableLater || KcReplyTracker::hasUnreadableBytes(window.bytes);
             }
             return verdict;
         }

@@ -507,6 +507,8 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     // as garbage. No radio is left in command mode by an escape that landed.
     s = make(QStringLiteral("3.2 s late"), Configure)->expect(4, [](const Scenario &s, const QString &) {
         QTRY_VERIFY(!s.groundRadio->inCommandMode());
+        QVERIFY(radioResult(s).value("reason").toString().endsWith(
+            "not readable at the rate it came at"));
     });
     s->ground.replyDelayMs = 3200;
     s->ground.garbledAtOtherSpeeds = true;

@@ -77,7 +77,8 @@ QPair<int, QString> KcLinkWatch::failure(const QString &port, const QString &ref
         return {KcCliExit::PortFailed, QStringLiteral("cannot open %1: %2").arg(port, openError)};
     if (!entered)
         return {KcCliExit::Silent,
-                QStringLiteral("no answer to the escape at 115200, 230400 or 9600")};
+                link ? KcConfigJob::noEscapeAnswer(*link)
+                     : QStringLiteral("no answer to the escape at 115200, 230400 or 9600")};
     return {KcCliExit::Refused, refusal};
 }
 

@@ -20,10 +20,8 @@ KcConfigJob::KcConfigJob(const QString &portName, const KcRadioSettings &setting
     connect(mLink, &KcRadioCommandLink::commandModeEntered, this,
             &KcConfigJob::onCommandModeEntered);
     connect(mLink, &KcRadioCommandLink::commandWritten, this, &KcConfigJob::onCommandWritten);
-    connect(mLink, &KcRadioCommandLink::gaveUp, this, [this]() {
-        finish(Outcome::Silent,
-               QStringLiteral("no answer to the escape at 115200, 230400 or 9600"));
-    });
+    connect(mLink, &KcRadioCommandLink::gaveUp, this,
+            [this]() { finish(Outcome::Silent, noEscapeAnswer(*mLink)); });
     connect(mLink, &KcRadioCommandLink::openFailed, this,
             [this](const QString &port, const QString &error) {
                 mReason = QStringLiteral("cannot open %1: %2").arg(port, error);
@@ -51,6 +49,8 @@ QString KcConfigJob::outcomeName(Outcome outcome)
         return QStringLiteral("configured");
     case Outcome::Refused:
         return QStringLiteral("refused");
+    case Outcome::Unanswered:
+        return QStringLiteral("unanswered");
     case Outcome::Mismatch:
         return QStringLiteral("mismatch");
     case Outcome::ReadBackFailed:
@@ -65,6 +65,14 @@ QString KcConfigJob::outcomeName(Outcome outcome)
         return QStringLiteral("aborted");
     }
     return QString();
+}
+
+QString KcConfigJob::noEscapeAnswer(const KcRadioCommandLink &link)
+{
+    QString reason = QStringLiteral("no answer to the escape at 115200, 230400 or 9600");
+    if (link.unreadableDuringEntry())
+        reason += QStringLiteral("; what came was not readable at the rate it came at");
+    return reason;
 }
 
 const QList<int> &KcConfigJob::reportedRegisters()
@@ -155,12 +163,16 @@ void KcConfigJob::judge()
     reportReplies(mLink, mPacer->roundTrips());
     mLink->setLastCmd(QString());
     mLink->setSendStep(0);
-    const KcCommandVerdict verdict =
+    KcCommandVerdict verdict =
         KcConfigSequence::judge(KcConfigSequence::commands(mSettings), mLink->replies());
+    // Either cadence gives a command the command interval for its answer.
+    verdict.waitMs = KcRadioTiming::commandIntervalMs();
     mLink->clearRecvBuffer();
     mLink->resetReplies();
     if (!verdict.ok) {
-        finish(Outcome::Refused, verdict.describe());
+        finish(verdict.fault == KcCommandVerdict::Fault::Unanswered ? Outcome::Unanswered
+                                                                    : Outcome::Refused,
+               verdict.describe());
         return;
     }
     emit progress(QStringLiteral("every command acknowledged"));
@@ -201,7 +213,11 @@ void KcConfigJob::onReadBack()
             return;
         const QByteArray listing = mReader->listing();
         if (listing.isEmpty()) {
-            finish(Outcome::ReadBackFailed, QStringLiteral("the radio did not list its settings"));
+            const KcCommandVerdict verdict = mReader->listingVerdict();
+            finish(Outcome::ReadBackFailed,
+                   verdict.answeredLate || verdict.unreadableLater
+                       ? verdict.describe()
+                       : QStringLiteral("the radio did not list its settings"));
             return;
         }
         for (int reg : reportedRegisters())

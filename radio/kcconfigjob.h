@@ -26,7 +26,8 @@ public:
     {
         Running,
         Configured,     // acknowledged, and verified when asked
-        Refused,        // a command was refused or not acknowledged
+        Refused,        // a command was refused
+        Unanswered,     // a command was not acknowledged within its wait
         Mismatch,       // acknowledged, but the radio holds other values
         ReadBackFailed, // acknowledged, but the listing could not be read
         PortFailed,     // the port could not be opened
@@ -66,6 +67,8 @@ public:
     static const QList<int> &reportedRegisters();
 
     static QString outcomeName(Outcome outcome);
+    // Why no escape on the link was answered, in one line.
+    static QString noEscapeAnswer(const KcRadioCommandLink &link);
 
 signals:
     void progress(const QString &line);

@@ -12,8 +12,16 @@ QString KcCommandVerdict::describe() const
         return QStringLiteral("acknowledged");
     case Fault::Refused:
         return QStringLiteral("%1 refused").arg(command);
-    case Fault::Unanswered:
-        return QStringLiteral("%1 not acknowledged").arg(command);
+    case Fault::Unanswered: {
+        if (!answeredLate && !unreadableLater)
+            return QStringLiteral("%1 not acknowledged").arg(command);
+        const QString within =
+            waitMs > 0 ? QStringLiteral("within %1 ms").arg(waitMs) : QStringLiteral("in time");
+        return QStringLiteral("no answer to %1 %2; %3")
+            .arg(command, within,
+                 answeredLate ? QStringLiteral("the radio answered too late")
+                              : QStringLiteral("what came later was not readable at this rate"));
+    }
     case Fault::NotSent:
         return QStringLiteral("%1 not sent").arg(command);
     }
@@ -54,19 +62,23 @@ std::optional<QString> commandForStep(const KcRadioSettings &settings, int step)
 
 KcCommandVerdict judge(const QStringList &expected, const KcReplyTracker &replies)
 {
-    // The windows of the run proper: those of the expected commands, matched
-    // in order (an escape written at step 0 has a window of its own).
-    QList<KcReplyTracker::Window> windows;
-    for (const KcReplyTracker::Window &window : replies.windows())
-        if (windows.size() < expected.size() && window.command == expected.at(windows.size()))
-            windows.append(window);
-    // A line the radio has not ended yet belongs to the last window.
+    // Every window, with a line the radio has not ended yet in the last.
+    QList<KcReplyTracker::Window> all = replies.windows();
     const QByteArray pending = replies.pendingLine();
-    if (!windows.isEmpty() && !replies.windows().isEmpty() &&
-        replies.windows().last().command == windows.last().command) {
-        windows.last().ok = windows.last().ok || KcReplyTracker::isOkLine(pending);
-        windows.last().error = windows.last().error || KcReplyTracker::isErrorLine(pending);
+    if (!all.isEmpty()) {
+        all.last().ok = all.last().ok || KcReplyTracker::isOkLine(pending);
+        all.last().error = all.last().error || KcReplyTracker::isErrorLine(pending);
     }
+    // The windows of the run proper: those of the expected commands, matched
+    // in order (an escape written at step 0 has a window of its own), with
+    // where each stands among all of them.
+    QList<KcReplyTracker::Window> windows;
+    QList<int> at;
+    for (int i = 0; i < all.size(); ++i)
+        if (windows.size() < expected.size() && all.at(i).command == expected.at(windows.size())) {
+            windows.append(all.at(i));
+            at.append(i);
+        }
 
     KcCommandVerdict verdict;
     for (int i = 0; i < expected.size(); ++i) {
@@ -82,6 +94,18 @@ KcCommandVerdict judge(const QStringList &expected, const KcReplyTracker &replie
         }
         if (!windows.at(i).ok && !leavesCommandMode) {
             verdict.fault = KcCommandVerdict::Fault::Unanswered;
+            // A later answer line is this command's, come too late, unless it
+            // may be the later command's own: an "OK" of "ATA" comes with
+            // its "CONNECT". Bytes that are no text came at another rate.
+            for (int later = at.at(i) + 1; later < all.size(); ++later) {
+                const KcReplyTracker::Window &window = all.at(later);
+                const bool ownAnswer = window.command == QLatin1String(DataModeCmd) &&
+                                       window.bytes.contains("CONNECT");
+                verdict.answeredLate =
+                    verdict.answeredLate || ((window.ok || window.error) && !ownAnswer);
+                verdict.unreadableLater =
+                    verdict.unreadableLater || KcReplyTracker::hasUnreadableBytes(window.bytes);
+            }
             return verdict;
         }
     }

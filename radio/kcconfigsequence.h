@@ -36,6 +36,16 @@ struct KcCommandVerdict
     bool ok = false;
     Fault fault = Fault::None;
     QString command; // the first command at fault
+    // An unanswered command: an answer line ("OK" or "ERROR") came after its
+    // wait had ended, in the window of a command written later. The radio
+    // answers, but too late for its answers to be told apart.
+    bool answeredLate = false;
+    // An unanswered command: bytes that are no text came after its wait (an
+    // answer sent at another rate reads as such).
+    bool unreadableLater = false;
+    // How long the command at fault was given, when its owner says so (0:
+    // not said).
+    int waitMs = 0;
 
     // One line for logs and messages: "ATS104=12 refused".
     QString describe() const;

@@ -252,6 +252,7 @@ int KcRadioCommandLink::escapeAnswerWaitMs() const
 void KcRadioCommandLink::startCommandModeEntry()
 {
     mEscapeRates.clear();
+    mUnreadableDuringEntry = false;
     if (mGuardedEntry) {
         if (!mCmdModeTimer) {
             mCmdModeTimer = new KcRadioTimer(this);
@@ -613,6 +614,8 @@ void KcRadioCommandLink::onSerialReadyRead()
         qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::onSerialReadyRead")) << mLastCmd
                            << chunk;
 
+    if (!mInCommandMode && KcReplyTracker::hasUnreadableBytes(chunk))
+        mUnreadableDuringEntry = true;
     if (!chunk.isEmpty()) {
         mRecvBuffer.append(chunk);
         mReplies.bytesReceived(chunk);

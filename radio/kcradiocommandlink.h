@@ -91,6 +91,10 @@ public:
     // Stops the entry attempts without a word (an owner that is told to stop).
     void stopCommandModeEntry();
     int entryAttempts() const { return mCmdModeTryCount; }
+    // Bytes that are no text came since entry started and before command mode
+    // was confirmed: an answer sent at another line speed (one that came too
+    // late for the rate it was meant for) reads as such.
+    bool unreadableDuringEntry() const { return mUnreadableDuringEntry; }
 
     // Writes the escape "+++" and marks step 1.
     void sendEnterCmdModeCmd();
@@ -234,6 +238,7 @@ private:
     bool mGuardTick = false; // the next entry tick ends the guard time
     bool mClearLine = false; // the next command starts with a lone CR
     QList<int> mEscapeRates; // rates an escape went out at since entry started
+    bool mUnreadableDuringEntry = false;
     int mProbes = 0;         // "AT" probes made after the escapes went unanswered
     bool mProbing = false;   // the last "AT" asks whether the radio is in command mode
     bool mDataModeAnswered = false;

@@ -163,30 +163,41 @@ void KcRadioEraser::finish()
     if (mPacer)
         mPacer->stop();
 
-    // Each command must have been acknowledged on its own; "ATA" need not be
-    // answered, as the radio may switch to data mode without a word.
-    const KcCommandVerdict verdict = KcConfigSequence::judge(
-        {QString::fromLatin1(ResetBaudRateCmd), QString::fromLatin1(KcRadioProtocol::StoreCmd),
-         QString::fromLatin1(KcRadioProtocol::DataModeCmd)},
-        mLink->replies());
+    const KcCommandVerdict verdict = judgeSteps();
+    mVerdict = verdict;
     const bool isSucc = verdict.ok;
     if (!isSucc)
         qCDebug(kcLinkLog) << "KcRadioEraser::finish" << qPrintable(verdict.describe());
 
     mRunning = false;
     mLink->clearRecvBuffer();
-    mLink->resetReplies();
     mLink->setSendStep(0);
     // "ATA" went out (a step ago at the fixed cadence); the release waits for
     // its answer, makes sure it has left (and sends it again should the radio
-    // still be in command mode). The last command is forgotten after that. A
-    // receiver that starts the next erase from its slot takes the port over.
+    // still be in command mode). The last command is forgotten after that,
+    // and the replies once judged again. A receiver that starts the next
+    // erase from its slot takes the port over.
     const auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = connect(mLink, &KcRadioCommandLink::portReleased, this, [this, connection]() {
         disconnect(*connection);
         mLink->setLastCmd(QString());
+        mVerdict = judgeSteps();
+        mLink->resetReplies();
     });
     mLink->releasePort();
     emit sigEraseVerdict(verdict);
     emit sigEarseRadioResult(isSucc);
+}
+
+KcCommandVerdict KcRadioEraser::judgeSteps() const
+{
+    // Each command must have been acknowledged on its own; "ATA" need not be
+    // answered, as the radio may switch to data mode without a word. Either
+    // cadence gives a step the command interval for its answer.
+    KcCommandVerdict verdict = KcConfigSequence::judge(
+        {QString::fromLatin1(ResetBaudRateCmd), QString::fromLatin1(KcRadioProtocol::StoreCmd),
+         QString::fromLatin1(KcRadioProtocol::DataModeCmd)},
+        mLink->replies());
+    verdict.waitMs = KcRadioTiming::commandIntervalMs();
+    return verdict;
 }

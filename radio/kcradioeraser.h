@@ -38,6 +38,9 @@ public:
     // as the previous one is answered. The window's eraser keeps the fixed
     // cadence.
     void setCadence(KcCadence cadence);
+    // The verdict on the last erase's commands; judged again once its port
+    // is released, when an answer that came after its wait shows.
+    KcCommandVerdict verdict() const { return mVerdict; }
 
 signals:
     void sigEarseRadioResult(bool isSucc);
@@ -56,9 +59,11 @@ private:
     void sendATWCmd();
     void sendATACmd();
     void finish();
+    KcCommandVerdict judgeSteps() const;
 
     KcRadioCommandLink *mLink = nullptr;
     KcRadioTimer *mNormalCmdTimer = nullptr;
     KcCommandPacer *mPacer = nullptr; // paced by acknowledgement only
     bool mRunning = false;
+    KcCommandVerdict mVerdict;
 };

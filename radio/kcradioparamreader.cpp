@@ -91,7 +91,20 @@ void KcRadioParamReader::onCommandModeEntered()
 
 void KcRadioParamReader::startVerdictTimer()
 {
-    mVerdictTimer->start(mListingWaitMs >= 0 ? mListingWaitMs : KcRadioTiming::replyWaitMs());
+    mVerdictTimer->start(listingWaitMs());
+}
+
+int KcRadioParamReader::listingWaitMs() const
+{
+    return mListingWaitMs >= 0 ? mListingWaitMs : KcRadioTiming::replyWaitMs();
+}
+
+KcCommandVerdict KcRadioParamReader::listingVerdict() const
+{
+    KcCommandVerdict verdict = KcConfigSequence::judge(
+        {QString::fromLatin1(KcRadioProtocol::ListSettingsCmd)}, mLink->replies());
+    verdict.waitMs = listingWaitMs();
+    return verdict;
 }
 
 void KcRadioParamReader::sendReadRadioIDCmd()
@@ -168,8 +181,7 @@ void KcRadioParamReader::onVerdictTimeout()
 {
     if (mState != State::Reading)
         return;
-    emit sigListingVerdict(KcConfigSequence::judge(
-        {QString::fromLatin1(KcRadioProtocol::ListSettingsCmd)}, mLink->replies()));
+    emit sigListingVerdict(listingVerdict());
     // Whatever the listing came to, the radio leaves command mode: "ATA" is
     // sent now unless it went out after the listing, and has left before the
     // port closes. A receiver that starts the next read from its slot takes

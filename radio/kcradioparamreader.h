@@ -46,6 +46,10 @@ public:
     void abort();
     // The settings listing of the last read that got one, as received.
     QByteArray listing() const { return mListing; }
+    // How the radio answered "AT&V" in the last read, judged from what has
+    // arrived so far: once the port is released, a listing that came after
+    // the wait shows as an answer too late.
+    KcCommandVerdict listingVerdict() const;
 
 signals:
     // The single result of a read; retString is translated, idStr and
@@ -73,6 +77,7 @@ private:
 
     void sendReadRadioIDCmd();
     void startVerdictTimer();
+    int listingWaitMs() const;
     bool listingComplete() const;
     QString parseRadioID(const QByteArray &listing) const;
     int parseBaudRateFlag(const QByteArray &listing) const;

@@ -1,5 +1,7 @@
 #include "kcreplytracker.h"
 
+#include <algorithm>
+
 namespace {
 // Bounds what one window keeps: a listing is a few hundred bytes, but a radio
 // that streams data to an open window must not grow it without end.
@@ -61,6 +63,13 @@ void KcReplyTracker::closeLine()
 bool KcReplyTracker::isOkLine(const QByteArray &line)
 {
     return line.trimmed() == "OK";
+}
+
+bool KcReplyTracker::hasUnreadableBytes(const QByteArray &bytes)
+{
+    return std::any_of(bytes.cbegin(), bytes.cend(), [](char byte) {
+        return (byte < ' ' || byte > '~') && !QByteArray("\r\n\t").contains(byte);
+    });
 }
 
 bool KcReplyTracker::isErrorLine(const QByteArray &line)

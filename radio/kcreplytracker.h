@@ -37,6 +37,9 @@ public:
 
     static bool isOkLine(const QByteArray &line);
     static bool isErrorLine(const QByteArray &line);
+    // Bytes that are no text: what a reply sent at another line speed
+    // reads as.
+    static bool hasUnreadableBytes(const QByteArray &bytes);
 
 private:
     void closeLine();

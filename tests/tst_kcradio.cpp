@@ -484,14 +484,31 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     auto interrupted = [](const Scenario &s, const QString &) { leftInDataMode(*s.groundRadio); };
     // Every answer late, within the wait (with room for a busy machine): each
     // command ends with the radio in data mode.
-    for (const QStringList &run : {QStringList{"read", "{g}", "--all"}, QStringList{"erase", "{g}"}})
+    // Later than the wait for a command's answer: the answer comes while
+    // "ATA" is awaited (an erased radio's at 9600, unreadable), and the
+    // reason says so.
+    auto tooLate = [](const Scenario &s, const QString &) {
+        leftInDataMode(*s.groundRadio);
+        const QString reason = s.result.value("reason").toString();
+        QVERIFY2(reason.endsWith(s.name.startsWith("read") ? "the radio answered too late"
+                                                           : "not readable at this rate"),
+                 qPrintable(reason));
+    };
+    for (const QStringList &run :
+         {QStringList{"read", "{g}", "--all"}, QStringList{"erase", "{g}"}}) {
         make(run.first() + QStringLiteral(", 1.5 s late"), run)
             ->expect(0, interrupted)
             ->ground.replyDelayMs = 1500;
+        s = make(run.first() + QStringLiteral(", 2.5 s late"), run)->expect(1, tooLate);
+        s->ground.replyDelayMs = 2500;
+        s->ground.garbledAtOtherSpeeds = true;
+    }
     // Later than the wait for the escape: its answer comes at the next rate,
     // as garbage. No radio is left in command mode by an escape that landed.
     s = make(QStringLiteral("3.2 s late"), Configure)->expect(4, [](const Scenario &s, const QString &) {
         QTRY_VERIFY(!s.groundRadio->inCommandMode());
+        QVERIFY(radioResult(s).value("reason").toString().endsWith(
+            "not readable at the rate it came at"));
     });
     s->ground.replyDelayMs = 3200;
     s->ground.garbledAtOtherSpeeds = true;

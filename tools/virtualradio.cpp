@@ -131,6 +131,11 @@ int main(int argc, char *argv[])
          QStringLiteral("n")},
         {QStringLiteral("unplug-after"), QStringLiteral("Vanish after n commands."),
          QStringLiteral("n")},
+        {QStringLiteral("reply-delay"), QStringLiteral("Hold every reply back this long."),
+         QStringLiteral("ms")},
+        {QStringLiteral("garbled"),
+         QStringLiteral("Replies sent while the line speed differs from the radio's rate "
+                        "arrive as garbage, as on a real wire.")},
         {QStringLiteral("telemetry"), QStringLiteral("Stream telemetry in data mode."),
          QStringLiteral("bytes/s")},
         {QStringLiteral("quiet"), QStringLiteral("Print only the pty path.")},
@@ -159,6 +164,7 @@ int main(int argc, char *argv[])
         !parseInt(parser, QStringLiteral("gap"), 0, &options.chunkGapMs) ||
         !parseInt(parser, QStringLiteral("answer-limit"), 0, &options.answerLimit) ||
         !parseInt(parser, QStringLiteral("unplug-after"), 0, &options.unplugAfterCommands) ||
+        !parseInt(parser, QStringLiteral("reply-delay"), 0, &options.replyDelayMs) ||
         !parseInt(parser, QStringLiteral("telemetry"), 0, &options.telemetryBytesPerSecond)) {
         err << "virtualradio: invalid number in the options\n";
         return 2;
@@ -179,6 +185,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     options.echo = parser.isSet(QStringLiteral("echo"));
+    options.garbledAtOtherSpeeds = parser.isSet(QStringLiteral("garbled"));
     const bool quiet = parser.isSet(QStringLiteral("quiet"));
 
     if (!installSignalHandlers()) {

@@ -22,10 +22,16 @@ public:
                     QJsonObject result{{QStringLiteral("command"), QStringLiteral("erase")},
                                        {QStringLiteral("port"), port}};
                     if (!isSucc) {
-                        const auto [code, reason] =
-                            watch->failure(port, QStringLiteral("the radio did not acknowledge"));
-                        result.insert(QStringLiteral("reason"), reason);
-                        finish(code, result, QStringLiteral("%1: %2").arg(port, reason));
+                        // Judged once the radio is back in data mode: an
+                        // answer that came after its wait has arrived then.
+                        whenReleased([this, watch, port, result]() mutable {
+                            const KcCommandVerdict verdict = mEraser->verdict();
+                            const auto [code, reason] = watch->failure(
+                                port, verdict.ok ? QStringLiteral("the radio did not acknowledge")
+                                                 : verdict.describe());
+                            result.insert(QStringLiteral("reason"), reason);
+                            finish(code, result, QStringLiteral("%1: %2").arg(port, reason));
+                        });
                         return;
                     }
                     finish(KcCliExit::Success, result,

@@ -44,21 +44,28 @@ void KcCliCommand::setUpLink(KcRadioCommandLink *link)
 
 void KcCliCommand::finish(int exitCode, const QJsonObject &result, const QString &summary)
 {
+    whenReleased([this, exitCode, result, summary]() { mCli->finish(exitCode, result, summary); });
+}
+
+void KcCliCommand::whenReleased(const std::function<void()> &then)
+{
     const QList<KcRadioCommandLink *> links = mLinks;
     auto releasing = [links]() {
         return std::any_of(links.cbegin(), links.cend(),
                            [](const KcRadioCommandLink *link) { return link->isReleasing(); });
     };
     if (!releasing()) {
-        mCli->finish(exitCode, result, summary);
+        then();
         return;
     }
+    auto done = std::make_shared<bool>(false);
     for (KcRadioCommandLink *link : links)
-        connect(link, &KcRadioCommandLink::portReleased, this,
-                [this, releasing, exitCode, result, summary]() {
-                    if (!releasing())
-                        mCli->finish(exitCode, result, summary);
-                });
+        connect(link, &KcRadioCommandLink::portReleased, this, [releasing, then, done]() {
+            if (*done || releasing())
+                return;
+            *done = true;
+            then();
+        });
 }
 
 QPair<int, QString> KcLinkWatch::failure(const QString &port, const QString &refusal) const
@@ -70,7 +77,8 @@ QPair<int, QString> KcLinkWatch::failure(const QString &port, const QString &ref
         return {KcCliExit::PortFailed, QStringLiteral("cannot open %1: %2").arg(port, openError)};
     if (!entered)
         return {KcCliExit::Silent,
-                QStringLiteral("no answer to the escape at 115200, 230400 or 9600")};
+                link ? KcConfigJob::noEscapeAnswer(*link)
+                     : QStringLiteral("no answer to the escape at 115200, 230400 or 9600")};
     return {KcCliExit::Refused, refusal};
 }
 

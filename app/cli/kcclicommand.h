@@ -68,6 +68,10 @@ protected:
     // Ends the run once every link set up by setUpLink() has released its
     // port: a closing "ATA" is read by the radio before the port closes.
     void finish(int exitCode, const QJsonObject &result, const QString &summary);
+    // Runs then() once, when every link set up by setUpLink() has released
+    // its port (at once when none is releasing): by then an answer that came
+    // after its wait has arrived.
+    void whenReleased(const std::function<void()> &then);
     // Ends the run as interrupted once every link has released its port;
     // the owners' abort() has started the releases.
     void interruptWhenReleased(const QList<KcRadioCommandLink *> &links);

@@ -36,11 +36,12 @@ JSON object and nothing else.
 
 Exit status:
   0    success
-  1    the radio answered but refused a command, or holds other values
+  1    the radio answered the escape but refused a command, did not answer
+       one within its wait (or answered too late), or holds other values
   2    usage error; nothing was sent
   3    the port is missing, busy or not permitted, or was lost during the run;
        a fleet's record cannot be written or is held by another run
-  4    the radio never answered the escape
+  4    the radio never answered the escape (or too late to be read)
   130  interrupted (Ctrl-C, SIGTERM, SIGHUP when the terminal closes; on
        Windows also Ctrl-Break or closing the console); a radio in command
        mode (or one that may still answer an escape) is sent "ATA" before its

@@ -58,7 +58,7 @@ struct KcCliRequest
 // Exit status of kcradio.
 namespace KcCliExit {
 constexpr int Success = 0;
-constexpr int Refused = 1;    // the radio answered but refused, or verification failed
+constexpr int Refused = 1;    // a command refused or unanswered, or verification failed
 constexpr int Usage = 2;      // bad arguments; nothing was sent
 constexpr int PortFailed = 3; // port missing, busy or not permitted
 constexpr int Silent = 4;     // the radio never answered the escape

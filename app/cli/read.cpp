@@ -44,10 +44,16 @@ private:
         QJsonObject result{{QStringLiteral("command"), QStringLiteral("read")},
                            {QStringLiteral("port"), port}};
         if (!isSucc) {
-            const auto [code, reason] =
-                watch.failure(port, QStringLiteral("the radio listed no ID"));
-            result.insert(QStringLiteral("reason"), reason);
-            finish(code, result, QStringLiteral("%1: %2").arg(port, reason));
+            // Judged once the radio is back in data mode: a listing that came
+            // after its wait has arrived by then.
+            whenReleased([this, watch, port, result]() mutable {
+                const KcCommandVerdict listing = mReader->listingVerdict();
+                const auto [code, reason] =
+                    watch.failure(port, listing.ok ? QStringLiteral("the radio listed no ID")
+                                                   : listing.describe());
+                result.insert(QStringLiteral("reason"), reason);
+                finish(code, result, QStringLiteral("%1: %2").arg(port, reason));
+            });
             return;
         }
         const int radioRate = KcRadioProtocol::baudRateForCode(flag);

@@ -451,6 +451,7 @@ void TestConfiguration::progressAndReason_data()
     // The bar as the radio receives each escape and command; empty: not looked at.
     QTest::addColumn<QStringList>("progress");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("outcome"); // the window record's word
 
     const QList<int> rates{115200, 230400, 9600};
     auto attempt = [&](int k) {
@@ -469,13 +470,18 @@ void TestConfiguration::progressAndReason_data()
     refusing.refuseCommand = "ATS113=0";
     fallsSilent.answerLimit = 3;
     pulled.unplugAfterCommands = 4;
-    QTest::newRow("radio at 230400") << at230400 << answered << "";
+    QTest::newRow("radio at 230400") << at230400 << answered << ""
+                                     << "configured";
     QTest::newRow("silent radio") << silent << unanswered
-                                  << "No answer to +++ at 115200, 230400 or 9600 baud";
-    QTest::newRow("refused") << refusing << QStringList() << "The radio refused ATS113=0 (ERROR)";
+                                  << "No answer to +++ at 115200, 230400 or 9600 baud"
+                                  << "silent";
+    QTest::newRow("refused") << refusing << QStringList() << "The radio refused ATS113=0 (ERROR)"
+                             << "refused";
     QTest::newRow("falls silent") << fallsSilent << QStringList()
-                                  << "No answer within 2 s to ATS103=0";
-    QTest::newRow("port lost") << pulled << QStringList() << "Port <port> was lost (unplugged)";
+                                  << "No answer within 2 s to ATS103=0"
+                                  << "unanswered";
+    QTest::newRow("port lost") << pulled << QStringList() << "Port <port> was lost (unplugged)"
+                               << "port-lost";
 }
 
 void TestConfiguration::progressAndReason()
@@ -483,6 +489,7 @@ void TestConfiguration::progressAndReason()
     QFETCH(VirtualRadio::Options, options);
     QFETCH(QStringList, progress);
     QFETCH(QString, reason);
+    QFETCH(QString, outcome);
 
     // In the operator's words, so that the values in them show.
     QTranslator words;
@@ -509,6 +516,9 @@ void TestConfiguration::progressAndReason()
     QVERIFY(!bar->isVisible());
     QCOMPARE(reasonLine->text(), reason.replace("<port>", rig.radio().portPath()));
     QCOMPARE(rig.window().size(), size);
+    QFile record(qEnvironmentVariable("KC_WINDOW_RECORD"));
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    QCOMPARE(KcFleetRecord::parse(record.readAll()).entries.last().outcome, outcome);
 
     // The next run starts without the old reason.
     if (options.unplugAfterCommands < 0) {

@@ -524,7 +524,7 @@ void KcRadioConfigItemForm::finishSequence(int kind)
         ui->labTipInfo->setText(tr("LabRadioConfigFail"));
     }
     endRun(verdict.ok ? QString() : verdictReason(verdict));
-    recordRun(verdict.ok ? QStringLiteral("configured") : QStringLiteral("refused"),
+    recordRun(verdict.ok ? QStringLiteral("configured") : failedVerdictOutcome(verdict),
               mRunSettings.radioId);
 
     mLink->clearRecvBuffer();
@@ -758,6 +758,14 @@ void KcRadioConfigItemForm::onPortLost(const QString &portName)
     emit sigRadioEndConfig();
 }
 
+// The record's word for a command at fault, as kcradio's record has it: one
+// the radio refused, or one it left without an answer within its wait.
+QString KcRadioConfigItemForm::failedVerdictOutcome(const KcCommandVerdict &verdict)
+{
+    return verdict.fault == KcCommandVerdict::Fault::Unanswered ? QStringLiteral("unanswered")
+                                                                : QStringLiteral("refused");
+}
+
 // Why a read or an erase failed, from what ended it: the port went away, a
 // command was judged at fault (or a read found no radio ID in a listing the
 // radio gave), or no escape was answered. An open failure has its tip only.
@@ -782,7 +790,7 @@ QString KcRadioConfigItemForm::failureOutcome() const
     if (mRun.link && mRun.link->portsLost() > mRun.portsLostBefore)
         return QStringLiteral("port-lost");
     if (mRun.judged)
-        return mRun.verdict.ok ? QStringLiteral("no-id") : QStringLiteral("refused");
+        return mRun.verdict.ok ? QStringLiteral("no-id") : failedVerdictOutcome(mRun.verdict);
     return mRun.tried ? QStringLiteral("silent") : QStringLiteral("port-failed");
 }
 

@@ -104,6 +104,7 @@ private:
     // Appends the run that just ended to the window's record.
     void recordRun(const QString &outcome, const QString &id);
     QString failureOutcome() const;
+    static QString failedVerdictOutcome(const KcCommandVerdict &verdict);
 
     // What the running configuration, read or erase has done so far: the
     // progress bar shows it, the reason line says why it failed.

@@ -1,5 +1,6 @@
 #include "designfont.h"
 #include "highdpi.h"
+#include "kcwindowrecord.h"
 #include "mainwindow.h"
 #include "translationloader.h"
 
@@ -31,5 +32,6 @@ int main(int argc, char *argv[])
         window.show();
         result = app.exec();
     }
+    KcWindowRecord::writeWaitingAtExit();
     return result;
 }

@@ -39,6 +39,15 @@ QJsonObject KcFleetRecordEntry::toJson() const
     return object;
 }
 
+bool KcFleetRecordEntry::claimsId() const
+{
+    if (source != QLatin1String("window"))
+        return true;
+    return !outcome.startsWith(QLatin1String("read")) &&
+           !outcome.startsWith(QLatin1String("erase")) && outcome != QLatin1String("silent") &&
+           outcome != QLatin1String("port-failed");
+}
+
 std::optional<KcFleetRecordEntry> KcFleetRecordEntry::fromJson(const QJsonObject &object,
                                                                QString *error)
 {
@@ -66,11 +75,17 @@ std::optional<KcFleetRecordEntry> KcFleetRecordEntry::fromJson(const QJsonObject
         return true;
     };
     const QString string = QStringLiteral("a string");
+    // A window read that found no ID records an empty one.
+    const bool fromWindow =
+        object.value(QStringLiteral("source")).toString() == QLatin1String("window");
+    const QJsonValue id = object.value(QStringLiteral("id"));
+    const QString idKind = fromWindow && id.isString() && id.toString().isEmpty()
+                               ? string
+                               : QStringLiteral("a string of digits");
     if (!text("network", entry.network, string) ||
         !word("role", KcRadioWords::roles(), entry.role) ||
         !word("model", KcRadioWords::models(), entry.radioType) ||
-        !word("mode", KcRadioWords::modes(), entry.netMode) ||
-        !text("id", entry.id, QStringLiteral("a string of digits")) ||
+        !word("mode", KcRadioWords::modes(), entry.netMode) || !text("id", entry.id, idKind) ||
         !text("outcome", entry.outcome, string))
         return std::nullopt;
     if (!object.value(QStringLiteral("verified")).isBool()) {
@@ -175,13 +190,13 @@ bool KcFleetRecordWriter::fail(const QString &message)
     return false;
 }
 
-bool KcFleetRecordWriter::open()
+bool KcFleetRecordWriter::open(int lockWaitMs)
 {
     mLock = std::make_unique<QLockFile>(lockPath());
     // A lock is stale only when its process is gone, however old it is: a
     // fleet may take longer than any fixed age.
     mLock->setStaleLockTime(0);
-    if (!mLock->tryLock(0)) {
+    if (!mLock->tryLock(lockWaitMs)) {
         qint64 pid = 0;
         QString host, application;
         if (mLock->error() == QLockFile::LockFailedError &&

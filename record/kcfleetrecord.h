@@ -36,6 +36,10 @@ struct KcFleetRecordEntry
     bool isStarAirborne() const { return netMode == 1 && role == 1; }
     // Configured and read back with the values sent.
     bool isDone() const { return outcome == QLatin1String("configured") && verified; }
+    // Whether the line holds its ID for a pair: every kcradio line, and a
+    // window line whose configuration reached the radio. A window read tells
+    // the ID a radio already had; a run that reached no radio gave none.
+    bool claimsId() const;
 
     QJsonObject toJson() const;
     // Nothing when a field is missing or of the wrong kind; error says which.
@@ -71,10 +75,10 @@ public:
     KcFleetRecordWriter(const KcFleetRecordWriter &) = delete;
     KcFleetRecordWriter &operator=(const KcFleetRecordWriter &) = delete;
 
-    // Takes the lock (refused while another process holds it), reads what
-    // the record holds and opens it for appending; creates it when missing.
-    // False with errorString() on any failure.
-    bool open();
+    // Takes the lock (refused while another process holds it, after up to
+    // lockWaitMs), reads what the record holds and opens it for appending;
+    // creates it when missing. False with errorString() on any failure.
+    bool open(int lockWaitMs = 0);
     // The record's bytes when open() read them.
     QByteArray existing() const { return mExisting; }
     // One line, written whole and synced. False with errorString() when the

@@ -19,12 +19,17 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using namespace ConfigHarness;
 
@@ -535,28 +540,46 @@ QTEST_MAIN(TestConfiguration)
 
 void TestConfiguration::windowRecord_data()
 {
-    QTest::addColumn<bool>("writable");
+    QTest::addColumn<QString>("setup");
     QTest::addColumn<int>("recordedMs"); // IDs "New" would draw in the next ms, recorded first
     QTest::addColumn<int>("runs");
     QTest::addColumn<QList<bool>>("noted"); // the reason line tells of the record after each run
+    QTest::addColumn<int>("lines");         // the window's lines in the record at the end
 
-    QTest::newRow("a configuration's line") << true << 0 << 1 << QList<bool>{false};
-    QTest::newRow("unwritable, said once") << false << 0 << 2 << QList<bool>{true, false};
-    QTest::newRow("New avoids recorded IDs") << true << 3000 << 1 << QList<bool>{false};
+    QTest::newRow("a configuration's line") << "" << 0 << 1 << QList<bool>{false} << 1;
+    QTest::newRow("unwritable, said once")
+        << "no folder" << 0 << 2 << QList<bool>{true, false} << 0;
+    QTest::newRow("New avoids recorded IDs") << "" << 3000 << 1 << QList<bool>{false} << 1;
+    // kcradio holds the record during the first run only: both lines go in.
+    QTest::newRow("held by kcradio, written later")
+        << "held" << 0 << 2 << QList<bool>{true, false} << 2;
+    QTest::newRow("a pipe, never opened") << "pipe" << 0 << 1 << QList<bool>{true} << 0;
 }
 
 void TestConfiguration::windowRecord()
 {
-    QFETCH(bool, writable);
+    QFETCH(QString, setup);
     QFETCH(int, recordedMs);
     QFETCH(int, runs);
     QFETCH(QList<bool>, noted);
+    QFETCH(int, lines);
 
     QTemporaryDir dir;
     // Under a plain file, the record's folder cannot be made.
-    const QString path = dir.filePath(writable ? QStringLiteral("record.jsonl")
-                                               : QStringLiteral("file/record.jsonl"));
+    const QString path =
+        dir.filePath(setup == QLatin1String("no folder") ? QStringLiteral("file/record.jsonl")
+                                                         : QStringLiteral("record.jsonl"));
     QVERIFY(QFile(dir.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly));
+    QLockFile kcradio(path + QStringLiteral(".lock"));
+    if (setup == QLatin1String("held"))
+        QVERIFY(kcradio.tryLock(0));
+    if (setup == QLatin1String("pipe")) {
+#ifdef Q_OS_UNIX
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#else
+        QSKIP("named pipes are a Unix matter");
+#endif
+    }
     QSet<quint64> recorded;
     if (recordedMs > 0) {
         QFile prefill(path);
@@ -584,21 +607,23 @@ void TestConfiguration::windowRecord()
         QCOMPARE(tipOf(ground), QStringLiteral("LabRadioSetSuccessful"));
         QCOMPARE(child<QLabel>(ground, "labReason")->text().contains("LabRecordUnwritable"),
                  noted.at(run));
+        kcradio.unlock();
     }
     qputenv("KC_WINDOW_RECORD", previous);
 
     QFile file(path);
-    QCOMPARE(file.open(QIODevice::ReadOnly), writable);
     // kcradio fleet reads the window's lines as its own.
-    const KcFleetRecord::Contents contents = KcFleetRecord::parse(file.readAll());
+    const KcFleetRecord::Contents contents = KcFleetRecord::parse(
+        QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
     QVERIFY(contents.problems.isEmpty());
-    QCOMPARE(contents.entries.size(), writable ? recordedMs + runs : 0);
-    if (!writable)
+    QCOMPARE(contents.entries.size(), recordedMs + lines);
+    if (lines == 0)
         return;
     const KcFleetRecordEntry &line = contents.entries.last();
     QCOMPARE(line.source + line.network, QStringLiteral("window"));
     QCOMPARE(line.port, rig.radio().portPath());
     QCOMPARE(line.id, id);
     QCOMPARE(line.outcome, QStringLiteral("configured"));
-    QCOMPARE(line.rate, 115200);
+    // A first run leaves the radio at the panel's rate, 9600.
+    QCOMPARE(line.rate, runs == 1 ? 115200 : 9600);
 }

@@ -59,6 +59,8 @@ private slots:
     void freshIdAvoidsTaken();
     void record_data();
     void record();
+    void windowLines_data();
+    void windowLines();
     void resume_data();
     void resume();
     void writer_data();
@@ -306,6 +308,40 @@ void TstFleet::record()
     }
     QCOMPARE(read, networks);
     QCOMPARE(described(contents.problems), problems);
+}
+
+void TstFleet::windowLines_data()
+{
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<bool>("claims"); // the ID counts as held by the window
+    QTest::newRow("configured") << "configured"
+                                << "12" << true;
+    QTest::newRow("refused mid-way") << "refused"
+                                     << "12" << true;
+    QTest::newRow("read: the radio's own ID") << "read"
+                                              << "12" << false;
+    QTest::newRow("read without an ID") << "read-no-id"
+                                        << "" << false;
+    QTest::newRow("no radio answered") << "silent"
+                                       << "12" << false;
+    QTest::newRow("port not opened") << "port-failed"
+                                     << "12" << false;
+}
+
+void TstFleet::windowLines()
+{
+    QFETCH(QString, outcome);
+    QFETCH(QString, id);
+    QFETCH(bool, claims);
+    KcFleetRecordEntry line = entry(QString(), 0, id);
+    line.source = QStringLiteral("window");
+    line.outcome = outcome;
+    const KcFleetRecord::Contents contents =
+        KcFleetRecord::parse(QJsonDocument(line.toJson()).toJson(QJsonDocument::Compact) + '\n');
+    QCOMPARE(described(contents.problems), QStringList());
+    QCOMPARE(contents.entries.size(), 1);
+    QCOMPARE(contents.entries.first().claimsId(), claims);
 }
 
 void TstFleet::resume_data()

@@ -24,25 +24,35 @@ struct KcWindowRecordLine
 // in the form of a fleet's record (so "kcradio fleet --record" reads it and
 // its ID checks see the window's IDs), with "source" "window". Each line is
 // written whole, synced and locked by the fleet record's writer; the lock is
-// held only while a line is written, so the window and kcradio take turns.
+// held only while lines are written. A kcradio fleet given the same record
+// holds it for its whole run: the window's lines wait in memory meanwhile
+// and go in, in order, as soon as the record can be written again.
 //
 // The record lives in the user's data folder; KC_WINDOW_RECORD names another
 // file (tests, a shared bench folder).
 class KcWindowRecord
 {
 public:
+    // Between tries at the lines that wait.
+    static constexpr int RetryIntervalMs = 5000;
+
     static QString path();
 
     // Starts the clock of a run's seconds.
     void begin();
-    // Appends the line, with the seconds since begin(). False with error
-    // when the record could not be written; the window goes on regardless.
+    // Appends the line, with the seconds since begin(), after any that wait.
+    // False with error while lines wait; the window goes on regardless.
     bool append(KcWindowRecordLine line, QString *error);
 
-    // True for the first failed append of this process only: the window says
-    // once that its record cannot be written, not after every radio.
+    // True when the last append failed and the one before it did not: the
+    // window says once that its record cannot be written, not after every
+    // radio, and again only after it could be written in between.
     static bool isFirstFailure();
-    // Every radio ID the record holds.
+    // One last try at the lines that wait, at exit, waiting a few seconds
+    // for a kcradio run that holds the record. Lines that still cannot go in
+    // are written to the standard error, so that a log keeps them.
+    static void writeWaitingAtExit();
+    // Every radio ID the record holds, and those of the lines that wait.
     static QSet<quint64> recordedIds();
 
 private:

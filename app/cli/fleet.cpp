@@ -276,7 +276,8 @@ bool FleetCommand::prepare()
     KcFleetAllocation::assignIndexes(plan.radios);
     QList<QPair<QString, QString>> recordedIds;
     for (const KcFleetRecordEntry &entry : recorded.entries)
-        recordedIds.append({entry.network, entry.id});
+        if (entry.claimsId())
+            recordedIds.append({entry.network, entry.id});
     const KcFleetAllocation::Ids ids = KcFleetAllocation::assignIds(
         plan, recordedIds, mOptions.resume, mOptions.allowReusedId, *QRandomGenerator::system());
     problems += ids.problems;

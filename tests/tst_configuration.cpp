@@ -457,6 +457,7 @@ void TestConfiguration::progressAndReason_data()
     QTest::addColumn<QStringList>("progress");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("outcome"); // the window record's word
+    QTest::addColumn<int>("rate");        // ... and the rate the radio answered at
 
     const QList<int> rates{115200, 230400, 9600};
     auto attempt = [&](int k) {
@@ -476,17 +477,17 @@ void TestConfiguration::progressAndReason_data()
     fallsSilent.answerLimit = 3;
     pulled.unplugAfterCommands = 4;
     QTest::newRow("radio at 230400") << at230400 << answered << ""
-                                     << "configured";
+                                     << "configured" << 230400;
     QTest::newRow("silent radio") << silent << unanswered
                                   << "No answer to +++ at 115200, 230400 or 9600 baud"
-                                  << "silent";
+                                  << "silent" << 0;
     QTest::newRow("refused") << refusing << QStringList() << "The radio refused ATS113=0 (ERROR)"
-                             << "refused";
+                             << "refused" << 115200;
     QTest::newRow("falls silent") << fallsSilent << QStringList()
                                   << "No answer within 2 s to ATS103=0"
-                                  << "unanswered";
+                                  << "unanswered" << 115200;
     QTest::newRow("port lost") << pulled << QStringList() << "Port <port> was lost (unplugged)"
-                               << "port-lost";
+                               << "port-lost" << 115200;
 }
 
 void TestConfiguration::progressAndReason()
@@ -495,6 +496,7 @@ void TestConfiguration::progressAndReason()
     QFETCH(QStringList, progress);
     QFETCH(QString, reason);
     QFETCH(QString, outcome);
+    QFETCH(int, rate);
 
     // In the operator's words, so that the values in them show.
     QTranslator words;
@@ -523,7 +525,9 @@ void TestConfiguration::progressAndReason()
     QCOMPARE(rig.window().size(), size);
     QFile record(qEnvironmentVariable("KC_WINDOW_RECORD"));
     QVERIFY(record.open(QIODevice::ReadOnly));
-    QCOMPARE(KcFleetRecord::parse(record.readAll()).entries.last().outcome, outcome);
+    const KcFleetRecordEntry line = KcFleetRecord::parse(record.readAll()).entries.last();
+    QCOMPARE(line.outcome, outcome);
+    QCOMPARE(line.rate, rate);
 
     // The next run starts without the old reason.
     if (options.unplugAfterCommands < 0) {

@@ -805,8 +805,10 @@ void KcRadioConfigItemForm::recordRun(const QString &outcome, const QString &id)
     line.netMode = mNetMode;
     line.id = id;
     line.index = mConfigKind == StarAirborne ? ui->cmbAirborneIndex->currentText().toInt() : 0;
-    const bool answered = outcome == QLatin1String("configured") ||
-                          outcome == QLatin1String("read") || outcome == QLatin1String("erased");
+    // The rate is known once the radio answered an escape, whether the run
+    // then succeeded or not. A port that did not open ends a configuration
+    // before its run starts, so what the run holds is an earlier one's.
+    const bool answered = mRun.written > 0 && !outcome.endsWith(QLatin1String("port-failed"));
     line.rate = answered ? (mRun.link ? mRun.link : mLink)->baudRate() : 0;
     line.outcome = outcome;
     line.reason = ui->labReason->text();

@@ -1,6 +1,7 @@
 // kcradio: the radio work of the window, from the command line.
 #include "cli/kcconsole.h"
 #include "cli/kcradiocli.h"
+#include "kcinterrupt.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -40,7 +41,7 @@ int main(int argc, char *argv[])
 
     // Ctrl-C, SIGTERM, a closed terminal: the radios are sent back to data
     // mode before the ports are released, and the run ends with 130.
-    KcConsole::onInterrupt(&cli, [&cli]() { cli.interrupt(); });
+    KcInterrupt::onInterrupt(&cli, [&cli]() { cli.interrupt(); });
 
     cli.start();
     return app.exec();

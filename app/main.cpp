@@ -30,6 +30,9 @@ int main(int argc, char *argv[])
     {
         MainWindow window;
         window.show();
+        // SIGTERM and the like close the window as its Close button does:
+        // a radio at work is sent back to data mode first.
+        window.closeOnInterrupt();
         result = app.exec();
     }
     KcWindowRecord::writeWaitingAtExit();

@@ -24,8 +24,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTranslator>
 #include <QtTest>
+
+#include <csignal>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -76,6 +79,8 @@ private slots:
     void progressAndReason();
     void windowRecord_data();
     void windowRecord();
+    void closeDuringRun_data();
+    void closeDuringRun();
 };
 
 void TestConfiguration::pairConfiguredEndToEnd_data()
@@ -537,6 +542,70 @@ void TestConfiguration::progressAndReason()
         QCOMPARE(bar->text(), QStringLiteral("Starting"));
         QVERIFY(rig.clock().runUntil([&] { return ground->isEnabled(); }));
     }
+}
+
+void TestConfiguration::closeDuringRun_data()
+{
+    QTest::addColumn<QString>("button");  // the run
+    QTest::addColumn<char>("closeBy");    // b: the Close button, w: the window manager, s: SIGTERM
+    QTest::addColumn<QString>("outcome"); // the record's word
+    QTest::newRow("close during a configuration") << "btnConfig" << 'b' << "aborted";
+    QTest::newRow("close during a read") << "btnRead" << 'w' << "read-aborted";
+    QTest::newRow("SIGTERM during a configuration") << "btnConfig" << 's' << "aborted";
+}
+
+void TestConfiguration::closeDuringRun()
+{
+    QFETCH(QString, button);
+    QFETCH(char, closeBy);
+    QFETCH(QString, outcome);
+    // The close comes while the radio is in command mode: after "ATS102=7", or
+    // before the listing.
+    const QByteArray heardLast = button == "btnRead" ? "AT&V\r" : "ATS102=7\r";
+    VirtualRadio::Options options;
+    options.replyDelayMs = button == "btnRead" ? 1500 : 0; // the listing is still to come
+    WindowRig rig({options});
+    QVERIFY(rig.ready());
+    VirtualRadio &radio = rig.radio();
+    MainWindow &window = rig.window();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // The record's lines, each a JSON object.
+    QFile record(qEnvironmentVariable("KC_WINDOW_RECORD"));
+    auto recorded = [&record]() {
+        const QByteArray bytes = record.open(QIODevice::ReadOnly) ? record.readAll() : "";
+        record.close();
+        return bytes.trimmed().isEmpty() ? QList<QByteArray>() : bytes.trimmed().split('\n');
+    };
+    const int linesBefore = recorded().size();
+
+    child<QPushButton>(rig.panel(), button.toLatin1().constData())->click();
+    QVERIFY(rig.clock().runUntil([&] { return radio.commands().contains(heardLast); }));
+    QVERIFY(radio.inCommandMode());
+    if (closeBy == 's') {
+        window.closeOnInterrupt();
+        std::raise(SIGTERM);
+    } else if (closeBy == 'b') {
+        child<QToolButton>(&window, "btnClose")->click();
+    } else {
+        window.close();
+    }
+    // The window stays while its radio is sent back to data mode.
+    QVERIFY(VirtualClock::settle());
+    QVERIFY(window.isVisible());
+    QVERIFY(radio.commands().contains("ATA\r"));
+    window.close(); // a second request while the first is under way
+    QVERIFY(rig.clock().runUntil([&] { return !window.isVisible(); }));
+    // When the window goes, the radio is in data mode and the run recorded.
+    QVERIFY(!radio.inCommandMode());
+    QCOMPARE(recorded().size(), linesBefore + 1);
+    QCOMPARE(QJsonDocument::fromJson(recorded().last())[QStringLiteral("outcome")].toString(),
+             outcome);
+    // Nothing follows the release's "ATA".
+    QVERIFY(rig.clock().advanceBy(20 * Tick));
+    QCOMPARE(radio.commands().last(), QByteArray("ATA\r"));
+    QCOMPARE(radio.commands().count("ATA\r"), 1);
+    QCOMPARE(recorded().size(), linesBefore + 1);
 }
 
 QTEST_MAIN(TestConfiguration)

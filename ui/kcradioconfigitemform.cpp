@@ -617,6 +617,60 @@ void KcRadioConfigItemForm::onEarseRadioResult(bool isSucc)
     ui->labTipInfo->setText(isSucc ? tr("MsgRadioEarseSuccessfully") : tr("MsgRadioEarseFailed"));
 }
 
+// --- Stopping as the window closes -----------------------------------------
+
+bool KcRadioConfigItemForm::isWorking() const
+{
+    if (mRun.kind != RunKind::None)
+        return true;
+    for (const KcRadioCommandLink *link : {mLink, mParamReader ? mParamReader->link() : nullptr,
+                                           mRadioEraser ? mRadioEraser->link() : nullptr})
+        if (link && link->isReleasing())
+            return true;
+    return false;
+}
+
+void KcRadioConfigItemForm::stopRun()
+{
+    mStopping = true;
+    const RunKind kind = mRun.kind;
+    if (kind != RunKind::None) {
+        // The sequence's timer stops first, so that the release's "ATA" is
+        // the only command still written; the last command stays known, so
+        // that an escape in flight is waited out.
+        if (KcRadioTimer *timer = sequenceTimer(mConfigKind))
+            timer->stop();
+        mLink->setSendStep(0);
+        endRun(QString());
+        // kcradio records a run it was told to stop as "aborted".
+        const QString aborted = QStringLiteral("aborted");
+        if (kind == RunKind::Config)
+            recordRun(aborted, mRunSettings.radioId);
+        else
+            recordRun((kind == RunKind::Read ? QStringLiteral("read-") : QStringLiteral("erase-")) +
+                          aborted,
+                      QString());
+        setEnabled(true);
+        if (kind == RunKind::Config) {
+            emit sigRadioEndConfig();
+            mLink->releasePort();
+        } else if (kind == RunKind::Read) {
+            mParamReader->abort();
+        } else {
+            mRadioEraser->abort();
+        }
+    }
+    onLinkReleased();
+}
+
+void KcRadioConfigItemForm::onLinkReleased()
+{
+    if (!mStopping || isWorking())
+        return;
+    mStopping = false;
+    emit sigRunStopped();
+}
+
 // --- Progress and reasons ---------------------------------------------------
 //
 // The links report each entry attempt, the entry into command mode, each
@@ -631,6 +685,7 @@ void KcRadioConfigItemForm::watchRunLink(KcRadioCommandLink *link)
             &KcRadioConfigItemForm::onRunCommandModeEntered);
     connect(link, &KcRadioCommandLink::commandWritten, this,
             &KcRadioConfigItemForm::onRunCommandWritten);
+    connect(link, &KcRadioCommandLink::portReleased, this, &KcRadioConfigItemForm::onLinkReleased);
 }
 
 void KcRadioConfigItemForm::startRun(RunKind kind, KcRadioCommandLink *link, int commands)

@@ -50,6 +50,16 @@ public:
     int radioType() const { return mRadioType; }
     KcRadioCommandLink *link() const { return mLink; }
 
+    // Whether the panel works on a radio: a configuration, read or erase
+    // runs, or a port is still being given up.
+    bool isWorking() const;
+    // Ends the running configuration, read or erase as the window closes:
+    // no further command goes out, a radio in command mode is sent back to
+    // data mode by the link's release, and the run is recorded as aborted.
+    // sigRunStopped() follows once the panel holds no port any more (within
+    // this call when there was nothing to wait for).
+    void stopRun();
+
 signals:
     void sigRadioStartConfig();
     void sigRadioEndConfig();
@@ -57,6 +67,7 @@ signals:
     void sigGrdRadioBaudRateChanged(int baudRateIndex);
     void sigGrdRadioConfigComplete(bool ok);
     void sigAirRadioConfigComplete(bool ok);
+    void sigRunStopped();
 
 public slots:
     void onGrdRadioIDChanged(QString idStr);
@@ -85,6 +96,7 @@ private slots:
     void onRunCommandWritten(const QString &command);
     void onPortLost(const QString &portName);
     void onRunVerdict(const KcCommandVerdict &verdict);
+    void onLinkReleased();
 
 private:
     bool openSerialport();
@@ -152,6 +164,7 @@ private:
     KcRadioEraser *mRadioEraser = nullptr;
     QPointer<QMessageBox> mOpenFailureBox;
     RunProgress mRun;
+    bool mStopping = false; // stopRun() waits for the ports to be given up
     KcPortList *mPortList = nullptr;
     KcWindowRecord mRecord;
 };

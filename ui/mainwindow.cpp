@@ -2,10 +2,12 @@
 #include "ui_mainwindow.h"
 
 #include "kcenterclicks.h"
+#include "kcinterrupt.h"
 #include "kcradioconfigform.h"
 #include "kcradioconfigitemform.h"
 
 #include <QBrush>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -178,9 +180,49 @@ void MainWindow::paintEvent(QPaintEvent *)
     painter.drawPixmap(QRect(0, 0, width(), TitleBandHeight), mTitleImage);
 }
 
-void MainWindow::closeEvent(QCloseEvent *)
+void MainWindow::closeOnInterrupt()
 {
-    // Nothing to confirm or save; the close is accepted.
+    KcInterrupt::onInterrupt(this, [this]() { close(); });
+}
+
+// Nothing to confirm or save. A panel at work on a radio ends its run first
+// (the radio back in data mode, the run recorded); the window closes once
+// every panel has given its port up, a wait the links' release bounds.
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    const QList<KcRadioConfigItemForm *> working = workingPanels();
+    if (working.isEmpty())
+        return;
+    event->ignore();
+    if (mWindingDown)
+        return; // the same request, under way
+    mWindingDown = true;
+    for (KcRadioConfigItemForm *panel : working) {
+        // Queued: the close that follows comes after this event, not inside it.
+        connect(panel, &KcRadioConfigItemForm::sigRunStopped, this, &MainWindow::onPanelRunStopped,
+                Qt::QueuedConnection);
+        panel->stopRun();
+    }
+    // Nothing new starts meanwhile.
+    ui->stackedWidget->setEnabled(false);
+    setSelectionEnabled(false);
+}
+
+void MainWindow::onPanelRunStopped()
+{
+    if (!mWindingDown || !workingPanels().isEmpty())
+        return;
+    mWindingDown = false;
+    close();
+}
+
+QList<KcRadioConfigItemForm *> MainWindow::workingPanels() const
+{
+    QList<KcRadioConfigItemForm *> working;
+    for (KcRadioConfigItemForm *panel : findChildren<KcRadioConfigItemForm *>())
+        if (panel->isWorking())
+            working.append(panel);
+    return working;
 }
 
 void MainWindow::on_btnClose_clicked()

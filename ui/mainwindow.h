@@ -6,6 +6,7 @@
 #include <QPoint>
 
 class KcRadioConfigForm;
+class KcRadioConfigItemForm;
 
 namespace Ui {
 class MainWindow;
@@ -25,6 +26,12 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Closes the window, as its Close button does, when the process is asked
+    // to stop: SIGTERM, SIGINT or SIGHUP on Unix; Ctrl-C or the console
+    // closing on Windows, where a window manager's close comes as a close
+    // event. Once per process.
+    void closeOnInterrupt();
+
 protected:
     bool event(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -41,6 +48,7 @@ private slots:
     void on_cmbDLType_currentIndexChanged(int index);
     void onRadioStartConfig();
     void onRadioEndConfig();
+    void onPanelRunStopped();
 
 private:
     void setupRadioSelection();
@@ -49,10 +57,12 @@ private:
     void showNetMode(int netMode);
     void setSelectionEnabled(bool enabled);
     void fitContents();
+    QList<KcRadioConfigItemForm *> workingPanels() const;
 
     Ui::MainWindow *ui;
     QList<KcRadioConfigForm *> mRadioConfigForms; // P2P form first, then Star
     bool mDragging = false;
     QPoint mDragOffset;
     QPixmap mTitleImage; // loaded once rather than at every paint
+    bool mWindingDown = false; // a close waits for the panels to stop their runs
 };

@@ -475,12 +475,14 @@ void TestConfiguration::progressAndReason_data()
     const QStringList unanswered{attempt(1), attempt(2), attempt(3),
                                  attempt(4), attempt(5), attempt(6)};
 
-    VirtualRadio::Options at230400, silent, refusing, fallsSilent, pulled;
+    VirtualRadio::Options at230400, silent, refusing, fallsSilent, pulled, late;
     at230400.baudRate = 230400;
     silent.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
     refusing.refuseCommand = "ATS113=0";
     fallsSilent.answerLimit = 3;
     pulled.unplugAfterCommands = 4;
+    late.replyDelayMs = 2500;
+    late.garbledAtOtherSpeeds = true;
     QTest::newRow("radio at 230400") << at230400 << answered << ""
                                      << "configured" << 230400;
     QTest::newRow("silent radio") << silent << unanswered
@@ -493,6 +495,12 @@ void TestConfiguration::progressAndReason_data()
                                   << "unanswered" << 115200;
     QTest::newRow("port lost") << pulled << QStringList() << "Port <port> was lost (unplugged)"
                                << "port-lost" << 115200;
+    // Its answers reach the next rate's attempt, where they read as garbage.
+    QTest::newRow("answers too late")
+        << late << QStringList()
+        << "No readable answer to +++ at 115200, 230400 or 9600 baud: what came was not "
+           "readable at the rate it came at (an answer too late)"
+        << "silent" << 0;
 }
 
 void TestConfiguration::progressAndReason()

@@ -201,6 +201,10 @@ Check power, cable and port.</translation>
         <translation>No answer to +++ at %1, %2 or %3 baud</translation>
     </message>
     <message>
+        <source>LabReasonEscapeUnreadable</source>
+        <translation>No readable answer to +++ at %1, %2 or %3 baud: what came was not readable at the rate it came at (an answer too late)</translation>
+    </message>
+    <message>
         <source>LabReasonPortLost</source>
         <translation>Port %1 was lost (unplugged)</translation>
     </message>

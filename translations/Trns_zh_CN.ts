@@ -201,6 +201,10 @@
         <translation>在 %1、%2、%3 波特率下 +++ 均未得到应答</translation>
     </message>
     <message>
+        <source>LabReasonEscapeUnreadable</source>
+        <translation>在 %1、%2、%3 波特率下 +++ 均未得到可识别的应答：收到的数据在当时的速率下无法识别（应答过晚）</translation>
+    </message>
+    <message>
         <source>LabReasonPortLost</source>
         <translation>串口 %1 已断开（被拔出）</translation>
     </message>

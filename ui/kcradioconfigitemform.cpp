@@ -900,7 +900,12 @@ QString KcRadioConfigItemForm::verdictReason(const KcCommandVerdict &verdict) co
 
 QString KcRadioConfigItemForm::escapeReason() const
 {
-    const QList<int> rates = (mRun.link ? mRun.link : mLink)->baudRateList();
-    return filled(tr("LabReasonNoEscapeAnswer"), QString::number(rates.value(0)),
-                  QString::number(rates.value(1)), QString::number(rates.value(2)));
+    const KcRadioCommandLink *link = mRun.link ? mRun.link : mLink;
+    const QList<int> rates = link->baudRateList();
+    // Bytes that were no text came: an answer sent at another rate, too late
+    // for the rate it was meant for. The radio did answer, only unreadably.
+    return filled(link->unreadableDuringEntry() ? tr("LabReasonEscapeUnreadable")
+                                                : tr("LabReasonNoEscapeAnswer"),
+                  QString::number(rates.value(0)), QString::number(rates.value(1)),
+                  QString::number(rates.value(2)));
 }

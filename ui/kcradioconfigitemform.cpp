@@ -641,11 +641,18 @@ void KcRadioConfigItemForm::stopRun()
         if (KcRadioTimer *timer = sequenceTimer(mConfigKind))
             timer->stop();
         mLink->setSendStep(0);
+        // The run ends for good: an escape left unanswered so far may still
+        // put the radio in command mode (a radio that answers late), so each
+        // rate one went out at gets "ATA" too before the port is given up.
+        mRun.link->setRecoversCommandMode(true);
         endRun(QString());
-        // kcradio records a run it was told to stop as "aborted".
+        // kcradio records a run it was told to stop as "aborted". A radio
+        // that acknowledged every command up to the final "ATA" (which the
+        // release sends) holds its configuration: that is what is recorded.
         const QString aborted = QStringLiteral("aborted");
         if (kind == RunKind::Config)
-            recordRun(aborted, mRunSettings.radioId);
+            recordRun(isConfigurationStored() ? QStringLiteral("configured") : aborted,
+                      mRunSettings.radioId);
         else
             recordRun((kind == RunKind::Read ? QStringLiteral("read-") : QStringLiteral("erase-")) +
                           aborted,
@@ -661,6 +668,14 @@ void KcRadioConfigItemForm::stopRun()
         }
     }
     onLinkReleased();
+}
+
+bool KcRadioConfigItemForm::isConfigurationStored() const
+{
+    QStringList stored = KcConfigSequence::commands(mRunSettings);
+    if (!stored.isEmpty() && stored.last() == QLatin1String(DataModeCmd))
+        stored.removeLast();
+    return KcConfigSequence::judge(stored, mLink->replies()).ok;
 }
 
 void KcRadioConfigItemForm::onLinkReleased()

@@ -115,6 +115,9 @@ private:
     bool isPortListHeld() const;
     // Appends the run that just ended to the window's record.
     void recordRun(const QString &outcome, const QString &id);
+    // Every command of the running configuration before its final "ATA"
+    // was acknowledged.
+    bool isConfigurationStored() const;
     QString failureOutcome() const;
     static QString failedVerdictOutcome(const KcCommandVerdict &verdict);
 

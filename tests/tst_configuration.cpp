@@ -40,6 +40,13 @@ namespace {
 
 constexpr int Tick = KcRadioTiming::DefaultCommandIntervalMs;
 
+// The lines of the window's record that the test runs write to.
+QList<KcFleetRecordEntry> windowRecordLines()
+{
+    QFile record(qEnvironmentVariable("KC_WINDOW_RECORD"));
+    return KcFleetRecord::parse(record.open(QIODevice::ReadOnly) ? record.readAll() : "").entries;
+}
+
 void setRadioType(MainWindow &window, int type)
 {
     window.findChild<QComboBox *>(QStringLiteral("cmbDLType"))->setCurrentIndex(type);
@@ -536,11 +543,8 @@ void TestConfiguration::progressAndReason()
     QVERIFY(!bar->isVisible());
     QCOMPARE(reasonLine->text(), reason.replace("<port>", rig.radio().portPath()));
     QCOMPARE(rig.window().size(), size);
-    QFile record(qEnvironmentVariable("KC_WINDOW_RECORD"));
-    QVERIFY(record.open(QIODevice::ReadOnly));
-    const KcFleetRecordEntry line = KcFleetRecord::parse(record.readAll()).entries.last();
-    QCOMPARE(line.outcome, outcome);
-    QCOMPARE(line.rate, rate);
+    QCOMPARE(windowRecordLines().last().outcome, outcome);
+    QCOMPARE(windowRecordLines().last().rate, rate);
 
     // The next run starts without the old reason.
     if (options.unplugAfterCommands < 0) {
@@ -589,14 +593,7 @@ void TestConfiguration::closeDuringRun()
     MainWindow &window = rig.window();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    // The record's lines, each a JSON object.
-    QFile record(qEnvironmentVariable("KC_WINDOW_RECORD"));
-    auto recorded = [&record]() {
-        const QByteArray bytes = record.open(QIODevice::ReadOnly) ? record.readAll() : "";
-        record.close();
-        return bytes.trimmed().isEmpty() ? QList<QByteArray>() : bytes.trimmed().split('\n');
-    };
-    const int linesBefore = recorded().size();
+    const int linesBefore = windowRecordLines().size();
 
     child<QPushButton>(rig.panel(), button.toLatin1().constData())->click();
     QVERIFY(rig.clock().runUntil([&] { return radio.commands().contains(heardLast); }));
@@ -616,14 +613,13 @@ void TestConfiguration::closeDuringRun()
     QVERIFY(rig.clock().runUntil([&] { return !window.isVisible(); }));
     // When the window goes, the radio is in data mode and the run recorded.
     QVERIFY(!radio.inCommandMode());
-    QCOMPARE(recorded().size(), linesBefore + 1);
-    QCOMPARE(QJsonDocument::fromJson(recorded().last())[QStringLiteral("outcome")].toString(),
-             outcome);
+    QCOMPARE(windowRecordLines().size(), linesBefore + 1);
+    QCOMPARE(windowRecordLines().last().outcome, outcome);
     // Nothing follows the release's "ATA".
     QVERIFY(rig.clock().advanceBy(20 * Tick));
     QCOMPARE(radio.commands().last(), QByteArray("ATA\r"));
     QCOMPARE(radio.commands().count("ATA\r"), 1);
-    QCOMPARE(recorded().size(), linesBefore + 1);
+    QCOMPARE(windowRecordLines().size(), linesBefore + 1);
 }
 
 QTEST_MAIN(TestConfiguration)

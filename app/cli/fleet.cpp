@@ -274,12 +274,9 @@ bool FleetCommand::prepare()
     const QList<KcFleetPorts::Resolved> ports =
         KcFleetPorts::resolve(plan.radios, KcSerialPorts::list(), problems);
     KcFleetAllocation::assignIndexes(plan.radios);
-    QList<QPair<QString, QString>> recordedIds;
-    for (const KcFleetRecordEntry &entry : recorded.entries)
-        if (entry.claimsId())
-            recordedIds.append({entry.network, entry.id});
-    const KcFleetAllocation::Ids ids = KcFleetAllocation::assignIds(
-        plan, recordedIds, mOptions.resume, mOptions.allowReusedId, *QRandomGenerator::system());
+    const KcFleetAllocation::Ids ids =
+        KcFleetAllocation::assignIds(plan, recorded.entries, mOptions.resume,
+                                     mOptions.allowReusedId, *QRandomGenerator::system());
     problems += ids.problems;
     if (!problems.isEmpty()) {
         std::stable_sort(

@@ -40,9 +40,13 @@ quint64 freshId(QRandomGenerator &random, const QSet<quint64> &taken)
     }
 }
 
-Ids assignIds(const KcFleetPlan &plan, const QList<QPair<QString, QString>> &recorded, bool resume,
+Ids assignIds(const KcFleetPlan &plan, const QList<KcFleetRecordEntry> &entries, bool resume,
               bool allowReused, QRandomGenerator &random)
 {
+    QList<QPair<QString, QString>> recorded; // network, ID of the lines that hold their ID
+    for (const KcFleetRecordEntry &entry : entries)
+        if (entry.claimsId())
+            recorded.append({entry.network, entry.id});
     Ids ids;
     QSet<quint64> taken;
     QMap<QString, QString> latest; // network -> its latest recorded ID

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kcfleetplan.h"
+#include "kcfleetrecord.h"
 
 #include <QMap>
 #include <QPair>
@@ -26,11 +27,12 @@ struct Ids
 
 // An ID for every network of the plan: the one its line gives; with resume,
 // the one the record holds for it (the latest); else a fresh one. recorded
-// lists (network, ID) of the record's lines in order. An ID the plan gives
+// holds the record's lines in order; only those that hold their ID for a
+// pair count. An ID the plan gives
 // that the record holds for another network is a problem unless allowReused,
 // and so is a resumed network's recorded ID that the record holds for
 // another network as well.
-Ids assignIds(const KcFleetPlan &plan, const QList<QPair<QString, QString>> &recorded, bool resume,
+Ids assignIds(const KcFleetPlan &plan, const QList<KcFleetRecordEntry> &recorded, bool resume,
               bool allowReused, QRandomGenerator &random);
 
 // A fresh ID by the window's rule (ten digits made of two draws in

@@ -55,7 +55,8 @@ public:
     bool isWorking() const;
     // Ends the running configuration, read or erase as the window closes:
     // no further command goes out, a radio in command mode is sent back to
-    // data mode by the link's release, and the run is recorded as aborted.
+    // data mode by the link's release, and the run is recorded as aborted
+    // (a configuration whose commands were all acknowledged as configured).
     // sigRunStopped() follows once the panel holds no port any more (within
     // this call when there was nothing to wait for).
     void stopRun();

@@ -200,7 +200,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     for (KcRadioConfigItemForm *panel : working) {
         // Queued: the close that follows comes after this event, not inside it.
         connect(panel, &KcRadioConfigItemForm::sigRunStopped, this, &MainWindow::onPanelRunStopped,
-                Qt::QueuedConnection);
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
         panel->stopRun();
     }
     // Nothing new starts meanwhile.

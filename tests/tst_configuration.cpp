@@ -544,7 +544,7 @@ void TestConfiguration::progressAndReason()
     QCOMPARE(reasonLine->text(), reason.replace("<port>", rig.radio().portPath()));
     QCOMPARE(rig.window().size(), size);
     QCOMPARE(windowRecordLines().last().outcome, outcome);
-    QCOMPARE(windowRecordLines().last().rate, rate);
+    QCOMPARE(windowRecordLines().last().rateFound, rate);
 
     // The next run starts without the old reason.
     if (options.unplugAfterCommands < 0) {
@@ -712,5 +712,6 @@ void TestConfiguration::windowRecord()
     QCOMPARE(line.id, id);
     QCOMPARE(line.outcome, QStringLiteral("configured"));
     // A first run leaves the radio at the panel's rate, 9600.
-    QCOMPARE(line.rate, runs == 1 ? 115200 : 9600);
+    QCOMPARE(line.rateFound, runs == 1 ? 115200 : 9600);
+    QCOMPARE(line.rateSet, 9600);
 }

@@ -879,7 +879,10 @@ void KcRadioConfigItemForm::recordRun(const QString &outcome, const QString &id)
     // then succeeded or not. A port that did not open ends a configuration
     // before its run starts, so what the run holds is an earlier one's.
     const bool answered = mRun.written > 0 && !outcome.endsWith(QLatin1String("port-failed"));
-    line.rate = answered ? (mRun.link ? mRun.link : mLink)->baudRate() : 0;
+    line.rateFound = answered ? (mRun.link ? mRun.link : mLink)->baudRate() : 0;
+    line.rateSet = outcome == QLatin1String("configured") ? mRunSettings.serialRate()
+                   : outcome == QLatin1String("erased")   ? 9600
+                                                          : 0;
     line.outcome = outcome;
     line.reason = ui->labReason->text();
     QString error;

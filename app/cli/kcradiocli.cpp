@@ -77,22 +77,29 @@ QString usage()
 
 // The general help: the commands from their table entries, then the options
 // that every command takes and those that commands share.
-QString generalHelp()
+// With every command's own help before the exit status when all is true:
+// what the man page is made of.
+QString generalHelp(bool all = false)
 {
     QString text = commandList() + QString::fromLatin1(HelpOptions);
     for (const KcCliCommandEntry &entry : kcCliCommands())
         if (!entry.generalHelp.isEmpty())
             text += QLatin1Char('\n') + entry.generalHelp;
+    for (const KcCliCommandEntry &entry : kcCliCommands()) {
+        if (!all)
+            break;
+        // A heading per command, its usage indented and apart from the words
+        // below it, so that help2man makes it a section.
+        QStringList lines = entry.help.split(QLatin1Char('\n'));
+        int described = 1;
+        while (described < lines.size() && lines.at(described).startsWith(QLatin1Char(' ')))
+            ++described;
+        for (int i = 0; i < described; ++i)
+            lines[i].prepend(QStringLiteral("  "));
+        lines.insert(described, QString());
+        text += QStringLiteral("\nCommand %1:\n").arg(entry.name) + lines.join(QLatin1Char('\n'));
+    }
     return text + QString::fromLatin1(HelpTail);
-}
-
-// The general help, then each command's: what the man page is made of.
-QString allHelp()
-{
-    QString text = generalHelp();
-    for (const KcCliCommandEntry &entry : kcCliCommands())
-        text += QStringLiteral("\nkcradio %1\n").arg(entry.name) + entry.help;
-    return text;
 }
 
 const KcCliCommandEntry *commandNamed(const QString &name)
@@ -141,7 +148,7 @@ KcCliRequest parseCliArguments(const QStringList &arguments)
     if (name == QLatin1String("-h") || name == QLatin1String("--help"))
         return helpText(generalHelp());
     if (name == QLatin1String("--help-all"))
-        return helpText(allHelp());
+        return helpText(generalHelp(true));
     if (name == QLatin1String("-v") || name == QLatin1String("--version"))
         return helpText(QStringLiteral("kcradio %1\n").arg(QStringLiteral(KC_VERSION)));
     if (name == QLatin1String("help")) {

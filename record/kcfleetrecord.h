@@ -103,7 +103,7 @@ private:
 
     QString mPath;
     std::unique_ptr<QLockFile> mLock;
-    QFile mFile;            // open for appending, unbuffered: one write per line
+    QFile mFile; // open for appending, unbuffered: one write per line
     bool mCreated = false;  // open() made the file
     bool mAppended = false; // a line went in
     QByteArray mExisting;

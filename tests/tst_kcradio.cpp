@@ -36,11 +36,10 @@ struct Scenario
     int exitCode = 0;            // expected, for the rows with a check of their own
     int interruptAtCommand = -1; // SIGINT once the ground (a fleet's first) radio heard this many
     int interruptSignal = SIGINT;
-    bool closeOutputs = false; // stdout and stderr closed by their reader
-    bool plain = false;        // without --json: stdout is the text, kept in out
-    bool late = false;         // starts once the others ended: their radios' timing is left alone
-    QString extraPorts;        // KC_EXTRA_SERIAL_PORTS, "{g}" and "{a}" replaced
-    bool lockAirborne = false; // the airborne (a fleet's first) radio's port held by this test
+    bool closeOutputs = false;   // stdout and stderr closed by their reader
+    bool late = false;           // starts once the others ended: their radios' timing is left alone
+    QString extraPorts;          // KC_EXTRA_SERIAL_PORTS, "{g}" and "{a}" replaced
+    bool lockAirborne = false;   // the airborne (a fleet's first) radio's port held by this test
     // The row's own checks, after the exit status; stderr is the progress.
     using Check = std::function<void(const Scenario &, const QString &stderrText)>;
     Check check;
@@ -78,6 +77,7 @@ struct Scenario
     std::unique_ptr<QProcess> reader = std::make_unique<QProcess>();
     std::unique_ptr<QSerialPort> lock;
     QJsonObject result;
+    bool plain = false; // without --json: stdout is the text, kept in out
     QString out;
 };
 
@@ -506,12 +506,11 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     }
     // Later than the wait for the escape: its answer comes at the next rate,
     // as garbage. No radio is left in command mode by an escape that landed.
-    s = make(QStringLiteral("3.2 s late"), Configure)
-            ->expect(4, [](const Scenario &s, const QString &) {
-                QTRY_VERIFY(!s.groundRadio->inCommandMode());
-                QVERIFY(radioResult(s).value("reason").toString().endsWith(
-                    "not readable at the rate it came at"));
-            });
+    s = make(QStringLiteral("3.2 s late"), Configure)->expect(4, [](const Scenario &s, const QString &) {
+        QTRY_VERIFY(!s.groundRadio->inCommandMode());
+        QVERIFY(radioResult(s).value("reason").toString().endsWith(
+            "not readable at the rate it came at"));
+    });
     s->ground.replyDelayMs = 3200;
     s->ground.garbledAtOtherSpeeds = true;
     s = make(QStringLiteral("SIGINT while the escape may be answered"), Configure)

@@ -76,18 +76,17 @@ QString usage()
 }
 
 // The general help: the commands from their table entries, then the options
-// that every command takes and those that commands share.
-// With every command's own help before the exit status when all is true:
-// what the man page is made of.
+// that every command takes and those that commands share. With all, every
+// command's own help follows, before the exit status: the man page is made
+// of that.
 QString generalHelp(bool all = false)
 {
     QString text = commandList() + QString::fromLatin1(HelpOptions);
     for (const KcCliCommandEntry &entry : kcCliCommands())
         if (!entry.generalHelp.isEmpty())
             text += QLatin1Char('\n') + entry.generalHelp;
-    for (const KcCliCommandEntry &entry : kcCliCommands()) {
-        if (!all)
-            break;
+    const QList<KcCliCommandEntry> commands = all ? kcCliCommands() : QList<KcCliCommandEntry>();
+    for (const KcCliCommandEntry &entry : commands) {
         // A heading per command, its usage indented and apart from the words
         // below it, so that help2man makes it a section.
         QStringList lines = entry.help.split(QLatin1Char('\n'));

@@ -26,6 +26,7 @@ int main(int argc, char *argv[])
     const KcCliRequest request = parseCliArguments(app.arguments().mid(1));
     if (!request.error.isEmpty()) {
         err << "kcradio: " << request.error << '\n';
+        err << request.output; // the usage, when no command was given
         if (request.json)
             out << usageErrorJson(request.error);
         return KcCliExit::Usage;

@@ -5,6 +5,11 @@
 
 using namespace KcRadioProtocol;
 
+int KcRadioSettings::serialRate() const
+{
+    return baudRateForCode(baudRateCodeFor(netMode, radioType, baudRateCode));
+}
+
 QString KcCommandVerdict::describe() const
 {
     switch (fault) {

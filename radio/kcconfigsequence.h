@@ -20,6 +20,9 @@ struct KcRadioSettings
 
     // 0 P2P ground, 1 P2P airborne, 2 star ground, 3 star airborne.
     int configKind() const { return netMode * 2 + role; }
+    // The serial rate the configuration sets (its S102): the chosen one for a
+    // P2P MR300 or MR300S, the fixed one for the others.
+    int serialRate() const;
 };
 
 // How a run of commands went, judged command by command.

@@ -27,7 +27,8 @@ QJsonObject KcFleetRecordEntry::toJson() const
         {QStringLiteral("mode"), KcRadioWords::modes().value(netMode)},
         {QStringLiteral("id"), id},
         {QStringLiteral("index"), isStarAirborne() ? QJsonValue(index) : QJsonValue()},
-        {QStringLiteral("rate"), rate},
+        {QStringLiteral("rateFound"), rateFound},
+        {QStringLiteral("rateSet"), rateSet},
         {QStringLiteral("registers"), stored},
         {QStringLiteral("outcome"), outcome},
         {QStringLiteral("verified"), verified},
@@ -100,7 +101,12 @@ std::optional<KcFleetRecordEntry> KcFleetRecordEntry::fromJson(const QJsonObject
     entry.port = object.value(QStringLiteral("port")).toString();
     entry.adapterSerial = object.value(QStringLiteral("adapterSerial")).toString();
     entry.index = object.value(QStringLiteral("index")).toInt();
-    entry.rate = object.value(QStringLiteral("rate")).toInt();
+    entry.rateFound =
+        object
+            .value(object.contains(QStringLiteral("rateFound")) ? QStringLiteral("rateFound")
+                                                                : QStringLiteral("rate"))
+            .toInt();
+    entry.rateSet = object.value(QStringLiteral("rateSet")).toInt();
     const QJsonObject stored = object.value(QStringLiteral("registers")).toObject();
     for (auto it = stored.begin(); it != stored.end(); ++it) {
         bool ok = false;

@@ -24,7 +24,8 @@ struct KcFleetRecordEntry
     int netMode = 0;
     QString id;
     int index = 0;                // star airborne index; 0 for the others
-    int rate = 0;                 // the rate at which the radio answered; 0 when it did not
+    int rateFound = 0;            // the rate at which the radio answered; 0 when it did not
+    int rateSet = 0;              // the rate the run left it set to; 0 when it set none
     QMap<int, QString> registers; // the verified listing's S102, S103, S104, S105, S113
     QString outcome;              // "configured", "refused", ...
     bool verified = false;
@@ -43,6 +44,9 @@ struct KcFleetRecordEntry
 
     QJsonObject toJson() const;
     // Nothing when a field is missing or of the wrong kind; error says which.
+    // Lines written before the two rates had names of their own hold one
+    // "rate", the rate found (the fleet's and the window's alike), and no
+    // rate set.
     static std::optional<KcFleetRecordEntry> fromJson(const QJsonObject &object, QString *error);
 };
 

@@ -37,5 +37,9 @@ fi
 [ -f "$prefix/share/man/man1/kcradio.1" ] || fail "kcradio man page missing"
 version=$(sed -n 's/^project(KcRadioConfig VERSION \([0-9.]*\).*/\1/p' "$1/CMakeLists.txt")
 [ "$("$prefix/bin/kcradio" --version)" = "kcradio $version" ] || fail "kcradio --version"
-sed 's/\\//g' "$prefix/share/man/man1/kcradio.1" | grep -q -- '--no-verify' || fail "man page lacks the options"
+# Every command with its options, the plan's columns and the exit status.
+man_text=$(sed 's/\\//g' "$prefix/share/man/man1/kcradio.1")
+for word in --no-verify --link-test --min-delivery --again 'Command read' 'Exit status' 'network,role,port'; do
+    grep -q -- "$word" <<<"$man_text" || fail "man page lacks $word"
+done
 echo "check_install: ok ($prefix)"

@@ -611,7 +611,7 @@ void TestConfiguration::progressAndReason()
     QVERIFY2(rig.window().height() <= 600, qPrintable(QString::number(rig.window().height())));
     QCOMPARE(windowRecordLines().size(), linesBefore + 1);
     QCOMPARE(windowRecordLines().last().outcome, outcome);
-    QCOMPARE(windowRecordLines().last().rate, rate);
+    QCOMPARE(windowRecordLines().last().rateFound, rate);
     // The record keeps kcradio's English words, whatever the window shows.
     QVERIFY(windowRecordLines().last().reason != reasonLine->text() || reason.isEmpty());
     // No run leaves a radio it can still reach in command mode.
@@ -705,7 +705,7 @@ void TestConfiguration::closeDuringRun()
              qPrintable(windowRecordLines().last().reason));
     QCOMPARE(windowRecordLines().last().reason.isEmpty(), reason.isEmpty());
     // The rate the radio answered its escape at, also when it answered late.
-    QCOMPARE(windowRecordLines().last().rate, 115200);
+    QCOMPARE(windowRecordLines().last().rateFound, 115200);
     // Nothing follows the release's "ATA".
     QVERIFY(rig.clock().advanceBy(20 * Tick));
     QCOMPARE(radio.commands().last(), QByteArray("ATA\r"));
@@ -803,5 +803,6 @@ void TestConfiguration::windowRecord()
     QCOMPARE(line.id, id);
     QCOMPARE(line.outcome, QStringLiteral("configured"));
     // A first run leaves the radio at the panel's rate, 9600.
-    QCOMPARE(line.rate, runs == 1 ? 115200 : 9600);
+    QCOMPARE(line.rateFound, runs == 1 ? 115200 : 9600);
+    QCOMPARE(line.rateSet, 9600);
 }

@@ -3,10 +3,10 @@
 #include "fleet/kcfleetallocation.h"
 #include "fleet/kcfleetcheck.h"
 #include "fleet/kcfleetplan.h"
-#include "fleet/kcfleetresume.h"
 #include "fleet/kcfleetports.h"
-#include "kcfleetrecord.h"
+#include "fleet/kcfleetresume.h"
 #include "kcfilesync.h"
+#include "kcfleetrecord.h"
 #include "kcradioid.h"
 
 #include <QLockFile>
@@ -36,7 +36,8 @@ KcFleetRecordEntry entry(const QString &network, int role, const QString &id)
     e.netMode = 1;
     e.id = id;
     e.index = role == 1 ? 3 : 0;
-    e.rate = 115200;
+    e.rateFound = 9600;
+    e.rateSet = 115200; // S102 1
     e.registers = {{102, QStringLiteral("1")}, {104, id}};
     e.outcome = QStringLiteral("configured");
     e.verified = true;
@@ -300,6 +301,14 @@ void TstFleet::record_data()
     QTest::newRow("a window line without an ID")
         << QByteArray(a).replace("\"12\"", "\"\"").replace("{", "{\"source\":\"window\",") + '\n'
         << QStringList{"A"} << QStringList();
+    // Written before the rates had a name each: "rate" is the rate found,
+    // in the fleet's lines and the window's alike.
+    const QByteArray old =
+        QByteArray(a).replace("\"rateFound\":9600,\"rateSet\":115200", "\"rate\":9600");
+    QTest::newRow("an old line's rate") << old + '\n' << QStringList{"A"} << QStringList();
+    QTest::newRow("an old window line's rate")
+        << QByteArray(old).replace("{", "{\"source\":\"window\",") + '\n'
+        << QStringList{"A"} << QStringList();
     QTest::newRow("an ID that is a number")
         << QByteArray(a).replace("\"12\"", "12") + '\n'
         << QStringList() << QStringList{"line 1: \"id\" must be a string of digits; skipped"};
@@ -317,7 +326,10 @@ void TstFleet::record()
         // Every field comes back as it was written.
         KcFleetRecordEntry written = entry(e.network, e.role, e.id);
         written.source = e.source;
+        if (!bytes.contains("rateSet"))
+            written.rateSet = 0; // an old line tells no rate set
         QCOMPARE(e.toJson(), written.toJson());
+        QVERIFY(!e.toJson().contains(QStringLiteral("rate")));
         QCOMPARE(e.toJson().value(QStringLiteral("seconds")).toDouble(), 21.5);
     }
     QCOMPARE(read, networks);

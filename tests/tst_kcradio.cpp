@@ -77,6 +77,8 @@ struct Scenario
     std::unique_ptr<QProcess> reader = std::make_unique<QProcess>();
     std::unique_ptr<QSerialPort> lock;
     QJsonObject result;
+    bool plain = false; // without --json: stdout is the text, kept in out
+    QString out;
 };
 
 // The fleet's record as it is now; nothing where it is no plain file.
@@ -204,7 +206,8 @@ void TstKcRadio::initTestCase()
     QVERIFY(allDone);
     for (const std::unique_ptr<Scenario> &s : mScenarios) {
         const QByteArray out = s->process->readAllStandardOutput();
-        if (!out.isEmpty()) {
+        s->out = QString::fromUtf8(out);
+        if (!out.isEmpty() && !s->plain) {
             QJsonParseError error;
             s->result = QJsonDocument::fromJson(out, &error).object();
             QVERIFY2(error.error == QJsonParseError::NoError,
@@ -283,7 +286,7 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
         arguments << expand(argument);
     s.process = std::make_unique<QProcess>();
     s.process->setProgram(program);
-    s.process->setArguments(arguments + QStringList{QStringLiteral("--json")});
+    s.process->setArguments(arguments + (s.plain ? QStringList() : QStringList{"--json"}));
     if (!s.extraPorts.isEmpty()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("KC_EXTRA_SERIAL_PORTS"), expand(s.extraPorts));
@@ -401,11 +404,9 @@ void TstKcRadio::scenarios()
                 QCOMPARE(stored.value(105), QStringLiteral("101"));
             QVERIFY(!radios[role]->inCommandMode());
         }
-        QCOMPARE(s->result.value(QStringLiteral("airborne"))
-                     .toObject()
-                     .value(QStringLiteral("rate"))
-                     .toInt(),
-                 star ? 9600 : 115200);
+        const QJsonObject airborne = s->result.value(QStringLiteral("airborne")).toObject();
+        QCOMPARE(airborne.value(QStringLiteral("rateFound")).toInt(), star ? 9600 : 115200);
+        QCOMPARE(airborne.value(QStringLiteral("rateSet")).toInt(), star ? 115200 : 230400);
         return;
     }
     if (name == QLatin1String("read")) {
@@ -582,6 +583,23 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     s = make(QStringLiteral("index 0"), {"configure", "{g}", "--model", "MR300", "--mode", "star",
                                          "--role", "airborne", "--id", "1", "--index", "0"})
             ->expect(2, usageError(QStringLiteral("--index")));
+    // Options that would change nothing are refused, not dropped.
+    const QStringList p2p{"--mode", "p2p", "--id", "1"}, star{"--mode", "star", "--id", "1"};
+    const QList<std::tuple<QString, QString, QStringList>> refusedOptions{
+        {"--baud for an MR240", "--baud",
+         QStringList{"configure", "{g}", "--model", "MR240", "--role", "ground", "--baud",
+                     "115200"} +
+             p2p},
+        {"--baud for a star pair", "--baud",
+         QStringList{"pair", "{g}", "/dev/kc-a", "--model", "MR300", "--baud", "9600"} + star},
+        {"--index for a p2p radio", "--index",
+         QStringList{"configure", "{g}", "--model", "MR300", "--role", "airborne", "--index", "2"} +
+             p2p},
+        {"--index for a star ground radio", "--index",
+         QStringList{"configure", "{g}", "--model", "MR300", "--role", "ground", "--index", "2"} +
+             star}};
+    for (const auto &[name, word, arguments] : refusedOptions)
+        make(name, arguments)->expect(2, usageError(word))->late = true;
     s = make(QStringLiteral("read with a second port"), {"read", "{g}", "/dev/kcradio-other"})
             ->expect(2, usageError(QStringLiteral("one port")));
     make(QStringLiteral("unknown command"), {"bogus"})->expect(2, usageError("unknown command"));
@@ -597,6 +615,37 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     s->expect(3, [](const Scenario &s, const QString &) {
         QVERIFY(s.result.value(QStringLiteral("reason")).toString().startsWith("port lost"));
     });
+
+    // Without --json: the result on stdout whatever the outcome, progress
+    // on stderr, nothing there that the user did not cause.
+    auto text = [&make](const QString &name, const QStringList &arguments, int status,
+                        const QStringList &out, const QStringList &err) {
+        Scenario *s = make(name, arguments);
+        s->plain = true;
+        s->late = true; // off the timed scenarios' load
+        return s->expect(status, [out, err](const Scenario &s, const QString &progress) {
+            for (const QString &word : out)
+                QVERIFY2(s.out.contains(word) && !progress.contains(word), qPrintable(s.out));
+            for (const QString &word : err)
+                QVERIFY2(progress.contains(word), qPrintable(progress));
+            if (err.isEmpty())
+                QCOMPARE(progress, QString());
+        });
+    };
+    text("ports, plain", {"ports"}, 0, {}, {});
+    text("configure, plain", Configure, 0, {"found at 115200 baud, set to 9600"},
+         {"> ATS104=4711"});
+    text("refused, plain", Configure, 1, {"ATS104=4711 refused"}, {"> ATS104=4711"})
+        ->ground.refuseCommand = "ATS104=4711";
+    text("missing port, plain", {"read", "/dev/kcradio-no-such-port"}, 3, {"cannot open"}, {});
+    text("erase, plain", {"erase", "{g}"}, 0, {"back to 9600", "ID and every other setting kept"},
+         {"> +++ at 115200 baud", "< OK (", "> ATS102=7"});
+    text("no command", {}, 2, {}, {"no command given", "pair GROUND AIRBORNE"});
+    text("help", {"help"}, 0, {"Exit status", "fleet PLAN.csv"}, {});
+    text("help-all", {"--help-all"}, 0, {"--link-test", "--again", "read PORT [--all]"}, {});
+    for (const char *command : {"read", "configure", "pair", "erase", "fleet", "check", "link"})
+        text(QStringLiteral("help ") + command, {"help", command}, 0, {"--cadence ack|fixed"}, {});
+    text("help link, whole seconds", {"help", "link"}, 0, {"in whole seconds"}, {});
 
     s = make(QStringLiteral("ports: missing and locked extras"), {"ports"});
     s->secondRadio = true;
@@ -794,6 +843,15 @@ void TstKcRadio::addFleetScenarios(const Make &make)
         QCOMPARE(lines.at(1).id, lines.at(0).id);
         QVERIFY(!configuredIn(s, 0) && configuredIn(s, 1));
     };
+    // Run again without --resume: refused, the record and the radios untouched.
+    s = make(QStringLiteral("fleet: a second run without --resume"), fleetArguments);
+    s->after = QStringLiteral("fleet: resume after kill -9");
+    s->expect(2, [](const Scenario &s, const QString &) {
+        QVERIFY(s.result["problems"][0]["problem"].toString().contains("configured already"));
+        QCOMPARE(s.radios.at(0)->commands().size(), s.heardBefore.at(0));
+        QCOMPARE(s.radios.at(1)->commands().size(), s.heardBefore.at(1));
+        QCOMPARE(KcFleetRecord::parse(s.record).entries.size(), 2);
+    });
     s = make(QStringLiteral("record full"), fleetArguments + QStringList{"--jobs", "1"});
     s->fleet = {plain, plain};
     s->plan = pair;
@@ -815,15 +873,20 @@ void TstKcRadio::addFleetScenarios(const Make &make)
         {QStringLiteral("port named twice"), 3,
          "a,ground,{r0},MR300,p2p,,,\na,airborne,{link},MR300,p2p,,,\n"},
         {QStringLiteral("a folder as a port"), 3,
-         "a,ground,{r0},MR300,p2p,,,\na,airborne,{dir},MR300,p2p,,,\n"}};
+         "a,ground,{r0},MR300,p2p,,,\na,airborne,{dir},MR300,p2p,,,\n"},
+        // Every problem in one pass: the port named twice too.
+        {QStringLiteral("model, baud and port at once"), 234,
+         "a,ground,{r0},MR999,p2p,,,\na,airborne,{r1},MR300,p2p,1200,,\n"
+         "b,ground,{link},MR300,p2p,,,\nb,airborne,{r2},MR300,p2p,,,\n"}};
     for (const auto &[name, line, rows] : refusedPlans) {
         s = make(QStringLiteral("fleet: ") + name, fleetArguments);
         s->fleet = {plain, plain, plain, plain};
         s->plan = header + rows;
         s->expect(2, [line = line](const Scenario &s, const QString &) {
-            const QJsonArray problems = s.result.value(QStringLiteral("problems")).toArray();
-            QCOMPARE(problems.size(), 1);
-            QCOMPARE(problems.first().toObject().value(QStringLiteral("line")).toInt(), line);
+            QString lines; // the problems' line numbers, one digit each
+            for (const QJsonValue &problem : s.result.value(QStringLiteral("problems")).toArray())
+                lines += QString::number(problem["line"].toInt());
+            QCOMPARE(lines, QString::number(line));
             for (const VirtualRadio *radio : s.radios)
                 QVERIFY(radio->rawReceived().isEmpty());
             QVERIFY(!QFileInfo::exists(s.dir->filePath(QStringLiteral("record.jsonl"))));
@@ -857,7 +920,7 @@ void TstKcRadio::addFleetScenarios(const Make &make)
         const int ended = progress.indexOf(QStringLiteral("configured and verified"));
         QVERIFY(ended > 0 && progress.indexOf(s.radios.at(3)->portPath() + ": ") > ended);
     });
-    make(QStringLiteral("fleet: a second run's transcripts"), transcribed)
+    make(QStringLiteral("fleet: a second run's transcripts"), transcribed + QStringList{"--again"})
         ->expect(3,
                  [](const Scenario &s, const QString &) {
                      const QDir dir(s.dir->filePath(QStringLiteral("t")));

@@ -849,7 +849,10 @@ void KcRadioConfigItemForm::recordRun(const QString &outcome, const QString &id)
     line.index = mConfigKind == StarAirborne ? ui->cmbAirborneIndex->currentText().toInt() : 0;
     // The rate is known once the radio answered an escape, whether the run
     // then succeeded or not.
-    line.rate = outcome.endsWith(QLatin1String("port-failed")) ? 0 : mReport->rateFound();
+    line.rateFound = outcome.endsWith(QLatin1String("port-failed")) ? 0 : mReport->rateFound();
+    line.rateSet = outcome == QLatin1String("configured") ? mRunSettings.serialRate()
+                   : outcome == QLatin1String("erased")   ? 9600
+                                                          : 0;
     line.outcome = outcome;
     // Scripts read one language: the record keeps kcradio's English words.
     line.reason = mReport->reason().englishText();

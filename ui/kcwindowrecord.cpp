@@ -137,7 +137,8 @@ bool KcWindowRecord::append(KcWindowRecordLine line, QString *error)
     entry.netMode = line.netMode;
     entry.id = line.id;
     entry.index = line.index;
-    entry.rate = line.rate;
+    entry.rateFound = line.rateFound;
+    entry.rateSet = line.rateSet;
     entry.outcome = line.outcome;
     entry.reason = line.reason;
     entry.seconds = mClock.isValid() ? double(mClock.elapsed()) / 1000.0 : 0.0;

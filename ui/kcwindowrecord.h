@@ -13,8 +13,9 @@ struct KcWindowRecordLine
     int radioType = 0;
     int netMode = 0;
     QString id;
-    int index = 0; // star airborne index; 0 for the others
-    int rate = 0;  // the rate at which the radio answered; 0 when it did not
+    int index = 0;     // star airborne index; 0 for the others
+    int rateFound = 0; // the rate at which the radio answered; 0 when it did not
+    int rateSet = 0;   // the rate the run left it set to; 0 when it set none
     QString outcome;
     QString reason;
     double seconds = 0;

@@ -2,9 +2,9 @@
 // radio side by side with one ID, each configured and read back.
 #include "kcclicommand.h"
 
-#include "kcradiowords.h"
 #include "kcradioid.h"
 #include "kcradioprotocol.h"
+#include "kcradiowords.h"
 #include "kcserialports.h"
 
 #include <QCommandLineParser>
@@ -18,10 +18,12 @@ namespace {
 const char ConfigureOptionsHelp[] = R"(  --model MODEL         MR300, MR240 or MR300S
   --mode MODE           p2p or star
   --baud RATE           serial rate for a P2P MR300 or MR300S: 9600 (default),
-                        115200 or 230400
+                        115200 or 230400; refused for an MR240 or a star
+                        radio (set to 115200)
   --index N             star airborne radio's index in the network, 1 to 100
-                        (default 1)
+                        (default 1); refused for a ground or a p2p radio
   --no-verify           do not read the stored settings back
+  --cadence ack|fixed   how commands are paced (see kcradio help)
   --json                print the result as one JSON object
   --quiet               print the result only, no progress
 )";
@@ -106,6 +108,7 @@ private:
         QJsonObject result{{QStringLiteral("command"), request().name},
                            {QStringLiteral("id"), request().settings.radioId}};
         QStringList summary;
+        const int rateSet = request().settings.serialRate();
         for (int i = 0; i < mJobs.size(); ++i) {
             const KcConfigJob *job = mJobs.at(i);
             const int code = kcCliExitCodeOf(job->outcome());
@@ -115,7 +118,9 @@ private:
                 {QStringLiteral("role"), roleName(i)},
                 {QStringLiteral("outcome"), KcConfigJob::outcomeName(job->outcome())},
                 {QStringLiteral("ok"), code == KcCliExit::Success},
-                {QStringLiteral("rate"), job->rate()},
+                // The rate the radio answered at, and the one it now runs at.
+                {QStringLiteral("rateFound"), job->rate()},
+                {QStringLiteral("rateSet"), code == KcCliExit::Success ? rateSet : 0},
                 {QStringLiteral("verified"), job->verified()},
                 {QStringLiteral("reason"), job->reason()},
                 {QStringLiteral("seconds"), qRound(job->seconds() * 10) / 10.0},
@@ -123,10 +128,14 @@ private:
             result.insert(mJobs.size() > 1 ? roleName(i) : QStringLiteral("radio"), radio);
             QString line = QStringLiteral("%1 %2: ").arg(roleName(i), job->portName());
             if (code == KcCliExit::Success)
-                line += QStringLiteral("configured at %1 baud with ID %2%3")
-                            .arg(job->rate())
-                            .arg(request().settings.radioId)
-                            .arg(job->verified() ? QStringLiteral(", stored settings verified")
+                line += QStringLiteral("configured with ID %1%2%3")
+                            .arg(request().settings.radioId,
+                                 job->rate() == rateSet
+                                     ? QStringLiteral(" at %1 baud").arg(rateSet)
+                                     : QStringLiteral(", found at %1 baud, set to %2")
+                                           .arg(job->rate())
+                                           .arg(rateSet),
+                                 job->verified() ? QStringLiteral(", stored settings verified")
                                                  : QString());
             else
                 line +=
@@ -190,7 +199,9 @@ QString readRadioOptions(const QCommandLineParser &parser, KcCliRequest &request
         request.settings.radioId = QString::number(KcRadioId::generate(seed));
     }
     if (error.isEmpty())
-        error = KcCliOptions::readBaudAndIndex(parser, request.settings);
+        error = KcCliOptions::readBaudAndIndex(parser, request.settings,
+                                               request.command == KcCliRequest::Command::Pair ||
+                                                   request.settings.role == 1);
     request.verify = !parser.isSet(QStringLiteral("no-verify"));
     std::optional<KcLinkTest::Options> linkTest;
     if (error.isEmpty() && request.command == KcCliRequest::Command::Pair &&

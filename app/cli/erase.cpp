@@ -34,8 +34,14 @@ public:
                         });
                         return;
                     }
+                    result.insert(QStringLiteral("rateFound"), watch->rate);
+                    result.insert(QStringLiteral("rateSet"), 9600);
                     finish(KcCliExit::Success, result,
-                           QStringLiteral("%1: erased (serial rate code 7, 9600)").arg(port));
+                           QStringLiteral("%1: erased: serial rate set back to 9600 (S102=7, "
+                                          "found at %2 baud) and stored; the ID and every other "
+                                          "setting kept")
+                               .arg(port)
+                               .arg(watch->rate));
                 });
         mEraser->earseRadio(port);
     }
@@ -58,9 +64,16 @@ KcCliCommandEntry kcCliEraseCommand()
     entry.command = KcCliRequest::Command::Erase;
     entry.name = QStringLiteral("erase");
     entry.synopsis = QStringLiteral("erase PORT");
-    entry.summary = QStringLiteral("set a radio's serial rate code back to 9600 and store it");
-    entry.help = QStringLiteral("Usage: kcradio erase PORT [--json] [--quiet]\n"
-                                "Writes ATS102=7 (9600), stores it with AT&W and sends ATA.\n");
+    entry.summary = QStringLiteral("set a radio's serial rate back to 9600; keeps its ID");
+    entry.help = QStringLiteral(
+        "Usage: kcradio erase PORT [--cadence ack|fixed] [--json] [--quiet]\n"
+        "Sets the radio's serial rate back to 9600: writes ATS102=7, stores it with\n"
+        "AT&W and sends ATA. Nothing else changes: the ID (S104), the network\n"
+        "settings and the index stay as they are. A radio whose rate is unknown\n"
+        "can then be found at 9600.\n\n"
+        "  --cadence ack|fixed   how commands are paced (see kcradio help)\n"
+        "  --json                print the result as one JSON object\n"
+        "  --quiet               print the result only, no progress\n");
     entry.parse = [](const QCommandLineParser &, KcCliRequest &request) {
         request.makeCommand = [](KcRadioCli *cli) { return new EraseCommand(cli); };
         return KcCliOptions::requirePorts(request, 1);

@@ -5,13 +5,13 @@
 
 #include "fleet/kcfleetallocation.h"
 #include "fleet/kcfleetplan.h"
-#include "fleet/kcfleetresume.h"
 #include "fleet/kcfleetports.h"
-#include "kcfleetrecord.h"
-#include "kcradiowords.h"
+#include "fleet/kcfleetresume.h"
 #include "kcfleetlinktests.h"
+#include "kcfleetrecord.h"
 #include "kcradiocommandlink.h"
 #include "kcradioprotocol.h"
+#include "kcradiowords.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -52,7 +52,8 @@ Everything is checked before the first byte goes out; each problem is
 reported with its line number, and nothing is sent.
 
 The record holds JSON Lines: time, network, role, port, adapterSerial, model,
-mode, id, index, rate, registers (S102, S103, S104, S105, S113 as read
+mode, id, index, rateFound (the serial rate the radio answered at), rateSet
+(the rate it was set to; 0 when the run failed), registers (S102, S103, S104, S105, S113 as read
 back), outcome, verified, reason, seconds, version. Each line is written
 whole and synced to disk before the next; a lock file keeps a second run off
 the record.
@@ -61,6 +62,9 @@ the record.
   --resume              skip each radio the record holds as configured and
                         verified with the plan's settings; networks keep the
                         ID the record holds for them
+  --again               configure anew, with a fresh ID, a network that the
+                        record holds as configured; without --again or
+                        --resume such a network is refused and nothing sent
   --jobs N              work on at most N radios at a time (default: all)
   --transcript DIR      write each radio's exchange, time-stamped, both
                         directions, each line with its port, to a new file
@@ -76,7 +80,7 @@ the record.
                         recorded as linked with the same radios and ID is
                         skipped
   --seconds, --rate, --min-delivery   as for kcradio link
-  --cadence ack|fixed   how commands are paced (see kcradio --help)
+  --cadence ack|fixed   how commands are paced (see kcradio help)
   --json                print one JSON object with every radio's result
   --quiet               print the result only, no progress
 
@@ -93,8 +97,9 @@ struct FleetOptions
     QString record;
     QString transcriptDir;
     bool resume = false;
+    bool again = false; // configure networks that the record holds as configured anew
     bool allowReusedId = false;
-    int jobs = 0; // 0: all at once
+    int jobs = 0;                                // 0: all at once
     std::optional<KcLinkTest::Options> linkTest; // each network tested once done
 };
 
@@ -247,6 +252,35 @@ bool FleetCommand::usage(const QString &file, const QList<KcFleetProblem> &probl
     return false;
 }
 
+// A network of the plan that the record holds as configured (a radio of it
+// configured and verified there, as planned, on its port, with the ID the
+// record holds for the network) would get a fresh ID from a run without
+// --resume: its radios re-keyed without a word. That is refused unless
+// asked for with --again.
+QList<KcFleetProblem> configuredAlready(const KcFleetPlan &plan,
+                                        const QList<KcFleetRecordEntry> &recorded,
+                                        const QList<KcFleetPorts::Resolved> &ports)
+{
+    QList<KcFleetProblem> problems;
+    const KcFleetAllocation::Ids held =
+        KcFleetAllocation::assignIds(plan, recorded, true, true, *QRandomGenerator::system());
+    QStringList told;
+    for (int i = 0; i < plan.radios.size(); ++i) {
+        const KcFleetRadio &radio = plan.radios.at(i);
+        const QString id = held.byNetwork.value(radio.network);
+        if (told.contains(radio.network) || !held.reused.value(radio.network) ||
+            !KcFleetResume::isDone(recorded, radio, id, ports.at(i).path))
+            continue;
+        told << radio.network;
+        problems.append(
+            {radio.line, QStringLiteral("network \"%1\" is configured already (the record holds "
+                                        "it with ID %2); --resume finishes the plan with that "
+                                        "ID, --again configures it anew with a fresh one")
+                             .arg(radio.network, id)});
+    }
+    return problems;
+}
+
 bool FleetCommand::prepare()
 {
     QFile planFile(mOptions.plan);
@@ -271,13 +305,30 @@ bool FleetCommand::prepare()
 
     // The problems of the plan, its ports and its IDs are told together.
     QList<KcFleetProblem> problems = plan.problems;
-    const QList<KcFleetPorts::Resolved> ports =
-        KcFleetPorts::resolve(plan.radios, KcSerialPorts::list(), problems);
+    // The refused lines' ports are resolved too (and then set aside): a port
+    // named twice is told now, not once the other problems are fixed.
+    // In the order of the lines, so that the later line is the one blamed.
+    QList<KcFleetRadio> named = plan.radios;
+    for (const KcFleetRadio &radio : plan.refused)
+        if (!radio.port.isEmpty() && radio.port != QLatin1String("serial="))
+            named.append(radio);
+    std::stable_sort(named.begin(), named.end(),
+                     [](const KcFleetRadio &a, const KcFleetRadio &b) { return a.line < b.line; });
+    const QList<KcFleetPorts::Resolved> resolved =
+        KcFleetPorts::resolve(named, KcSerialPorts::list(), problems);
+    QMap<int, KcFleetPorts::Resolved> byLine;
+    for (int i = 0; i < named.size(); ++i)
+        byLine.insert(named.at(i).line, resolved.at(i));
+    QList<KcFleetPorts::Resolved> ports;
+    for (const KcFleetRadio &radio : plan.radios)
+        ports << byLine.value(radio.line);
     KcFleetAllocation::assignIndexes(plan.radios);
     const KcFleetAllocation::Ids ids =
         KcFleetAllocation::assignIds(plan, recorded.entries, mOptions.resume,
                                      mOptions.allowReusedId, *QRandomGenerator::system());
     problems += ids.problems;
+    if (!mOptions.resume && !mOptions.again)
+        problems += configuredAlready(plan, recorded.entries, ports);
     if (!problems.isEmpty()) {
         std::stable_sort(
             problems.begin(), problems.end(),
@@ -375,7 +426,12 @@ void FleetCommand::onJobFinished(FleetRadio &radio)
     entry.netMode = radio.plan.netMode;
     entry.id = radio.id;
     entry.index = radio.plan.isStarAirborne() ? radio.plan.index : 0;
-    entry.rate = job->rate();
+    entry.rateFound = job->rate();
+    KcRadioSettings planned;
+    planned.radioType = radio.plan.radioType;
+    planned.netMode = radio.plan.netMode;
+    planned.baudRateCode = radio.plan.baudRateCode;
+    entry.rateSet = radio.exitCode == KcCliExit::Success ? planned.serialRate() : 0;
     entry.registers = job->registers();
     entry.outcome = KcConfigJob::outcomeName(job->outcome());
     entry.verified = job->verified();
@@ -664,6 +720,7 @@ KcCliCommandEntry kcCliFleetCommand()
         "Options of fleet (see kcradio fleet --help for the plan and the record):\n"
         "  --record FILE         the record (JSON Lines) to append to; required\n"
         "  --resume              skip the radios the record holds as done\n"
+        "  --again               configure anew a network the record holds as done\n"
         "  --jobs N              work on at most N radios at a time (default: all)\n"
         "  --transcript DIR      each radio's exchange, time-stamped, in DIR\n"
         "  --allow-reused-id     allow an ID the record holds for another network or pair\n");
@@ -672,11 +729,12 @@ KcCliCommandEntry kcCliFleetCommand()
     const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("n"));
     const QCommandLineOption transcript(QStringLiteral("transcript"), QString(),
                                         QStringLiteral("dir"));
+    const QCommandLineOption again(QStringLiteral("again"), QString());
     const QCommandLineOption allowReusedId(QStringLiteral("allow-reused-id"), QString());
     const QCommandLineOption linkTest(QStringLiteral("link-test"), QString());
-    entry.options =
-        QList<QCommandLineOption>{record, resume, jobs, transcript, allowReusedId, linkTest} +
-        kcCliLinkOptions();
+    entry.options = QList<QCommandLineOption>{record,     resume,        again,   jobs,
+                                              transcript, allowReusedId, linkTest} +
+                    kcCliLinkOptions();
     entry.parse = [=](const QCommandLineParser &parser, KcCliRequest &request) {
         if (request.ports.size() != 1)
             return QStringLiteral("fleet takes one plan file");
@@ -686,6 +744,9 @@ KcCliCommandEntry kcCliFleetCommand()
         if (options.record.isEmpty())
             return QStringLiteral("--record is required");
         options.resume = parser.isSet(resume);
+        options.again = parser.isSet(again);
+        if (options.resume && options.again)
+            return QStringLiteral("--resume and --again exclude each other");
         options.allowReusedId = parser.isSet(allowReusedId);
         options.transcriptDir = parser.value(transcript);
         if (parser.isSet(linkTest)) {

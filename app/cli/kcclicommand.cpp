@@ -1,11 +1,12 @@
 #include "kcclicommand.h"
 
-#include "kcradiowords.h"
 #include "kcradiocommandlink.h"
 #include "kcradioid.h"
 #include "kcradioprotocol.h"
 #include "kcradiotimer.h"
 #include "kcradiotiming.h"
+#include "kcradiowords.h"
+#include "kcreplytracker.h"
 
 #include <QCommandLineParser>
 
@@ -97,10 +98,41 @@ std::shared_ptr<KcLinkWatch> kcCliWatchLink(KcRadioCli *cli, KcRadioCommandLink 
             watch->rate = link->baudRate();
             cli->progress(port, QStringLiteral("command mode at %1 baud").arg(watch->rate));
         });
-    QObject::connect(link, &KcRadioCommandLink::commandWritten, cli,
-                     [cli, port](const QString &command) {
-                         cli->progress(port, QStringLiteral("> ") + command);
-                     });
+    QObject::connect(
+        link, &KcRadioCommandLink::commandWritten, cli,
+        [cli, watch, link, port](const QString &command) {
+            watch->partial.clear();
+            watch->sinceCommand.start();
+            if (command == QLatin1String(KcRadioProtocol::Escape) && !watch->entered)
+                cli->progress(port, QStringLiteral("> +++ at %1 baud").arg(link->baudRate()));
+            else if (command == QLatin1String(KcRadioProtocol::AttentionCmd) && !watch->entered)
+                cli->progress(port, QStringLiteral("> AT at %1 baud (in command mode already?)")
+                                        .arg(link->baudRate()));
+            else
+                cli->progress(port, QStringLiteral("> ") + command);
+        });
+    QObject::connect(
+        link, &KcRadioCommandLink::chunkReceived, cli, [cli, watch, port](const QByteArray &chunk) {
+            watch->partial += chunk;
+            // A reply line ends at CR or LF.
+            auto lineEnd = [watch]() {
+                for (int i = 0; i < watch->partial.size(); ++i)
+                    if (watch->partial.at(i) == '\r' || watch->partial.at(i) == '\n')
+                        return i;
+                return -1;
+            };
+            for (int end = lineEnd(); end >= 0; end = lineEnd()) {
+                const QByteArray line = watch->partial.left(end).trimmed();
+                watch->partial.remove(0, end + 1);
+                if (line.isEmpty())
+                    continue;
+                QString text = QStringLiteral("< ") + QString::fromLatin1(line);
+                if (watch->sinceCommand.isValid() &&
+                    (KcReplyTracker::isOkLine(line) || KcReplyTracker::isErrorLine(line)))
+                    text += QStringLiteral(" (%1 ms)").arg(watch->sinceCommand.elapsed());
+                cli->progress(port, text);
+            }
+        });
     return watch;
 }
 
@@ -193,9 +225,22 @@ QString readId(const QCommandLineParser &parser, KcRadioSettings &settings, bool
     return QString();
 }
 
-QString readBaudAndIndex(const QCommandLineParser &parser, KcRadioSettings &settings)
+QString readBaudAndIndex(const QCommandLineParser &parser, KcRadioSettings &settings,
+                         bool withAirborne)
 {
     settings.baudRateCode = 7;
+    // An option that would change nothing is refused, not dropped: the user
+    // meant something by it.
+    const bool star = settings.netMode == KcRadioProtocol::Star;
+    if (parser.isSet(QStringLiteral("baud")) &&
+        KcRadioProtocol::baudRateCodeFor(settings.netMode, settings.radioType, -1) >= 0)
+        return QStringLiteral("--baud applies to a p2p MR300 or MR300S only; %1 runs at %2 baud")
+            .arg(star ? QStringLiteral("a star radio") : QStringLiteral("an MR240"))
+            .arg(KcRadioProtocol::baudRateForCode(
+                KcRadioProtocol::baudRateCodeFor(settings.netMode, settings.radioType, -1)));
+    if (parser.isSet(QStringLiteral("index")) && !(star && withAirborne))
+        return QStringLiteral("--index applies to a star airborne radio only, not to %1")
+            .arg(star ? QStringLiteral("a ground radio") : QStringLiteral("a p2p radio"));
     if (parser.isSet(QStringLiteral("baud"))) {
         settings.baudRateCode = -1;
         for (const auto &[text, code] : KcRadioWords::rates())

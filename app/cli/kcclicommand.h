@@ -10,6 +10,7 @@
 #include "kcradiocli.h"
 
 #include <QCommandLineOption>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -93,14 +94,19 @@ struct KcLinkWatch
     QPointer<KcRadioCommandLink> link;
     bool entered = false;
     int rate = 0; // the rate at which the radio first answered
+    // The replies as they arrive: the bytes of a line not yet ended, and
+    // the time since the last command was written (its round trip).
+    QByteArray partial;
+    QElapsedTimer sinceCommand;
 
     // Exit status and reason of a failed operation; refusal when the radio
     // did answer.
     QPair<int, QString> failure(const QString &port, const QString &refusal) const;
 };
 
-// Reports the link's progress under the port's name and remembers what tells
-// failures apart.
+// Reports the link's progress under the port's name, as configure does (each
+// escape with its rate, each command, each reply line with the round trip of
+// an answer), and remembers what tells failures apart.
 std::shared_ptr<KcLinkWatch> kcCliWatchLink(KcRadioCli *cli, KcRadioCommandLink *link,
                                             const QString &port);
 
@@ -120,8 +126,12 @@ QCommandLineOption noVerify();
 
 // Reads --model and --mode into settings; a usage error or empty.
 QString readModelAndMode(const QCommandLineParser &parser, KcRadioSettings &settings);
-// Reads --baud (default 9600, code 7) and --index (default 1).
-QString readBaudAndIndex(const QCommandLineParser &parser, KcRadioSettings &settings);
+// Reads --baud (default 9600, code 7) and --index (default 1) once the model
+// and mode are read; refuses --baud where the rate is fixed (an MR240, a star
+// network) and --index where no star airborne radio is configured
+// (withAirborne false).
+QString readBaudAndIndex(const QCommandLineParser &parser, KcRadioSettings &settings,
+                         bool withAirborne);
 // Reads --id into settings when given; a usage error or empty.
 QString readId(const QCommandLineParser &parser, KcRadioSettings &settings, bool &given);
 

@@ -9,6 +9,7 @@
 namespace {
 
 const char HelpHead[] = R"(Usage: kcradio COMMAND [OPTIONS]
+       kcradio help [COMMAND]
 Configures, verifies, reads, checks and erases serial data-link radio modems,
 one radio, a pair or a whole fleet.
 
@@ -17,7 +18,9 @@ Commands:
 
 const char HelpOptions[] = R"(
 Options:
-  -h, --help            show this help; "kcradio COMMAND --help" for a command
+  -h, --help            show this help; "kcradio help COMMAND" or
+                        "kcradio COMMAND --help" for a command
+  --help-all            this help, then every command's (as the man page)
   -v, --version         show the version
   --json                print the result as one JSON object (every command)
   --quiet               print the result only, no progress (every command)
@@ -31,8 +34,9 @@ Options:
 )";
 
 const char HelpTail[] = R"(
-Progress goes to stderr, results to stdout; with --json stdout carries one
-JSON object and nothing else.
+Progress goes to stderr; the result goes to stdout, whatever the outcome
+(a failed check's table and a failed link's figures too); with --json stdout
+carries one JSON object and nothing else.
 
 Exit status:
   0    success
@@ -55,18 +59,62 @@ Environment:
   QT_LOGGING_RULES       e.g. "kc.*=true" shows the link's diagnostics
 )";
 
-// The general help: the commands from their table entries, then the options
-// that every command takes and those that commands share.
-QString generalHelp()
+// How to call, and the commands from their table entries.
+QString commandList()
 {
     QString text = QString::fromLatin1(HelpHead);
     for (const KcCliCommandEntry &entry : kcCliCommands())
         text += QStringLiteral("  %1%2\n").arg(entry.synopsis.leftJustified(22), entry.summary);
-    text += QString::fromLatin1(HelpOptions);
+    return text;
+}
+
+// What a run without a command prints.
+QString usage()
+{
+    return commandList() + QStringLiteral("\n\"kcradio help\" gives the options and exit status, "
+                                          "\"kcradio help COMMAND\" a command's.\n");
+}
+
+// The general help: the commands from their table entries, then the options
+// that every command takes and those that commands share. With all, every
+// command's own help follows, before the exit status: the man page is made
+// of that.
+QString generalHelp(bool all = false)
+{
+    QString text = commandList() + QString::fromLatin1(HelpOptions);
     for (const KcCliCommandEntry &entry : kcCliCommands())
         if (!entry.generalHelp.isEmpty())
             text += QLatin1Char('\n') + entry.generalHelp;
+    const QList<KcCliCommandEntry> commands = all ? kcCliCommands() : QList<KcCliCommandEntry>();
+    for (const KcCliCommandEntry &entry : commands) {
+        // A heading per command, its usage indented and apart from the words
+        // below it, so that help2man makes it a section.
+        QStringList lines = entry.help.split(QLatin1Char('\n'));
+        int described = 1;
+        while (described < lines.size() && lines.at(described).startsWith(QLatin1Char(' ')))
+            ++described;
+        for (int i = 0; i < described; ++i)
+            lines[i].prepend(QStringLiteral("  "));
+        lines.insert(described, QString());
+        text += QStringLiteral("\nCommand %1:\n").arg(entry.name) + lines.join(QLatin1Char('\n'));
+    }
     return text + QString::fromLatin1(HelpTail);
+}
+
+const KcCliCommandEntry *commandNamed(const QString &name)
+{
+    for (const KcCliCommandEntry &entry : kcCliCommands())
+        if (entry.name == name)
+            return &entry;
+    return nullptr;
+}
+
+KcCliRequest helpText(const QString &text)
+{
+    KcCliRequest request;
+    request.done = true;
+    request.output = text;
+    return request;
 }
 
 KcCliRequest usageError(const QString &message, bool json = false)
@@ -90,24 +138,31 @@ const QList<KcCliCommandEntry> &kcCliCommands()
 KcCliRequest parseCliArguments(const QStringList &arguments)
 {
     KcCliRequest request;
-    if (arguments.isEmpty())
-        return usageError(QStringLiteral("no command given; see kcradio --help"));
-    const QString name = arguments.first();
-    if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
-        request.done = true;
-        request.output = generalHelp();
+    if (arguments.isEmpty()) {
+        request = usageError(QStringLiteral("no command given"));
+        request.output = usage();
         return request;
     }
-    if (name == QLatin1String("-v") || name == QLatin1String("--version")) {
-        request.done = true;
-        request.output = QStringLiteral("kcradio %1\n").arg(QStringLiteral(KC_VERSION));
-        return request;
+    const QString name = arguments.first();
+    if (name == QLatin1String("-h") || name == QLatin1String("--help"))
+        return helpText(generalHelp());
+    if (name == QLatin1String("--help-all"))
+        return helpText(generalHelp(true));
+    if (name == QLatin1String("-v") || name == QLatin1String("--version"))
+        return helpText(QStringLiteral("kcradio %1\n").arg(QStringLiteral(KC_VERSION)));
+    if (name == QLatin1String("help")) {
+        if (arguments.size() == 1)
+            return helpText(generalHelp());
+        const KcCliCommandEntry *named = commandNamed(arguments.at(1));
+        if (arguments.size() > 2 || !named)
+            return usageError(arguments.size() > 2
+                                  ? QStringLiteral("help takes one command")
+                                  : QStringLiteral("unknown command \"%1\"; see kcradio help")
+                                        .arg(arguments.at(1)));
+        return helpText(named->help);
     }
 
-    const KcCliCommandEntry *entry = nullptr;
-    for (const KcCliCommandEntry &candidate : kcCliCommands())
-        if (candidate.name == name)
-            entry = &candidate;
+    const KcCliCommandEntry *entry = commandNamed(name);
     if (!entry)
         return usageError(QStringLiteral("unknown command \"%1\"; see kcradio --help").arg(name),
                           arguments.contains(QStringLiteral("--json")));
@@ -133,7 +188,8 @@ KcCliRequest parseCliArguments(const QStringList &arguments)
     }
     request.json = parser.isSet(json);
     request.quiet = parser.isSet(quiet);
-    if (parser.isSet(cadence)) {
+    // Ports takes no --cadence: asking the parser about it would only warn.
+    if (entry->command != KcCliRequest::Command::Ports && parser.isSet(cadence)) {
         const QString word = parser.value(cadence).toLower();
         if (word != QLatin1String("ack") && word != QLatin1String("fixed"))
             return usageError(QStringLiteral("--cadence must be ack or fixed"), request.json);
@@ -197,7 +253,9 @@ void KcRadioCli::finish(int exitCode, const QJsonObject &result, const QString &
         object.insert(QStringLiteral("ok"), exitCode == KcCliExit::Success);
         mOut << QJsonDocument(object).toJson(QJsonDocument::Indented);
     } else if (!summary.isEmpty()) {
-        (exitCode == KcCliExit::Success ? mOut : mErr) << summary << '\n';
+        // The result, whatever the outcome: "kcradio check ... > report.txt"
+        // keeps the report that matters most, the failed one.
+        mOut << summary << '\n';
     }
     mOut.flush();
     mErr.flush();

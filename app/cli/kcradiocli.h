@@ -91,8 +91,8 @@ public:
 
     // One progress line on stderr, "who: line"; nothing with --quiet.
     void progress(const QString &who, const QString &line);
-    // Ends the run once: the result as JSON with --json, else the summary
-    // (on stdout for success, stderr otherwise).
+    // Ends the run once: the result as JSON with --json, else the summary,
+    // on stdout whatever the outcome.
     void finish(int exitCode, const QJsonObject &result, const QString &summary);
 
 signals:

@@ -10,8 +10,9 @@
 namespace {
 
 const char LinkOptionsHelp[] =
-    R"(  --seconds S           how long each direction sends (default 2), then up
-                        to 1 s more for the last frames to arrive
+    R"(  --seconds S           how long each direction sends, in whole seconds,
+                        1 to 3600 (default 2), then up to 1 s more for the
+                        last frames to arrive
   --rate BYTES_PER_S    offered load (default 1000), never more than half
                         what the slower serial line carries
   --min-delivery F      share of frames each direction must deliver intact
@@ -149,7 +150,7 @@ KcCliCommandEntry kcCliLinkCommand()
     entry.help =
         QStringLiteral(
             "Usage: kcradio link GROUND AIRBORNE [AIRBORNE...] [--seconds S] [--rate BYTES_PER_S]\n"
-            "                    [--min-delivery F] [--json] [--quiet]\n"
+            "                    [--min-delivery F] [--cadence ack|fixed] [--json] [--quiet]\n"
             "Reads each radio first (as \"kcradio read\" does, all at once); radios whose\n"
             "IDs (S104) differ are reported and nothing is sent. Then, with every radio\n"
             "in data mode at the serial rate its S102 gives, sends numbered frames with\n"
@@ -160,9 +161,13 @@ KcCliCommandEntry kcCliLinkCommand()
             "Frames are printable text without '+', CR or LF: they can never make a\n"
             "radio see an escape. The radios are left in data mode.\n\n") +
         kcCliLinkOptionsHelp() +
-        QStringLiteral("\nExit status: 0 the link passes; 1 it fails (different IDs, too few\n"
-                       "frames); 2 usage; 3 a port cannot be opened or is lost; 4 a radio\n"
-                       "never answered the escape; 130 interrupted.\n");
+        QStringLiteral(
+            "  --cadence ack|fixed   how the reads' commands are paced (see kcradio help)\n"
+            "  --json                print the result as one JSON object\n"
+            "  --quiet               print the result only, no progress\n"
+            "\nExit status: 0 the link passes; 1 it fails (different IDs, too few\n"
+            "frames); 2 usage; 3 a port cannot be opened or is lost; 4 a radio\n"
+            "never answered the escape; 130 interrupted.\n");
     entry.options = kcCliLinkOptions();
     entry.parse = [](const QCommandLineParser &parser, KcCliRequest &request) {
         if (request.ports.size() < 2)

@@ -94,12 +94,16 @@ KcCliCommandEntry kcCliReadCommand()
     entry.name = QStringLiteral("read");
     entry.synopsis = QStringLiteral("read PORT");
     entry.summary = QStringLiteral("read a radio's ID and serial rate");
-    entry.help = QStringLiteral("Usage: kcradio read PORT [--all] [--json] [--quiet]\n"
-                                "Finds the radio's serial rate, lists its settings and prints its\n"
-                                "ID (S104) and serial rate code (S102).\n\n"
-                                "  --all                 also every register of the listing, as a\n"
-                                "                        table (with --json: \"registers\", an\n"
-                                "                        object keyed by register)\n");
+    entry.help =
+        QStringLiteral("Usage: kcradio read PORT [--all] [--cadence ack|fixed] [--json] [--quiet]\n"
+                       "Finds the radio's serial rate, lists its settings (AT&V) and prints its\n"
+                       "ID (S104) and serial rate code (S102); nothing is written.\n\n"
+                       "  --all                 also every register of the listing, as a\n"
+                       "                        table (with --json: \"registers\", an\n"
+                       "                        object keyed by register)\n"
+                       "  --cadence ack|fixed   how commands are paced (see kcradio help)\n"
+                       "  --json                print the result as one JSON object\n"
+                       "  --quiet               print the result only, no progress\n");
     const QCommandLineOption all(QStringLiteral("all"), QString());
     entry.options = {all};
     entry.parse = [all](const QCommandLineParser &parser, KcCliRequest &request) {

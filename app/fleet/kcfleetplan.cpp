@@ -191,10 +191,12 @@ KcFleetPlan KcFleetPlan::parse(const QByteArray &bytes)
         radio.line = lineNumber;
         const int problemsBefore = plan.problems.size();
         readRadio(fields, radio, plan.problems);
-        if (plan.problems.size() == problemsBefore)
+        if (plan.problems.size() == problemsBefore) {
             plan.radios.append(radio);
-        else
+        } else {
             refused.insert(radio.network);
+            plan.refused.append(radio);
+        }
     }
     if (!headerSeen)
         plan.problems.append({0, QStringLiteral("the plan holds no header and no radio")});

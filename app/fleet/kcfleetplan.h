@@ -37,6 +37,10 @@ struct KcFleetPlan
 {
     QList<KcFleetRadio> radios; // in the order of the lines
     QList<KcFleetProblem> problems;
+    // The lines of 8 fields whose values were refused, as far as they were
+    // read: their ports are still checked against the others', so that a
+    // port named twice is told in the same pass as a bad model.
+    QList<KcFleetRadio> refused;
 
     // Reads a plan; never fails as a whole: what is wrong is in problems.
     static KcFleetPlan parse(const QByteArray &bytes);

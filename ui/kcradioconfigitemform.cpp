@@ -15,6 +15,7 @@
 #include "kcradiotimer.h"
 #include "kcradiotiming.h"
 #include "kcserialports.h"
+#include "kctranscript.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -200,11 +201,10 @@ void KcRadioConfigItemForm::prefetchPorts()
 
 QList<KcPortEntry> KcRadioConfigItemForm::systemPorts()
 {
-    const QStringList extras = KcSerialPorts::extraPaths();
     QList<KcPortEntry> ports;
     for (const KcSerialPorts::Port &port : KcSerialPorts::list())
-        ports.append({port.name, port.busy, port.description, port.manufacturer, port.serialNumber,
-                      !extras.contains(port.name)});
+        ports.append(
+            {port.name, port.busy, port.description, port.manufacturer, port.serialNumber, true});
     return ports;
 }
 
@@ -701,6 +701,7 @@ void KcRadioConfigItemForm::watchRunLink(KcRadioCommandLink *link)
     connect(link, &KcRadioCommandLink::commandWritten, this,
             &KcRadioConfigItemForm::onRunCommandWritten);
     connect(link, &KcRadioCommandLink::portReleased, this, &KcRadioConfigItemForm::onLinkReleased);
+    KcLinkTranscript::follow(link);
 }
 
 void KcRadioConfigItemForm::startRun(RunKind kind, KcRadioCommandLink *link, int commands)

@@ -1,6 +1,7 @@
 #include "translationloader.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -66,9 +67,39 @@ QString chooseTranslationLocale(const QMap<QString, QString> &map, const QString
     return map.key(chooseTranslationFile(map, localeName));
 }
 
+QStringList translationFolders(const QString &workingDir, const QString &programDir)
+{
+    // KC_DATA_FROM_PROGRAM: the installed data folder seen from the
+    // installed program's folder (the build says where).
+    const QString dict = QStringLiteral("dict");
+    return {QDir::cleanPath(QDir(workingDir).filePath(dict)),
+            QDir::cleanPath(QDir(programDir).filePath(dict)),
+            QDir::cleanPath(
+                QDir(programDir)
+                    .filePath(QString::fromUtf8(KC_DATA_FROM_PROGRAM) + QLatin1Char('/') + dict))};
+}
+
 bool loadTranslation(QApplication &app, QTranslator &translator, QMap<QString, QString> &map)
 {
-    return loadTranslationFrom(app, translator, map, defaultDictDir(), QLocale::system().name());
+    return loadFirstTranslation(
+        app, translator, map,
+        translationFolders(QDir::currentPath(), QCoreApplication::applicationDirPath()),
+        QLocale::system().name());
+}
+
+bool loadFirstTranslation(QApplication &app, QTranslator &translator, QMap<QString, QString> &map,
+                          const QStringList &dirPaths, const QString &localeName)
+{
+    for (const QString &dirPath : dirPaths)
+        if (loadTranslationFrom(app, translator, map, dirPath, localeName))
+            return true;
+    // Without translations the window shows its text keys: say why, once.
+    qWarning().noquote() << QStringLiteral("no translations (%1_*.%2) in %3; the window shows "
+                                           "its text keys")
+                                .arg(QLatin1String(TranslationPrefix),
+                                     QLatin1String(TranslationSuffix),
+                                     dirPaths.join(QStringLiteral(", ")));
+    return false;
 }
 
 bool loadTranslationFrom(QApplication &app, QTranslator &translator, QMap<QString, QString> &map,

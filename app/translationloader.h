@@ -2,13 +2,15 @@
 
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 class QApplication;
 class QTranslator;
 
-// Translation files live in "dict" under the working directory, one per
-// locale, named <prefix><separator><locale key>...<suffix>, for example
-// "Trns_zh_CN.qm".
+// Translation files live in a folder "dict", one per locale, named
+// <prefix><separator><locale key>...<suffix>, for example "Trns_zh_CN.qm".
+// The window looks for it under the working directory, then beside the
+// program, then in the installed data folder (share/kcradioconfig).
 
 // Adds every plain file of "<current directory>/dict/" whose name starts with
 // prefix and ends with suffix to map (locale key -> absolute path). Returns
@@ -28,10 +30,19 @@ QString chooseTranslationFile(const QMap<QString, QString> &map, const QString &
 // empty map.
 QString chooseTranslationLocale(const QMap<QString, QString> &map, const QString &localeName);
 
-// Installs the translation of the system locale found under the current
-// directory's "dict". Returns false when no translation file exists (nothing
-// installed), true otherwise, also when the chosen file could not be loaded.
+// The "dict" folders looked in, in order, for a program started in
+// workingDir whose executable is in programDir.
+QStringList translationFolders(const QString &workingDir, const QString &programDir);
+
+// Installs the translation of the system locale found in the first of the
+// translationFolders() that holds one. Returns false when none does (nothing
+// installed, and one warning names the folders searched), true otherwise,
+// also when the chosen file could not be loaded.
 bool loadTranslation(QApplication &app, QTranslator &translator, QMap<QString, QString> &map);
+
+// The same with the folders and the locale name given.
+bool loadFirstTranslation(QApplication &app, QTranslator &translator, QMap<QString, QString> &map,
+                          const QStringList &dirPaths, const QString &localeName);
 
 // The same with the folder and the locale name given.
 bool loadTranslationFrom(QApplication &app, QTranslator &translator, QMap<QString, QString> &map,

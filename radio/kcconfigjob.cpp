@@ -5,6 +5,7 @@
 #include "kcradioprotocol.h"
 #include "kcradiotiming.h"
 #include "kcsettingslisting.h"
+#include "kctranscript.h"
 
 #include <memory>
 
@@ -117,13 +118,7 @@ void KcConfigJob::onCommandModeEntered()
 void KcConfigJob::onCommandWritten(const QString &command)
 {
     reportReplies(mLink, mPacer->roundTrips());
-    if (command == QLatin1String(KcRadioProtocol::Escape) && !mInCommandMode)
-        emit progress(QStringLiteral("> +++ at %1 baud").arg(mLink->baudRate()));
-    else if (command == QLatin1String(KcRadioProtocol::AttentionCmd) && !mInCommandMode)
-        emit progress(
-            QStringLiteral("> AT at %1 baud (in command mode already?)").arg(mLink->baudRate()));
-    else
-        emit progress(QStringLiteral("> ") + command);
+    emit progress(KcTranscript::written(command, mLink->baudRate(), mInCommandMode));
 }
 
 void KcConfigJob::reportReplies(const KcRadioCommandLink *link, const QMap<int, int> &roundTrips)
@@ -137,11 +132,7 @@ void KcConfigJob::reportReplies(const KcRadioCommandLink *link, const QMap<int, 
             const QByteArray line = raw.trimmed();
             if (line.isEmpty())
                 continue;
-            QString text = QStringLiteral("< ") + QString::fromLatin1(line);
-            const bool answer = KcReplyTracker::isOkLine(line) || KcReplyTracker::isErrorLine(line);
-            if (answer && roundTrips.contains(mRepliesReported))
-                text += QStringLiteral(" (%1 ms)").arg(roundTrips.value(mRepliesReported));
-            emit progress(text);
+            emit progress(KcTranscript::received(line, roundTrips.value(mRepliesReported, -1)));
         }
     }
 }

@@ -54,7 +54,6 @@ QList<Port> list()
         port.busy = portBusy(info, lockDir);
         ports.append(port);
     }
-    ports = usbFirst(ports);
     // Named paths are offered only while they exist (a pseudo-terminal comes
     // and goes), and are busy like any port when another program holds them.
     for (const QString &path : extraPaths()) {
@@ -63,9 +62,10 @@ QList<Port> list()
         Port port;
         port.name = path;
         port.busy = !lockDir.isEmpty() && isLockedIn(lockDir, path);
+        port.named = true;
         ports.append(port);
     }
-    return ports;
+    return offerOrder(ports);
 }
 
 QString deviceIdentity(const QString &portName)
@@ -105,11 +105,12 @@ QString windowsPortName(const QString &name)
     return match.hasMatch() ? match.captured(1).toUpper() : QString();
 }
 
-QList<Port> usbFirst(const QList<Port> &ports)
+QList<Port> offerOrder(const QList<Port> &ports)
 {
     QList<Port> ordered = ports;
-    std::stable_partition(ordered.begin(), ordered.end(),
-                          [](const Port &port) { return port.hasUsbIds; });
+    const auto named = std::stable_partition(ordered.begin(), ordered.end(),
+                                             [](const Port &port) { return port.hasUsbIds; });
+    std::stable_partition(named, ordered.end(), [](const Port &port) { return port.named; });
     return ordered;
 }
 

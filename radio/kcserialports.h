@@ -22,10 +22,12 @@ struct Port
     quint16 productId = 0;
     // Held by another program (or another port object), so not worth offering.
     bool busy = false;
+    // A path named in KC_EXTRA_SERIAL_PORTS, not enumerated by the platform.
+    bool named = false;
 };
 
-// The platform's ports, USB adapters first, then the paths of
-// KC_EXTRA_SERIAL_PORTS. Only looks; nothing is opened.
+// The platform's ports and the paths of KC_EXTRA_SERIAL_PORTS that exist, in
+// the order offered (offerOrder). Only looks; nothing is opened.
 QList<Port> list();
 
 // What tells two port names of one device apart from two devices: the
@@ -44,9 +46,11 @@ QString devicePath(const QString &portName);
 // Empty for any other name. Only the rule, the same on every platform.
 QString windowsPortName(const QString &name);
 
-// The same order for any list: ports with USB ids first, each group in the
-// order given.
-QList<Port> usbFirst(const QList<Port> &ports);
+// The same order for any list: ports with USB ids first, then the named
+// paths, then the other ports of the platform (on-board ports, which seldom
+// have a radio on them), each group in the order given. Someone who names a
+// path means it, so without an adapter a named path is what a panel starts on.
+QList<Port> offerOrder(const QList<Port> &ports);
 
 // Paths named in the environment variable KC_EXTRA_SERIAL_PORTS, separated by
 // ':' (';' on Windows, as in PATH). The platform does not enumerate

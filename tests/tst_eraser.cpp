@@ -5,12 +5,15 @@
 #include "kcradioeraser.h"
 #include "kcradiotimer.h"
 #include "kcradiotiming.h"
+#include "linkjobtesting.h"
 #include "virtualclock.h"
 #include "virtualradio.h"
 
 #include <QPointer>
 #include <QSerialPort>
 #include <QtTest>
+
+using namespace LinkJobTesting;
 
 namespace {
 
@@ -72,24 +75,6 @@ private:
     qint64 mStart = clock.now();
 };
 
-VirtualRadio::Options radioOptions(int baudRate = 115200, int answerLimit = -1)
-{
-    VirtualRadio::Options options;
-    options.baudRate = baudRate;
-    options.answerLimit = answerLimit;
-    return options;
-}
-
-QList<int> escapeSpeeds(const VirtualRadio &radio)
-{
-    QList<int> speeds;
-    for (const VirtualRadio::Received &entry : radio.transcript()) {
-        if (entry.bytes == Escape)
-            speeds.append(entry.lineSpeed);
-    }
-    return speeds;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(VirtualRadio::EscapeAnswer)
@@ -116,17 +101,12 @@ private slots:
 
 void TstEraser::cleanup()
 {
-    // Every port object of the test is gone once the deferred deletions ran:
-    // none is leaked by a finished, failed or destroyed run.
-    QVERIFY(VirtualClock::settle());
-    QCOMPARE(KcRadioCommandLink::livePortObjects(), 0);
+    verifyNoPortObjectLeft();
 }
 
 void TstEraser::openFailure_data()
 {
-    QTest::addColumn<QString>("portName");
-    QTest::newRow("empty port name") << QString();
-    QTest::newRow("no such device") << QStringLiteral("/nonexistent/kc-tty-none");
+    addOpenFailureRows();
 }
 
 void TstEraser::openFailure()

@@ -3,13 +3,17 @@
 #include "kcportwatch.h"
 #include "kcradiocommandlink.h"
 #include "kcradioconfigitemform.h"
+#include "kcserialports.h"
 #include "virtualclock.h"
 #include "virtualradio.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -32,7 +36,9 @@ void offer(const QList<KcPortEntry> &ports)
 }
 
 const char *const ComboStyle =
-    "QComboBox{\nborder-radius:2px;\nborder:1px solid gray;\n}\nQComboBox:hover{\nborder-radius: "
+    "QComboBox{\nborder-radius:2px;\nborder:1px solid "
+    "gray;\ncombobox-popup:0;\n}\nQComboBox:hover{\nborder-"
+    "radius: "
     "3px;\nborder-width:2px;\nborder-color:rgb(50, 180, "
     "250);\n}\nQComboBox::down-arrow{\nimage:url(:/images/arrow_down.png);\n}\nQComboBox::drop-"
     "down{\nwidth:20px;\nborder-left:1px solid "
@@ -62,6 +68,7 @@ private slots:
     void roles();
     void radioTypeShowsBaudRateRow_data();
     void radioTypeShowsBaudRateRow();
+    void airborneIndexPopup();
     void portSearch_data();
     void portSearch();
     void extraPortsFromEnvironment();
@@ -211,6 +218,28 @@ void TestRadioPanel::radioTypeShowsBaudRateRow()
     QVERIFY(shown(&panel, "cmbBaudRate"));
 }
 
+void TestRadioPanel::airborneIndexPopup()
+{
+    // A hundred indexes: the pop-up shows fifteen at most and scrolls.
+    KcRadioConfigItemForm panel;
+    panel.setupRole(0, 1, 1);
+    panel.show();
+    auto *index = child<QComboBox>(&panel, "cmbAirborneIndex");
+    index->showPopup();
+    QAbstractItemView *view = index->view();
+    QVERIFY(view->isVisible());
+    QVERIFY(view->window()->height() <= 16 * view->sizeHintForRow(0));
+    QVERIFY(view->verticalScrollBar()->maximum() > 0);
+    index->hidePopup();
+
+    // Typing a number selects it (at any pace: the search is not cut short).
+    const int interval = QApplication::keyboardInputInterval();
+    QApplication::setKeyboardInputInterval(60 * 1000);
+    QTest::keyClicks(index, "57");
+    QApplication::setKeyboardInputInterval(interval);
+    QCOMPARE(index->currentText(), QStringLiteral("57"));
+}
+
 void TestRadioPanel::portSearch_data()
 {
     QTest::addColumn<QList<KcPortEntry>>("ports");
@@ -237,6 +266,8 @@ void TestRadioPanel::portSearch()
     auto *list = child<QComboBox>(&panel, "cmbSerialPort");
     QCOMPARE(list->count(), 1);
 
+    // The first search drops the stale port and selects the first; the
+    // second keeps the port chosen since.
     offer(ports);
     for (int press = 0; press < 2; ++press) {
         child<QPushButton>(&panel, "btnSearch")->click();
@@ -244,7 +275,8 @@ void TestRadioPanel::portSearch()
         for (int i = 0; i < list->count(); ++i)
             names << list->itemText(i);
         QCOMPARE(names, listed);
-        QCOMPARE(list->currentIndex(), listed.isEmpty() ? -1 : 0);
+        QCOMPARE(list->currentText(),
+                 press == 0 ? listed.value(0) : listed.value(listed.size() - 1));
         list->setCurrentIndex(list->count() - 1);
     }
     QCOMPARE(child<QLabel>(&panel, "labTipInfo")->text(), QString());
@@ -253,6 +285,7 @@ void TestRadioPanel::portSearch()
 void TestRadioPanel::extraPortsFromEnvironment()
 {
     // Only lists ports, and only those that exist; nothing is opened.
+    VirtualClock &clock = VirtualClock::install();
     QTemporaryDir dir;
     const QString first = dir.filePath(QStringLiteral("radio-a"));
     const QString second = dir.filePath(QStringLiteral("radio-b"));
@@ -266,13 +299,35 @@ void TestRadioPanel::extraPortsFromEnvironment()
     KcRadioConfigItemForm panel;
     panel.setupRole(0, 0, 0);
     auto *list = child<QComboBox>(&panel, "cmbSerialPort");
-    QCOMPARE(list->itemText(list->count() - 1), second);
+    // The named paths come after the USB adapters and before the on-board
+    // ports: without an adapter the panel starts on the first of them.
+    const QList<KcSerialPorts::Port> listed = KcSerialPorts::list();
     qunsetenv("KC_EXTRA_SERIAL_PORTS");
-    QVERIFY(ports.size() >= 2);
-    QCOMPARE(ports.at(ports.size() - 2).name, first);
-    QCOMPARE(ports.last().name, second);
-    QVERIFY(!ports.last().busy);
+    int adapters = 0;
+    while (adapters < listed.size() && listed.at(adapters).hasUsbIds)
+        ++adapters;
+    QVERIFY(ports.size() >= adapters + 2);
+    QCOMPARE(ports.at(adapters).name, first);
+    QCOMPARE(ports.at(adapters + 1).name, second);
+    QVERIFY(!ports.at(adapters + 1).busy && ports.at(adapters + 1).fromSystem);
+    if (adapters == 0)
+        QCOMPARE(list->currentText(), first);
+    QVERIFY(list->findText(second) >= 0);
     QCOMPARE(KcRadioConfigItemForm::systemPorts().size(), ports.size() - 2);
+
+    // A named path that goes away while chosen is marked like an adapter, and
+    // a configure on it is told the system's reason.
+    qputenv("KC_EXTRA_SERIAL_PORTS", first.toLocal8Bit());
+    list->setCurrentText(first);
+    QVERIFY(QFile::remove(first));
+    QVERIFY(clock.advanceBy(KcPortWatch::IntervalMs));
+    qunsetenv("KC_EXTRA_SERIAL_PORTS");
+    QCOMPARE(list->currentText(), first + " LabPortUnplugged");
+    child<QPushButton>(&panel, "btnConfig")->click();
+    auto *box = panel.findChild<QMessageBox *>();
+    QVERIFY(box);
+    QVERIFY(!box->informativeText().isEmpty());
+    box->close();
 }
 
 void TestRadioPanel::portListFollowsAdapters_data()
@@ -292,7 +347,7 @@ void TestRadioPanel::portListFollowsAdapters_data()
     QTest::newRow("the selected port goes away and is marked")
         << QStringList{"ttyUSB0", "ttyS0"} << "ttyUSB0" << QStringList{"ttyS0"} << false
         << QStringList{"ttyUSB0 LabPortUnplugged", "ttyS0"} << "ttyUSB0 LabPortUnplugged";
-    QTest::newRow("an extra port is kept")
+    QTest::newRow("a test's port is kept")
         << QStringList{"ttyUSB0", "/tmp/x~"} << "/tmp/x" << QStringList{"ttyUSB0"} << false
         << QStringList{"ttyUSB0", "/tmp/x"} << "/tmp/x";
     QTest::newRow("held while the panel configures")

@@ -12,7 +12,8 @@
 
 namespace {
 
-// "name" or "name:usb" for a port with USB ids.
+// "name", "name:usb" for a port with USB ids, "name:named" for a path named
+// in KC_EXTRA_SERIAL_PORTS.
 QList<KcSerialPorts::Port> portsFrom(const QStringList &entries)
 {
     QList<KcSerialPorts::Port> ports;
@@ -20,6 +21,7 @@ QList<KcSerialPorts::Port> portsFrom(const QStringList &entries)
         KcSerialPorts::Port port;
         port.name = entry.section(QLatin1Char(':'), 0, 0);
         port.hasUsbIds = entry.endsWith(QLatin1String(":usb"));
+        port.named = entry.endsWith(QLatin1String(":named"));
         ports.append(port);
     }
     return ports;
@@ -76,8 +78,8 @@ class TestSerialPorts : public QObject
     Q_OBJECT
 
 private slots:
-    void usbFirst_data();
-    void usbFirst();
+    void offerOrder_data();
+    void offerOrder();
     void lockFiles_data();
     void lockFiles();
     void windowsPortNames_data();
@@ -86,7 +88,7 @@ private slots:
     void portListMerge();
 };
 
-void TestSerialPorts::usbFirst_data()
+void TestSerialPorts::offerOrder_data()
 {
     QTest::addColumn<QStringList>("given");
     QTest::addColumn<QStringList>("expected");
@@ -98,14 +100,20 @@ void TestSerialPorts::usbFirst_data()
         << QStringList{"ttyUSB1:usb", "ttyS0", "ttyUSB0:usb", "ttyS4"}
         << QStringList{"ttyUSB1", "ttyUSB0", "ttyS0", "ttyS4"};
     QTest::newRow("no adapters") << QStringList{"COM3", "COM1"} << QStringList{"COM3", "COM1"};
+    QTest::newRow("named paths before on-board ports")
+        << QStringList{"ttyS0", "/tmp/a:named", "ttyS1", "/tmp/b:named"}
+        << QStringList{"/tmp/a", "/tmp/b", "ttyS0", "ttyS1"};
+    QTest::newRow("adapters, then named paths")
+        << QStringList{"ttyS0", "/tmp/a:named", "ttyUSB0:usb"}
+        << QStringList{"ttyUSB0", "/tmp/a", "ttyS0"};
     QTest::newRow("none") << QStringList() << QStringList();
 }
 
-void TestSerialPorts::usbFirst()
+void TestSerialPorts::offerOrder()
 {
     QFETCH(QStringList, given);
     QFETCH(QStringList, expected);
-    QCOMPARE(namesOf(KcSerialPorts::usbFirst(portsFrom(given))), expected);
+    QCOMPARE(namesOf(KcSerialPorts::offerOrder(portsFrom(given))), expected);
 }
 
 void TestSerialPorts::lockFiles_data()

@@ -23,6 +23,8 @@ private slots:
     void loadInvalidFileInstallsNothing();
     void loadWithoutFilesInstallsNothing();
     void publicSearchUsesWorkingDirectory();
+    void lookupOrder_data();
+    void lookupOrder();
 
 private:
     static void touch(const QString &path, const QByteArray &content = "x");
@@ -254,6 +256,46 @@ void TestTranslationLoader::publicSearchUsesWorkingDirectory()
              QFileInfo(withDict.filePath("dict/Trns_zh_CN.qm")).canonicalFilePath());
     QVERIFY(!noneResult);
     QVERIFY(none.isEmpty());
+}
+
+void TestTranslationLoader::lookupOrder_data()
+{
+    // Folders of a program started in work/ from bin/, installed with its
+    // data in share/kcradioconfig/: those that hold a dict/, and the one used.
+    QTest::addColumn<QStringList>("holding");
+    QTest::addColumn<QString>("used");
+    QTest::newRow("working directory first")
+        << QStringList{"work", "bin", "share/kcradioconfig"} << "work";
+    QTest::newRow("beside the program") << QStringList{"bin", "share/kcradioconfig"} << "bin";
+    QTest::newRow("installed data folder")
+        << QStringList{"share/kcradioconfig"} << "share/kcradioconfig";
+    QTest::newRow("none: one line names the folders") << QStringList{} << QString();
+}
+
+void TestTranslationLoader::lookupOrder()
+{
+    QFETCH(QStringList, holding);
+    QFETCH(QString, used);
+
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QDir root(tmp.path());
+    for (const QString &folder : holding) {
+        QVERIFY(root.mkpath(folder + "/dict"));
+        touch(root.filePath(folder + "/dict/Trns_en_US.qm"));
+    }
+    const QStringList folders = translationFolders(root.filePath("work"), root.filePath("bin"));
+    if (used.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, qPrintable("no translations (Trns_*.qm) in " +
+                                                      root.filePath("work/dict") + ", " +
+                                                      root.filePath("bin/dict") + ", " +
+                                                      root.filePath("share/kcradioconfig/dict") +
+                                                      "; the window shows its text keys"));
+    QTranslator translator;
+    QMap<QString, QString> map;
+    QCOMPARE(loadFirstTranslation(*qApp, translator, map, folders, "en_US"), !used.isEmpty());
+    QCOMPARE(map.value("en_US"),
+             used.isEmpty() ? QString() : root.filePath(used + "/dict/Trns_en_US.qm"));
 }
 
 QTEST_MAIN(TestTranslationLoader)

@@ -24,7 +24,7 @@ KcPortList::KcPortList(QComboBox *box, ToolTip toolTip, Held held, QObject *pare
 
 void KcPortList::rebuild(const QList<KcPortEntry> &ports)
 {
-    show(KcPortListMerge::rebuilt(ports));
+    show(KcPortListMerge::rebuilt(ports, selectedName()));
 }
 
 void KcPortList::follow(const QList<KcPortEntry> &ports)

@@ -21,7 +21,8 @@ public:
 
     KcPortList(QComboBox *box, ToolTip toolTip, Held held, QObject *parent = nullptr);
 
-    // The free ports of ports, the first one selected.
+    // The free ports of ports; the selected port stays selected while it is
+    // among them, otherwise the first one is.
     void rebuild(const QList<KcPortEntry> &ports);
     // Merges ports into the list, unless the list is held.
     void follow(const QList<KcPortEntry> &ports);

@@ -23,12 +23,14 @@ int indexOf(const QList<KcPortListItem> &items, const QString &name)
 
 } // namespace
 
-KcPortListState KcPortListMerge::rebuilt(const QList<KcPortEntry> &fresh)
+KcPortListState KcPortListMerge::rebuilt(const QList<KcPortEntry> &fresh, const QString &kept)
 {
     KcPortListState state;
     for (const KcPortEntry &port : freePorts(fresh))
         state.items.append({port, false});
-    state.current = state.items.isEmpty() ? -1 : 0;
+    state.current = kept.isEmpty() ? -1 : indexOf(state.items, kept);
+    if (state.current < 0)
+        state.current = state.items.isEmpty() ? -1 : 0;
     return state;
 }
 

@@ -13,8 +13,10 @@ struct KcPortEntry
     QString description{};
     QString manufacturer{};
     QString serialNumber{};
-    // Enumerated by the platform. Other entries (paths named in the
-    // environment, a test's ports) stay listed when a later list lacks them.
+    // Listed by the system (enumerated by the platform, or a path named in
+    // KC_EXTRA_SERIAL_PORTS while it exists): one that goes away is dropped,
+    // or marked unplugged while selected. Other entries (a test's ports)
+    // stay listed when a later list lacks them.
     bool fromSystem = false;
 };
 
@@ -54,9 +56,11 @@ struct KcPortListState
 class KcPortListMerge
 {
 public:
-    // The list a search shows: the free ports in the order given, the first
-    // one selected.
-    static KcPortListState rebuilt(const QList<KcPortEntry> &fresh);
+    // The list a search shows: the free ports in the order given. The port
+    // named kept stays selected while it is listed; otherwise the first one
+    // is.
+    static KcPortListState rebuilt(const QList<KcPortEntry> &fresh,
+                                   const QString &kept = QString());
 
     // The shown list after the system listed fresh:
     // - a port that appears is added in its place in the fresh order;

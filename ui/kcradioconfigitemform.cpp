@@ -15,6 +15,7 @@
 #include "kcradiotimer.h"
 #include "kcradiotiming.h"
 #include "kcserialports.h"
+#include "kctranscript.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -132,6 +133,7 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
     // command mode.
     mLink->setReleasesOnGivingUp(true);
     mReport->watch(mLink);
+    KcLinkTranscript::follow(mLink);
     connect(mLink, &KcRadioCommandLink::portReleased, this, &KcRadioConfigItemForm::onLinkReleased);
     connect(mLink, &KcRadioCommandLink::portLost, this, &KcRadioConfigItemForm::onPortLost);
 
@@ -195,11 +197,10 @@ void KcRadioConfigItemForm::prefetchPorts()
 
 QList<KcPortEntry> KcRadioConfigItemForm::systemPorts()
 {
-    const QStringList extras = KcSerialPorts::extraPaths();
     QList<KcPortEntry> ports;
     for (const KcSerialPorts::Port &port : KcSerialPorts::list())
-        ports.append({port.name, port.busy, port.description, port.manufacturer, port.serialNumber,
-                      !extras.contains(port.name)});
+        ports.append(
+            {port.name, port.busy, port.description, port.manufacturer, port.serialNumber, true});
     return ports;
 }
 
@@ -615,6 +616,7 @@ void KcRadioConfigItemForm::on_btnRead_clicked()
                 &KcRunReport::setVerdict);
         mParamReader->link()->setReleasesOnGivingUp(true);
         mReport->watch(mParamReader->link());
+        KcLinkTranscript::follow(mParamReader->link());
         connect(mParamReader->link(), &KcRadioCommandLink::portReleased, this,
                 &KcRadioConfigItemForm::onLinkReleased);
     }
@@ -657,6 +659,7 @@ void KcRadioConfigItemForm::on_btnEarse_clicked()
         connect(mRadioEraser, &KcRadioEraser::sigEraseVerdict, mReport, &KcRunReport::setVerdict);
         mRadioEraser->link()->setReleasesOnGivingUp(true);
         mReport->watch(mRadioEraser->link());
+        KcLinkTranscript::follow(mRadioEraser->link());
         connect(mRadioEraser->link(), &KcRadioCommandLink::portReleased, this,
                 &KcRadioConfigItemForm::onLinkReleased);
     }

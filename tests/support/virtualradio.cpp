@@ -362,6 +362,11 @@ VirtualRadio::VirtualRadio(const Options &options, QObject *parent)
     mChunkTimer = new QTimer(this);
     mChunkTimer->setSingleShot(true);
     connect(mChunkTimer, &QTimer::timeout, this, &VirtualRadio::writeNextPiece);
+    // Gaps between pieces pass on the radio timers' clock, as the tool's
+    // own waits do: on a virtual clock a piece is due at its virtual time.
+    mPieceGapTimer = new KcRadioTimer(this);
+    mPieceGapTimer->setSingleShot(true);
+    connect(mPieceGapTimer, &KcRadioTimer::timeout, this, &VirtualRadio::writeNextPiece);
 
     mTelemetryTimer = new QTimer(this);
     mTelemetryTimer->setInterval(TelemetryTickMs);
@@ -385,7 +390,8 @@ QList<VirtualRadio *> VirtualRadio::liveRadios()
 VirtualRadio::LineActivity VirtualRadio::lineActivity() const
 {
     LineActivity activity;
-    activity.replying = !mOutQueue.isEmpty() || mChunkTimer->isActive();
+    activity.replying =
+        (!mOutQueue.isEmpty() && !mPieceGapTimer->isActive()) || mChunkTimer->isActive();
     activity.streaming = mTelemetryTimer->isActive() && !mCommandMode;
     activity.bytesReceived = mBytesReceived;
     activity.bytesWritten = mBytesWritten;
@@ -534,6 +540,7 @@ void VirtualRadio::closeLine(bool vanished)
         mNotifier = nullptr;
     }
     mChunkTimer->stop();
+    mPieceGapTimer->stop();
     mTelemetryTimer->stop();
     mOutQueue.clear();
     mPending.clear();
@@ -842,7 +849,7 @@ void VirtualRadio::reply(const QByteArray &answer, bool heldBack)
         for (int at = 0; at < bytes.size(); at += mOptions.chunkSize)
             mOutQueue.append(bytes.mid(at, mOptions.chunkSize));
     }
-    if (!mChunkTimer->isActive())
+    if (!mChunkTimer->isActive() && !mPieceGapTimer->isActive())
         writeNextPiece();
 }
 
@@ -851,8 +858,10 @@ void VirtualRadio::writeNextPiece()
     if (mOutQueue.isEmpty())
         return;
     writeNow(mOutQueue.takeFirst());
-    if (!mOutQueue.isEmpty())
-        mChunkTimer->start(qMax(0, mOptions.chunkGapMs));
+    if (!mOutQueue.isEmpty() && mOptions.chunkGapMs > 0)
+        mPieceGapTimer->start(mOptions.chunkGapMs);
+    else if (!mOutQueue.isEmpty())
+        mChunkTimer->start(0);
 }
 
 void VirtualRadio::writeNow(const QByteArray &bytes)

@@ -1,6 +1,7 @@
 #include "virtualradio.h"
 
 #include "kcradiotimer.h"
+#include "kcradiotiming.h"
 #include "virtualair.h"
 #include "virtualclock.h"
 
@@ -390,8 +391,9 @@ QList<VirtualRadio *> VirtualRadio::liveRadios()
 VirtualRadio::LineActivity VirtualRadio::lineActivity() const
 {
     LineActivity activity;
-    activity.replying =
-        (!mOutQueue.isEmpty() && !mPieceGapTimer->isActive()) || mChunkTimer->isActive();
+    // A gap on a virtual clock passes only once the line is at rest.
+    const bool virtualGap = mPieceGapTimer->isActive() && KcRadioTiming::clock();
+    activity.replying = (!mOutQueue.isEmpty() && !virtualGap) || mChunkTimer->isActive();
     activity.streaming = mTelemetryTimer->isActive() && !mCommandMode;
     activity.bytesReceived = mBytesReceived;
     activity.bytesWritten = mBytesWritten;

@@ -497,6 +497,12 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
         return;
     }
 
+    // An escape at the start went out at the first rate already: guarded,
+    // the next one tries the next rate rather than the same one again while
+    // the first may still be answered (a radio in command mode answers a
+    // second escape with an "OK" of its own).
+    if (mGuardedEntry && mCmdModeTryCount == 0 && mEscapeRate == mBaudRateList.value(0))
+        ++mCmdModeTryCount;
     const bool hadPort = closeSerialPort();
     const int rates = mBaudRateList.size();
     const int index = mCmdModeTryCount < rates ? mCmdModeTryCount : mCmdModeTryCount % rates;

@@ -3,10 +3,10 @@
 #include "fleet/kcfleetallocation.h"
 #include "fleet/kcfleetcheck.h"
 #include "fleet/kcfleetplan.h"
-#include "fleet/kcfleetports.h"
 #include "fleet/kcfleetresume.h"
-#include "kcfilesync.h"
+#include "fleet/kcfleetports.h"
 #include "kcfleetrecord.h"
+#include "kcfilesync.h"
 #include "kcradioid.h"
 
 #include <QLockFile>

@@ -255,6 +255,8 @@ void KcRadioCommandLink::startCommandModeEntry()
     mUnreadableDuringEntry = false;
     mAnsweredRate = 0;
     mBackFromCommandMode = false;
+    mEscapeRate = mLateAnswerRate = mReturnRate = 0;
+    mEscapeAtMs = -1;
     if (mGuardedEntry) {
         if (!mCmdModeTimer) {
             mCmdModeTimer = new KcRadioTimer(this);
@@ -311,6 +313,14 @@ bool KcRadioCommandLink::writeCommand(const QString &commandText)
         mEscapeAnswerTimer->start(escapeAnswerWaitMs());
         if (!mEscapeRates.contains(mBaudRate))
             mEscapeRates.append(mBaudRate);
+        // An earlier escape at another rate may still be answered, late.
+        const qint64 now = KcRadioTiming::nowMs();
+        const bool earlierMayAnswer = mEscapeAtMs >= 0 && mEscapeRate != mBaudRate;
+        mLateAnswerRate = earlierMayAnswer ? mEscapeRate : 0;
+        mLateAnswerUntilMs = mEscapeAtMs + KcRadioTiming::lateEscapeAnswerWaitMs();
+        mReturnRate = 0;
+        mEscapeRate = mBaudRate;
+        mEscapeAtMs = now;
     } else if (commandText == QLatin1String(KcRadioProtocol::DataModeCmd)) {
         mInCommandMode = false;
         mDataModeAnswered = false;
@@ -458,13 +468,21 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
 
     if (mGuardTick) {
         mGuardTick = false;
-        mCmdModeTimer->start(escapeAnswerWaitMs());
+        mCmdModeTimer->start(KcRadioTiming::escapeRateStepMs());
         if (mProfile.escapeAtStart) {
             sendEnterCmdModeCmd();
             emit entryAttempt(0, mBaudRate);
             return;
         }
     }
+    if (mReturnRate != 0) {
+        returnForLateAnswer();
+        return;
+    }
+    if (mCmdModeTryCount >= MaxEntryAttempts && waitOutLastEscape())
+        return;
+    if (mGuardedEntry)
+        mCmdModeTimer->start(KcRadioTiming::escapeRateStepMs());
     if (mCmdModeTryCount >= MaxEntryAttempts && mRecoversCommandMode &&
         mProbes < mBaudRateList.size()) {
         probeCommandMode();
@@ -479,6 +497,12 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
         return;
     }
 
+    // An escape at the start went out at the first rate already: guarded,
+    // the next one tries the next rate rather than the same one again while
+    // the first may still be answered (a radio in command mode answers a
+    // second escape with an "OK" of its own).
+    if (mGuardedEntry && mCmdModeTryCount == 0 && mEscapeRate == mBaudRateList.value(0))
+        ++mCmdModeTryCount;
     const bool hadPort = closeSerialPort();
     const int rates = mBaudRateList.size();
     const int index = mCmdModeTryCount < rates ? mCmdModeTryCount : mCmdModeTryCount % rates;
@@ -596,7 +620,53 @@ void KcRadioCommandLink::probeCommandMode()
         mProbing = true;
         mEscapeAnswerTimer->start(escapeAnswerWaitMs());
     }
+    if (mGuardedEntry)
+        mCmdModeTimer->start(escapeAnswerWaitMs());
     qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::probeCommandMode")) << mBaudRate;
+}
+
+void KcRadioCommandLink::noteLateAnswer(const QByteArray &chunk)
+{
+    // Bytes that are no text while the escape before the last may still be
+    // answered: that radio's answer, heard at the wrong rate, most likely.
+    // The last escape keeps its own chance to be answered first (a radio
+    // streaming binary data at this rate answers it here).
+    if (mLateAnswerRate != 0 && !mInCommandMode && mRelease == Release::None && isEntering() &&
+        mLastCmd == QLatin1String(KcRadioProtocol::Escape) &&
+        KcRadioTiming::nowMs() <= mLateAnswerUntilMs && KcReplyTracker::hasUnreadableBytes(chunk))
+        mReturnRate = mLateAnswerRate;
+}
+
+void KcRadioCommandLink::returnForLateAnswer()
+{
+    // The radio that answered late is in command mode at the earlier rate,
+    // where an escape would be text to it: "AT" asks, after a lone CR that
+    // clears what it took from the escape at the wrong rate. Unanswered,
+    // entry goes on with the rates where it left off.
+    const bool hadPort = closeSerialPort();
+    mBaudRate = mReturnRate;
+    mReturnRate = mLateAnswerRate = 0;
+    if (hadPort && openSerialport()) {
+        mClearLine = true;
+        writeCommand(QString::fromLatin1(KcRadioProtocol::AttentionCmd));
+        mProbing = true;
+        mEscapeAnswerTimer->start(escapeAnswerWaitMs());
+    }
+    mCmdModeTimer->start(escapeAnswerWaitMs());
+    qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::returnForLateAnswer")) << mBaudRate;
+}
+
+bool KcRadioCommandLink::waitOutLastEscape()
+{
+    // Guarded entry moves on before a late answer is over; the last escape's
+    // answer is waited out before entry probes or gives up, so that a radio
+    // that takes it is not left in command mode.
+    const qint64 left =
+        mEscapeAtMs + KcRadioTiming::lateEscapeAnswerWaitMs() - KcRadioTiming::nowMs();
+    if (!mGuardedEntry || mLastCmd != QLatin1String(KcRadioProtocol::Escape) || left <= 0)
+        return false;
+    mCmdModeTimer->start(int(left));
+    return true;
 }
 
 bool KcRadioCommandLink::recognisesEntry(bool banner) const
@@ -637,6 +707,8 @@ void KcRadioCommandLink::onSerialReadyRead()
 
     if (!mInCommandMode && KcReplyTracker::hasUnreadableBytes(chunk))
         mUnreadableDuringEntry = true;
+    if (mGuardedEntry)
+        noteLateAnswer(chunk);
     if (!chunk.isEmpty()) {
         mRecvBuffer.append(chunk);
         mReplies.bytesReceived(chunk);

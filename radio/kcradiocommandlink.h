@@ -141,11 +141,16 @@ public:
 
     // Escapes at the guard time: the first one follows the opening by the
     // guard time of silence (at the rate the port was opened with when the
-    // owner starts with an escape). The next ones wait until an answer to the
-    // last is no longer possible, so that no escape follows another while its
-    // answer may still come. The first command after an answered escape
-    // starts with a lone CR, which clears whatever is on the radio's command
-    // line (an escape the radio took for text, say).
+    // owner starts with an escape). The next one, at the next rate, follows
+    // when a radio's usual answer would have come (escapeRateStepMs). A radio
+    // that answers later still, up to lateEscapeAnswerWaitMs, is in command
+    // mode at the escape's rate, and its answer arrives at the next rate as
+    // bytes that are no text: when such bytes came and the next rate's escape
+    // went unanswered, entry goes back to the earlier rate and asks with "AT"
+    // before it goes on. Before entry gives up, the last escape's answer is
+    // waited out. The first command after an answered escape starts with a
+    // lone CR, which clears whatever is on the radio's command line (an
+    // escape the radio took for text, say).
     void setGuardedEntry(bool guarded) { mGuardedEntry = guarded; }
 
     // After six unanswered escapes, and when the escape is answered by a bare
@@ -222,6 +227,9 @@ private:
     void enterCommandMode();
     bool recognisesEntry(bool banner) const;
     void probeCommandMode();
+    void noteLateAnswer(const QByteArray &chunk);
+    void returnForLateAnswer();
+    bool waitOutLastEscape();
     void sendBackToDataMode();
     void giveUp();
     bool dataModeAnswered(const QByteArray &chunk) const;
@@ -262,6 +270,15 @@ private:
     bool mClearLine = false; // the next command starts with a lone CR
     QList<int> mEscapeRates; // rates an escape went out at since entry started
     bool mUnreadableDuringEntry = false;
+    // Guarded entry: the last escape's rate and time, and the rate of the
+    // escape before it while its answer may still come (0: none), with the
+    // end of that wait; mReturnRate is that rate once its answer seems to
+    // have come at the wrong rate.
+    int mEscapeRate = 0;
+    qint64 mEscapeAtMs = -1;
+    int mLateAnswerRate = 0;
+    qint64 mLateAnswerUntilMs = -1;
+    int mReturnRate = 0;
     int mProbes = 0;       // "AT" probes made after the escapes went unanswered
     bool mProbing = false; // the last "AT" asks whether the radio is in command mode
     bool mDataModeAnswered = false;

@@ -75,10 +75,7 @@ void KcRadioParamReader::onCommandModeEntered()
     if (mState != State::Entering)
         return;
     mState = State::Reading;
-    // The escape answer ends in "OK" ("NO CARRIER", CR LF, "OK"); when that
-    // "OK" has not arrived yet, it may still come after "AT&V" and must not
-    // be taken for the end of the listing. Paced, "AT&V" waits for it.
-    mEscapeOkOwed = !mPacer && !mLink->escapeAnswerComplete();
+    // Paced, "AT&V" waits for the end of the escape's answer.
     if (mPacer) {
         // "AT&V" once the escape's answer has ended and the line is quiet;
         // the listing wait runs from its writing.
@@ -119,21 +116,19 @@ bool KcRadioParamReader::listingComplete() const
     if (windows.isEmpty() ||
         windows.last().command != QLatin1String(KcRadioProtocol::ListSettingsCmd))
         return false;
-    // The listing ends with the first "OK" after its entries; before any
-    // entry, an "OK" ends it only when it is not the escape answer's.
+    // The listing ends with the first "OK" after its entries. An "OK" before
+    // any entry ends nothing: the escape's answer may end in one (or two)
+    // after "AT&V" was written. A radio that lists nothing is judged when the
+    // listing wait is over.
     QByteArray listing = windows.last().bytes;
     const QList<QByteArray> words =
         listing.replace('\r', ' ').replace('\n', ' ').replace('\t', ' ').split(' ');
     bool entrySeen = false;
-    bool escapeOkOwed = mEscapeOkOwed;
     for (const QByteArray &word : words) {
-        if (KcSettingsListing::hasEntry(word)) {
+        if (KcSettingsListing::hasEntry(word))
             entrySeen = true;
-        } else if (word == KcRadioProtocol::OkToken) {
-            if (entrySeen || !escapeOkOwed)
-                return true;
-            escapeOkOwed = false;
-        }
+        else if (word == KcRadioProtocol::OkToken && entrySeen)
+            return true;
     }
     return false;
 }

@@ -90,9 +90,8 @@ private:
     State mState = State::Idle;
     QString mIdStr;
     QByteArray mListing;
-    bool mEscapeOkOwed = false;
     int mBaudRateFlag = 1;
     KcCadence mCadence = KcCadence::Fixed;
     KcCommandPacer *mPacer = nullptr; // paced: writes "AT&V" once the line is quiet
-    int mListingWaitMs = -1; // -1: the reply wait of every radio timer
+    int mListingWaitMs = -1;          // -1: the reply wait of every radio timer
 };

@@ -38,8 +38,13 @@ public:
     static constexpr int EscapeAnswerWaitMs = 1500;
     // The same for a radio that may answer as late as any command: its guard
     // time and then a whole command interval. Guarded entry waits this long
-    // before it moves to the next rate.
+    // for an answer to the last escape before it gives up.
     static int lateEscapeAnswerWaitMs() { return GuardTimeMs + sCommandIntervalMs; }
+    // Guarded entry moves to the next rate this long after an escape: the
+    // guard time and then a radio's usual answer time. An answer that comes
+    // later still (up to lateEscapeAnswerWaitMs) arrives at the next rate, as
+    // bytes that are no text, and entry goes back to the escape's rate for it.
+    static int escapeRateStepMs() { return qMin(2 * GuardTimeMs, lateEscapeAnswerWaitMs()); }
     // The wait for the answer to an "ATA" written outside a release (a
     // release waits up to the reply wait); the radio may also switch to data
     // mode without a word.

@@ -19,11 +19,13 @@ void KcReplyTracker::reset()
     mWindows.clear();
     mPending.clear();
     mPendingTooLong = false;
+    mContinuing = mLineBegun;
 }
 
 void KcReplyTracker::commandWritten(const QString &command)
 {
     closeLine();
+    mContinuing = mLineBegun;
     Window window;
     window.command = command;
     mWindows.append(window);
@@ -31,14 +33,24 @@ void KcReplyTracker::commandWritten(const QString &command)
 
 void KcReplyTracker::bytesReceived(const QByteArray &chunk)
 {
-    if (mWindows.isEmpty())
-        return;
-    QByteArray &bytes = mWindows.last().bytes;
-    bytes.append(chunk.left(MaxWindowBytes - bytes.size()));
+    if (!mWindows.isEmpty()) {
+        QByteArray &bytes = mWindows.last().bytes;
+        bytes.append(chunk.left(MaxWindowBytes - bytes.size()));
+    }
     for (const char byte : chunk) {
-        if (byte == '\r' || byte == '\n')
+        if (byte == '\r' || byte == '\n') {
+            // The end of a line that began before the last write is no line
+            // of that command's.
+            if (mContinuing) {
+                mPending.clear();
+                mPendingTooLong = false;
+            }
             closeLine();
-        else if (isBlank(byte) && mPending.isEmpty())
+            mContinuing = mLineBegun = false;
+            continue;
+        }
+        mLineBegun = true;
+        if (isBlank(byte) && mPending.isEmpty())
             continue; // leading blanks do not count towards the bound
         else if (mPending.size() < MaxLineBytes)
             mPending.append(byte);

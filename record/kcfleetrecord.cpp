@@ -262,17 +262,34 @@ bool KcFleetRecordWriter::appendLine(const QJsonObject &object)
     if (!mFile.isOpen())
         return fail(QStringLiteral("%1 is not open").arg(mPath));
     const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    const qint64 sizeBefore = mFile.size();
     const qint64 written = mFile.write(line);
     if (written != line.size() || !mFile.flush()) {
         const QString why =
             written < 0 || written == line.size()
                 ? mFile.errorString()
                 : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(line.size());
+        undoAppend(sizeBefore);
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, why));
     }
-    mAppended = true;
     QString why;
-    if (!KcFileSync::syncFile(mFile, &why))
+    if (!KcFileSync::syncFile(mFile, &why)) {
+        undoAppend(sizeBefore);
         return fail(QStringLiteral("cannot sync %1 to the disk: %2").arg(mPath, why));
+    }
+    mAppended = true;
     return true;
+}
+
+void KcFleetRecordWriter::undoAppend(qint64 sizeBefore)
+{
+    // A line the disk took only in part (a full disk) must not stay torn,
+    // and one that may not have reached the disk must not stay to be written
+    // twice when its owner tries it again: the record goes back to its size
+    // before the line. Only a plain file can be cut back; a device keeps
+    // nothing to cut.
+    if (!QFileInfo(mPath).isFile() || mFile.size() == sizeBefore)
+        return;
+    if (mFile.resize(sizeBefore))
+        KcFileSync::syncFile(mFile, nullptr);
 }

@@ -86,7 +86,9 @@ public:
     // The record's bytes when open() read them.
     QByteArray existing() const { return mExisting; }
     // One line, written whole and synced. False with errorString() when the
-    // line could not be written or synced; the caller stops there.
+    // line could not be written or synced; the record is then cut back to
+    // its size before the line (nothing of it stays), and the caller stops
+    // there.
     bool append(const KcFleetRecordEntry &entry);
     // Any other line of the record (a network's link test), written alike.
     bool appendLine(const QJsonObject &object);
@@ -100,10 +102,12 @@ public:
 
 private:
     bool fail(const QString &message);
+    // Cuts the record back to its size before a line that failed.
+    void undoAppend(qint64 sizeBefore);
 
     QString mPath;
     std::unique_ptr<QLockFile> mLock;
-    QFile mFile; // open for appending, unbuffered: one write per line
+    QFile mFile;            // open for appending, unbuffered: one write per line
     bool mCreated = false;  // open() made the file
     bool mAppended = false; // a line went in
     QByteArray mExisting;

@@ -1082,9 +1082,10 @@ void TestCommandLink::acknowledgementPacing_data()
     QTest::newRow("every answer 1.9 s late")
         << slow << QList<qint64>{1000, 2920, 2920, 4840, 6760, 8680, 10600, 12520, 14440}
         << QString();
-    slow.replyDelayMs = 2500; // the preset's answer comes while "ATA" is awaited
-    QTest::newRow("every answer 2.5 s late")
-        << slow << QList<qint64>{1000, 3520, 3520, 5520}
+    slow.replyDelayMs = 2500;                // the preset's answer comes while "ATA" is awaited
+    slow.garbledAtOtherSpeeds = true;        // the escape's answer comes after the move to 230400:
+    QTest::newRow("every answer 2.5 s late") // back at 115200, "AT" finds command mode
+        << slow << QList<qint64>{1000, 3000, 5000, 5000, 7520, 7520, 9520}
         << "no answer to AT&F10 within 2000 ms; the radio answered too late";
     VirtualRadio::Options noOk; // the first command waits for the escape's "OK" in vain
     noOk.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;

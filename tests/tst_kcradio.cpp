@@ -480,14 +480,25 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     };
     Scenario *s =
         make(QStringLiteral("listing just before the wait ends"), Configure)->expect(0, configured);
+    // Answers heard at another rate are garbage, as from a real radio: an
+    // escape's answer that a busy machine reads after the move to the next
+    // rate takes entry back to the escape's rate.
     s->ground.replyDelayMs = 950;
+    s->ground.garbledAtOtherSpeeds = true;
     s = make(QStringLiteral("slow radio, every answer 1.5 s late"), Configure)
             ->expect(0, configured);
     s->ground.replyDelayMs = 1500;
+    s->ground.garbledAtOtherSpeeds = true;
     s = make(QStringLiteral("left in command mode"), Configure)->expect(0, configured);
     s->ground.startInCommandMode = true;
     s = make(QStringLiteral("escape answered by a bare OK"), Configure)->expect(0, configured);
     s->ground.escapeAnswer = VirtualRadio::EscapeAnswer::OkOnly;
+    // The second "OK" arrives after "AT&V" was written: no listing ends at it.
+    s = make(QStringLiteral("two OKs to the escape, 4-byte pieces 50 ms apart"), Configure)
+            ->expect(0, configured);
+    s->ground.afterEscapeAnswer = "\r\nOK\r\n";
+    s->ground.chunkSize = 4;
+    s->ground.chunkGapMs = 50;
 
     auto interrupted = [](const Scenario &s, const QString &) { leftInDataMode(*s.groundRadio); };
     // Every answer late, within the wait (with room for a busy machine): each
@@ -504,9 +515,9 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     };
     for (const QStringList &run :
          {QStringList{"read", "{g}", "--all"}, QStringList{"erase", "{g}"}}) {
-        make(run.first() + QStringLiteral(", 1.5 s late"), run)
-            ->expect(0, interrupted)
-            ->ground.replyDelayMs = 1500;
+        s = make(run.first() + QStringLiteral(", 1.5 s late"), run)->expect(0, interrupted);
+        s->ground.replyDelayMs = 1500;
+        s->ground.garbledAtOtherSpeeds = true;
         s = make(run.first() + QStringLiteral(", 2.5 s late"), run)->expect(1, tooLate);
         s->ground.replyDelayMs = 2500;
         s->ground.garbledAtOtherSpeeds = true;

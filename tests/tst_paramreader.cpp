@@ -404,6 +404,11 @@ void TstParamReader::listingSplitByTheRadio_data()
                 QTest::addRow("%d baud, pieces of %d, %s", rate, chunkSize,
                               lineEnd.size() == 2 ? "CR LF" : "LF")
                     << rate << chunkSize << lineEnd;
+    // Paced, a second "OK" to the escape arrives after "AT&V" was written,
+    // 50 ms after the piece that held the first: no listing ends before its
+    // entries.
+    QTest::newRow("paced: two OKs to the escape, pieces of 4 50 ms apart")
+        << 115200 << 4 << QByteArray("\r\n");
 }
 
 void TstParamReader::listingSplitByTheRadio()
@@ -414,11 +419,16 @@ void TstParamReader::listingSplitByTheRadio()
     VirtualRadio::Options options = radioOptions(rate);
     options.chunkSize = chunkSize;
     options.lineEnd = lineEnd;
+    const bool paced = QByteArray(QTest::currentDataTag()).startsWith("paced");
+    options.chunkGapMs = paced ? 50 : 0;
+    options.afterEscapeAnswer = paced ? "\r\nOK\r\n" : "";
     VirtualRadio radio(options);
     QVERIFY(radio.start());
     radio.setRegister(104, QStringLiteral("1234567"));
     radio.setRegister(102, QStringLiteral("7"));
     KcRadioParamReader reader(nullptr);
+    reader.setCadence(paced ? KcCadence::Acknowledged : KcCadence::Fixed);
+    reader.setListingWaitMs(paced ? Tick : -1); // a listing at 80 bytes a second
     ResultProbe probe(&reader);
 
     reader.readRadioParam(radio.portPath());

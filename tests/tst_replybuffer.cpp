@@ -4,6 +4,7 @@
 
 #include "kcradioprotocol.h"
 #include "kcreplybuffer.h"
+#include "kcreplytracker.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -71,6 +72,8 @@ private slots:
     void bannerSplitAtEveryPoint_data();
     void bannerSplitAtEveryPoint();
     void bannerRandomChunkings();
+    void trackerAttribution_data();
+    void trackerAttribution();
 };
 
 void TestReplyBuffer::oracleMatchesQByteArrayCount_data()
@@ -358,6 +361,36 @@ void TestReplyBuffer::bannerRandomChunkings()
             QCOMPARE(buffer.hasRadioBanner(), KcRadioProtocol::hasRadioBanner(soFar));
         }
     }
+}
+
+// Which command's window each reply line counts for: '|' writes a command,
+// '#' resets the tracker; oks holds each window's "OK" flag.
+void TestReplyBuffer::trackerAttribution_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QByteArray>("oks");
+    QTest::newRow("answers after their writes")
+        << QByteArray("|\r\nOK\r\n|\r\nERROR\r\n") << QByteArray("10");
+    QTest::newRow("line begun before the write")
+        << QByteArray("|\r\nOK\r\n |OK\r\n|") << QByteArray("100");
+    QTest::newRow("line begun before a reset")
+        << QByteArray("|\r\nNO CARRIER\r\n #|OK\r\n") << QByteArray("0");
+    QTest::newRow("lines without ends") << QByteArray("|OK|OK|") << QByteArray("110");
+}
+
+void TestReplyBuffer::trackerAttribution()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QByteArray, oks);
+    KcReplyTracker tracker;
+    for (const char byte : stream)
+        byte == '|'   ? tracker.commandWritten(QStringLiteral("AT"))
+        : byte == '#' ? tracker.reset()
+                      : tracker.bytesReceived(QByteArray(1, byte));
+    QByteArray seen;
+    for (const KcReplyTracker::Window &window : tracker.windows())
+        seen += window.ok ? '1' : '0';
+    QCOMPARE(seen, oks);
 }
 
 QTEST_APPLESS_MAIN(TestReplyBuffer)

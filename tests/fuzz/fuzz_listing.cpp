@@ -75,13 +75,16 @@ int referenceBaudRateFlag(const QByteArray &listing)
 }
 
 // The reply lines of a whole window at once: split at every CR and LF; the
-// text after the last one is the line still open.
-void referenceLines(const QByteArray &window, bool *ok, bool *error, QByteArray *open)
+// text after the last one is the line still open. With continuing, the text
+// before the first line end is the rest of a line that began before the
+// window: no line of it.
+void referenceLines(const QByteArray &window, bool continuing, bool *ok, bool *error,
+                    QByteArray *open)
 {
     QByteArray unified = window;
     const QList<QByteArray> lines = unified.replace('\r', '\n').split('\n');
     *ok = *error = false;
-    for (int i = 0; i + 1 < lines.size(); ++i) {
+    for (int i = continuing ? 1 : 0; i + 1 < lines.size(); ++i) {
         *ok = *ok || lines.at(i).trimmed() == "OK";
         *error = *error || lines.at(i).trimmed() == "ERROR";
     }
@@ -119,7 +122,9 @@ void checkReplyStream(const QByteArray &input)
     QByteArray mirror; // the same bytes, searched from scratch
     KcReplyTracker tracker;
     tracker.commandWritten(QStringLiteral("AT"));
-    QByteArray window; // the bytes of the tracker's open window
+    QByteArray window;       // the bytes of the tracker's open window
+    bool continuing = false; // the window began inside a line
+    bool lineBegun = false;  // bytes came since the last line end
     while (at < input.size()) {
         const unsigned char control = static_cast<unsigned char>(input.at(at++));
         if (control == 0xff) {
@@ -127,6 +132,7 @@ void checkReplyStream(const QByteArray &input)
             mirror.clear();
             tracker.commandWritten(QStringLiteral("AT"));
             window.clear();
+            continuing = lineBegun;
             continue;
         }
         const int length = control & 0x3f;
@@ -151,9 +157,11 @@ void checkReplyStream(const QByteArray &input)
 
         tracker.bytesReceived(chunk);
         window.append(chunk);
+        const int lineEnd = qMax(chunk.lastIndexOf('\r'), chunk.lastIndexOf('\n'));
+        lineBegun = lineEnd + 1 < chunk.size() || (lineEnd < 0 && lineBegun);
         bool ok = false, error = false;
         QByteArray open;
-        referenceLines(window, &ok, &error, &open);
+        referenceLines(window, continuing, &ok, &error, &open);
         const KcReplyTracker::Window &tracked = tracker.windows().last();
         check(tracked.ok == ok, "OK line");
         check(tracked.error == error, "ERROR line");

@@ -1,6 +1,7 @@
 #include "virtualradio.h"
 
 #include "kcradiotimer.h"
+#include "kcradiotiming.h"
 #include "virtualair.h"
 #include "virtualclock.h"
 
@@ -362,6 +363,11 @@ VirtualRadio::VirtualRadio(const Options &options, QObject *parent)
     mChunkTimer = new QTimer(this);
     mChunkTimer->setSingleShot(true);
     connect(mChunkTimer, &QTimer::timeout, this, &VirtualRadio::writeNextPiece);
+    // Gaps between pieces pass on the radio timers' clock, as the tool's
+    // own waits do: on a virtual clock a piece is due at its virtual time.
+    mPieceGapTimer = new KcRadioTimer(this);
+    mPieceGapTimer->setSingleShot(true);
+    connect(mPieceGapTimer, &KcRadioTimer::timeout, this, &VirtualRadio::writeNextPiece);
 
     mTelemetryTimer = new QTimer(this);
     mTelemetryTimer->setInterval(TelemetryTickMs);
@@ -385,7 +391,9 @@ QList<VirtualRadio *> VirtualRadio::liveRadios()
 VirtualRadio::LineActivity VirtualRadio::lineActivity() const
 {
     LineActivity activity;
-    activity.replying = !mOutQueue.isEmpty() || mChunkTimer->isActive();
+    // A gap on a virtual clock passes only once the line is at rest.
+    const bool virtualGap = mPieceGapTimer->isActive() && KcRadioTiming::clock();
+    activity.replying = (!mOutQueue.isEmpty() && !virtualGap) || mChunkTimer->isActive();
     activity.streaming = mTelemetryTimer->isActive() && !mCommandMode;
     activity.bytesReceived = mBytesReceived;
     activity.bytesWritten = mBytesWritten;
@@ -534,6 +542,7 @@ void VirtualRadio::closeLine(bool vanished)
         mNotifier = nullptr;
     }
     mChunkTimer->stop();
+    mPieceGapTimer->stop();
     mTelemetryTimer->stop();
     mOutQueue.clear();
     mPending.clear();
@@ -842,7 +851,7 @@ void VirtualRadio::reply(const QByteArray &answer, bool heldBack)
         for (int at = 0; at < bytes.size(); at += mOptions.chunkSize)
             mOutQueue.append(bytes.mid(at, mOptions.chunkSize));
     }
-    if (!mChunkTimer->isActive())
+    if (!mChunkTimer->isActive() && !mPieceGapTimer->isActive())
         writeNextPiece();
 }
 
@@ -851,8 +860,10 @@ void VirtualRadio::writeNextPiece()
     if (mOutQueue.isEmpty())
         return;
     writeNow(mOutQueue.takeFirst());
-    if (!mOutQueue.isEmpty())
-        mChunkTimer->start(qMax(0, mOptions.chunkGapMs));
+    if (!mOutQueue.isEmpty() && mOptions.chunkGapMs > 0)
+        mPieceGapTimer->start(mOptions.chunkGapMs);
+    else if (!mOutQueue.isEmpty())
+        mChunkTimer->start(0);
 }
 
 void VirtualRadio::writeNow(const QByteArray &bytes)

@@ -8,6 +8,7 @@
 #include <QString>
 
 class QSocketNotifier;
+class KcRadioTimer;
 class QTimer;
 class VirtualAir;
 
@@ -203,9 +204,10 @@ private:
     QMap<int, QString> mStored;
     bool mCommandMode = false;
     int mCommandsSeen = 0;
-    int mPendingSpeed = -1;      // line speed at which mPending began
-    QList<QByteArray> mOutQueue; // reply pieces still to be written
-    QTimer *mChunkTimer = nullptr;
+    int mPendingSpeed = -1;                 // line speed at which mPending began
+    QList<QByteArray> mOutQueue;            // reply pieces still to be written
+    QTimer *mChunkTimer = nullptr;          // the next piece at once
+    KcRadioTimer *mPieceGapTimer = nullptr; // the next piece after chunkGapMs
     QElapsedTimer mTelemetryClock;
     double mTelemetryCarry = 0.0; // fraction of a byte owed to the next tick
     QByteArray mTelemetryFrame;   // rest of the frame being streamed

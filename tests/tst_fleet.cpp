@@ -1,12 +1,13 @@
 // A fleet's plan, its IDs and indexes, its record, its ports and the check
 // of a network, without a radio: bytes and values in, values out.
+#include "cli/kcfleetlinktests.h"
 #include "fleet/kcfleetallocation.h"
 #include "fleet/kcfleetcheck.h"
 #include "fleet/kcfleetplan.h"
-#include "fleet/kcfleetresume.h"
 #include "fleet/kcfleetports.h"
-#include "kcfleetrecord.h"
+#include "fleet/kcfleetresume.h"
 #include "kcfilesync.h"
+#include "kcfleetrecord.h"
 #include "kcradioid.h"
 
 #include <QLockFile>
@@ -337,12 +338,31 @@ void TstFleet::resume_data()
     QTest::newRow("failed after it was done") << "failed later" << false;
     QTest::newRow("not verified") << "unverified" << false;
     QTest::newRow("another model") << "model" << false;
+    // A network's link lines: the latest decides.
+    QTest::newRow("linked") << "link: linked" << true;
+    QTest::newRow("linked, then not") << "link: linked, not-linked" << false;
+    QTest::newRow("not linked, then linked") << "link: not-linked, linked" << true;
 }
 
 void TstFleet::resume()
 {
     QFETCH(QString, change);
     QFETCH(bool, done);
+    if (change.startsWith(QLatin1String("link: "))) {
+        const KcFleetLinkTests::Network network{
+            "S",
+            "12",
+            {{"/dev/ttyUSB0", "ground", 0, "12"}, {"/dev/ttyUSB1", "airborne", 0, "12"}}};
+        QList<QJsonObject> links;
+        for (const QString &outcome : change.mid(6).split(QStringLiteral(", ")))
+            links << QJsonObject{{"network", "S"},
+                                 {"id", "12"},
+                                 {"outcome", outcome},
+                                 {"radios", QJsonArray{QJsonObject{{"port", "/dev/ttyUSB0"}},
+                                                       QJsonObject{{"port", "/dev/ttyUSB1"}}}}};
+        QCOMPARE(KcFleetLinkTests::linkedBefore(links, network), done);
+        return;
+    }
     // Recorded: star MR300 airborne radio, index 3, /dev/ttyUSB1, ID 12, S102=1.
     QList<KcFleetRecordEntry> entries{entry("S", 0, "12"), entry("S", 1, "12")};
     entries[1].adapterSerial = QStringLiteral("FT1");
@@ -382,6 +402,8 @@ void TstFleet::writer_data()
     QTest::newRow("held, through a link") << "link" << false << "is in use by" << QStringList();
     QTest::newRow("lock file naming no process")
         << "ownerless stale lock" << false << "may be stale" << QStringList();
+    QTest::newRow("lock file naming no process: the lock is what to remove")
+        << "ownerless stale lock" << false << "record.jsonl.lock and run again" << QStringList();
 }
 
 void TstFleet::writer()
@@ -494,6 +516,11 @@ void TstFleet::ports_data()
         << QByteArray("A,ground,/dev/null,MR300,p2p,,,\nA,airborne,{d}/a,MR300,p2p,,,\n")
         << QStringList{"", "{d}/a"}
         << QStringList{"line 2: /dev/null is a mem device, not a serial port"};
+    QTest::newRow("a plain file and a folder, listed nowhere")
+        << QByteArray("A,ground,{d}/e,MR300,p2p,,,\nA,airborne,{d},MR300,p2p,,,\n")
+        << QStringList{"", ""}
+        << QStringList{"line 2: {d}/e is a plain file, not a serial port",
+                       "line 3: {d} is a folder, not a serial port"};
     QTest::newRow("busy port")
         << QByteArray("A,ground,{d}/c,MR300,p2p,,,\nA,airborne,{d}/a,MR300,p2p,,,\n")
         << QStringList{"{d}/c", "{d}/a"}
@@ -516,7 +543,7 @@ void TstFleet::ports()
     QFETCH(QStringList, problems);
     QTemporaryDir dir;
     const QString d = QFileInfo(dir.path()).canonicalFilePath();
-    for (const char *name : {"a", "b", "c", "d"}) {
+    for (const char *name : {"a", "b", "c", "d", "e"}) {
         QFile file(d + '/' + name);
         QVERIFY(file.open(QIODevice::WriteOnly));
     }

@@ -9,6 +9,7 @@
 #include "kcradioid.h"
 #include "kcradiotimer.h"
 #include "kcradiotiming.h"
+#include "kcwindowrecord.h"
 #include "mainwindow.h"
 #include "translationloader.h"
 #include "virtualradio.h"
@@ -725,9 +726,11 @@ void TestConfiguration::closeDuringRun()
     } else {
         window.close();
     }
-    // The window stays while its radio is sent back to data mode.
+    // The window stays while its radio is sent back to data mode, and no
+    // panel starts anything meanwhile.
     QVERIFY(VirtualClock::settle());
     QVERIFY(window.isVisible());
+    QVERIFY(!child<QPushButton>(rig.panel(), "btnConfig")->isEnabled());
     window.close(); // a second request while the first is under way
     QVERIFY(rig.clock().runUntil([&] { return !window.isVisible(); }));
     // When the window goes, the radio is in data mode and the run recorded.
@@ -765,6 +768,9 @@ void TestConfiguration::windowRecord_data()
     QTest::newRow("held by kcradio, written later")
         << "held" << 0 << 2 << QList<bool>{true, false} << 2;
     QTest::newRow("a pipe, never opened") << "pipe" << 0 << 1 << QList<bool>{true} << 0;
+    QTest::newRow("a folder still to make") << "new folder" << 0 << 1 << QList<bool>{false} << 1;
+    // Still held when the first retry comes: a later one writes the line.
+    QTest::newRow("held past a retry") << "held past a retry" << 0 << 1 << QList<bool>{true} << 1;
 }
 
 void TestConfiguration::windowRecord()
@@ -778,11 +784,12 @@ void TestConfiguration::windowRecord()
     QTemporaryDir dir;
     // Under a plain file, the record's folder cannot be made.
     const QString path =
-        dir.filePath(setup == QLatin1String("no folder") ? QStringLiteral("file/record.jsonl")
-                                                         : QStringLiteral("record.jsonl"));
+        dir.filePath(setup == QLatin1String("no folder")    ? QStringLiteral("file/record.jsonl")
+                     : setup == QLatin1String("new folder") ? QStringLiteral("new/record.jsonl")
+                                                            : QStringLiteral("record.jsonl"));
     QVERIFY(QFile(dir.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly));
     QLockFile kcradio(path + QStringLiteral(".lock"));
-    if (setup == QLatin1String("held"))
+    if (setup.startsWith(QLatin1String("held")))
         QVERIFY(kcradio.tryLock(0));
     if (setup == QLatin1String("pipe")) {
 #ifdef Q_OS_UNIX
@@ -818,8 +825,11 @@ void TestConfiguration::windowRecord()
         QCOMPARE(tipOf(ground), QStringLiteral("LabRadioSetSuccessful"));
         QCOMPARE(child<QLabel>(ground, "labReason")->text().contains("LabRecordUnwritable"),
                  noted.at(run));
+        if (setup == QLatin1String("held past a retry"))
+            QVERIFY(rig.clock().advanceBy(KcWindowRecord::RetryIntervalMs));
         kcradio.unlock();
     }
+    QVERIFY(rig.clock().advanceBy(KcWindowRecord::RetryIntervalMs));
     qputenv("KC_WINDOW_RECORD", previous);
 
     QFile file(path);

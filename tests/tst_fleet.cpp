@@ -1,5 +1,6 @@
 // A fleet's plan, its IDs and indexes, its record, its ports and the check
 // of a network, without a radio: bytes and values in, values out.
+#include "cli/kcfleetlinktests.h"
 #include "fleet/kcfleetallocation.h"
 #include "fleet/kcfleetcheck.h"
 #include "fleet/kcfleetplan.h"
@@ -354,12 +355,31 @@ void TstFleet::resume_data()
     QTest::newRow("failed after it was done") << "failed later" << false;
     QTest::newRow("not verified") << "unverified" << false;
     QTest::newRow("another model") << "model" << false;
+    // A network's link lines: the latest decides.
+    QTest::newRow("linked") << "link: linked" << true;
+    QTest::newRow("linked, then not") << "link: linked, not-linked" << false;
+    QTest::newRow("not linked, then linked") << "link: not-linked, linked" << true;
 }
 
 void TstFleet::resume()
 {
     QFETCH(QString, change);
     QFETCH(bool, done);
+    if (change.startsWith(QLatin1String("link: "))) {
+        const KcFleetLinkTests::Network network{
+            "S",
+            "12",
+            {{"/dev/ttyUSB0", "ground", 0, "12"}, {"/dev/ttyUSB1", "airborne", 0, "12"}}};
+        QList<QJsonObject> links;
+        for (const QString &outcome : change.mid(6).split(QStringLiteral(", ")))
+            links << QJsonObject{{"network", "S"},
+                                 {"id", "12"},
+                                 {"outcome", outcome},
+                                 {"radios", QJsonArray{QJsonObject{{"port", "/dev/ttyUSB0"}},
+                                                       QJsonObject{{"port", "/dev/ttyUSB1"}}}}};
+        QCOMPARE(KcFleetLinkTests::linkedBefore(links, network), done);
+        return;
+    }
     // Recorded: star MR300 airborne radio, index 3, /dev/ttyUSB1, ID 12, S102=1.
     QList<KcFleetRecordEntry> entries{entry("S", 0, "12"), entry("S", 1, "12")};
     entries[1].adapterSerial = QStringLiteral("FT1");
@@ -399,6 +419,8 @@ void TstFleet::writer_data()
     QTest::newRow("held, through a link") << "link" << false << "is in use by" << QStringList();
     QTest::newRow("lock file naming no process")
         << "ownerless stale lock" << false << "may be stale" << QStringList();
+    QTest::newRow("lock file naming no process: the lock is what to remove")
+        << "ownerless stale lock" << false << "record.jsonl.lock and run again" << QStringList();
 #ifdef Q_OS_UNIX // the second line goes in only in part: the record is cut back
     QTest::newRow("a device that accepts part of a write")
         << "partial" << true << "only 10 of" << QStringList{"A"};
@@ -531,6 +553,11 @@ void TstFleet::ports_data()
         << QByteArray("A,ground,/dev/null,MR300,p2p,,,\nA,airborne,{d}/a,MR300,p2p,,,\n")
         << QStringList{"", "{d}/a"}
         << QStringList{"line 2: /dev/null is a mem device, not a serial port"};
+    QTest::newRow("a plain file and a folder, listed nowhere")
+        << QByteArray("A,ground,{d}/e,MR300,p2p,,,\nA,airborne,{d},MR300,p2p,,,\n")
+        << QStringList{"", ""}
+        << QStringList{"line 2: {d}/e is a plain file, not a serial port",
+                       "line 3: {d} is a folder, not a serial port"};
     QTest::newRow("busy port")
         << QByteArray("A,ground,{d}/c,MR300,p2p,,,\nA,airborne,{d}/a,MR300,p2p,,,\n")
         << QStringList{"{d}/c", "{d}/a"}
@@ -553,7 +580,7 @@ void TstFleet::ports()
     QFETCH(QStringList, problems);
     QTemporaryDir dir;
     const QString d = QFileInfo(dir.path()).canonicalFilePath();
-    for (const char *name : {"a", "b", "c", "d"}) {
+    for (const char *name : {"a", "b", "c", "d", "e"}) {
         QFile file(d + '/' + name);
         QVERIFY(file.open(QIODevice::WriteOnly));
     }

@@ -532,6 +532,13 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
             });
     s->ground.replyDelayMs = 3200;
     s->ground.garbledAtOtherSpeeds = true;
+    // Entry fails; the escape that landed went out at the last rate, so the
+    // closing "ATA" goes out at each rate an escape went out at.
+    s = make(QStringLiteral("3.2 s late, at 9600"), Configure)
+            ->expect(4, [](const Scenario &s, const QString &) { leftInDataMode(*s.groundRadio); });
+    s->ground.baudRate = 9600;
+    s->ground.replyDelayMs = 3200;
+    s->ground.garbledAtOtherSpeeds = true;
     s = make(QStringLiteral("SIGINT while the escape may be answered"), Configure)
             ->expect(130, interrupted);
     s->ground.replyDelayMs = 700;
@@ -550,6 +557,17 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     s->ground.startInCommandMode = true; // its escape answer, a bare OK, calls for "AT"
     s->ground.replyDelayMs = 700;
     s->interruptAtCommand = 2;
+    // The probe goes out at the third rate, after escapes at two others: its
+    // answer is awaited, and "ATA" goes out once, at the rate that answered.
+    s = make(QStringLiteral("SIGINT during a probe at the third rate"), Configure);
+    s->ground.baudRate = 9600;
+    s->ground.startInCommandMode = true;
+    s->ground.replyDelayMs = 700;
+    s->interruptAtCommand = 4; // "+++" at 115200, 230400 and 9600, then "AT"
+    s->expect(130, [](const Scenario &s, const QString &) {
+        leftInDataMode(*s.groundRadio);
+        QCOMPARE(s.groundRadio->commands().mid(3), (QList<QByteArray>{"AT\r", "ATA\r"}));
+    });
     s = make(QStringLiteral("SIGINT during read-back"), Configure)->expect(130, interrupted);
     s->ground.replyDelayMs = 700;
     s->interruptAtCommand = 10; // "AT&V"
@@ -1066,6 +1084,15 @@ void TstKcRadio::addLinkScenarios(const Make &make)
             }
         });
     air.corruptionProbability = 0;
+    pairOnAir(QStringLiteral("link: every frame needed, every frame arrives"),
+              link + QStringList{"--min-delivery", "1"}, "8", "8")
+        ->expect(0, [](const Scenario &s, const QString &) { allInDataMode(s); });
+    pairOnAir(QStringLiteral("link: a port that cannot be opened"),
+              {"link", "{g}", "/dev/kcradio-no-such-port"}, "8", "8")
+        ->expect(3, [](const Scenario &s, const QString &) { allInDataMode(s); });
+    s = pairOnAir(QStringLiteral("link: SIGINT while the radios are read"), link, "8", "8");
+    s->interruptAtCommand = 4; // the reader escapes twice at 115200, once at 230400, then at 9600
+    s->expect(130, [](const Scenario &s, const QString &) { allInDataMode(s); });
     s = make(QStringLiteral("link: a star of four"), {"link", "{r0}", "{r1}", "{r2}", "{r3}"});
     s->fleet = {holding(115200), holding(115200), holding(9600), holding(115200)};
     s->air = air;
@@ -1124,6 +1151,19 @@ void TstKcRadio::addLinkScenarios(const Make &make)
         QCOMPARE(record.links.first()["network"].toString(), QStringLiteral("a"));
     };
     s->expect(0, [linkLines](const Scenario &s, const QString &) { linkLines(s, 2); });
+    s = make(QStringLiteral("fleet --link-test: SIGINT mid-traffic"), fleet);
+    s->fleet = {holding(115200), holding(115200)};
+    s->air = air;
+    s->plan = "network,role,port,model,mode,baud,index,id\n"
+              "a,ground,{r0},MR300,p2p,,,\na,airborne,{r1},MR300,p2p,,,\n";
+    s->interruptAtAirPacket = 10;
+    s->expect(130, [](const Scenario &s, const QString &) {
+        // An interrupted test proves nothing: the record keeps no line of it.
+        const KcFleetRecord::Contents record = KcFleetRecord::parse(s.record);
+        QCOMPARE(record.entries.size(), 2);
+        QCOMPARE(record.links.size(), 0);
+        allInDataMode(s);
+    });
     s = make(QStringLiteral("fleet --link-test: resume skips linked networks"),
              fleet + QStringList{"--resume"});
     s->after = QStringLiteral("fleet --link-test: two networks");

@@ -42,18 +42,54 @@ for target in "${targets[@]}"; do
 done
 [ -s "$tmp/jobs" ] || { echo "no sources found under $build (not configured?)"; exit 1; }
 
-# Most of the time goes into Qt's headers, the same for every source: they are
-# parsed once into a precompiled header (the Qt headers the sources include,
-# with the options of the target that links most of Qt), which each compiler
-# then loads. A source whose target's options do not suit it parses the
-# header as text instead, with the same result. KC_WINDOWS_PCH=0 leaves the
-# precompiled header out.
+# A source that compiled clean (no message at all) is not compiled again while
+# what the compiler would read is the same: the key of a clean compile hashes
+# the compiler, the options and the preprocessed source, every header in it,
+# so that a change in anything the source includes compiles it again. The
+# keys of this run's clean compiles replace the last run's in the build
+# folder. KC_WINDOWS_CACHE=0 compiles every source.
+cache="$build/windows-compile-cache"
+clean="$build/windows-compile-cache.new"
+rm -rf "$clean"
+mkdir -p "$clean"
+[ "${KC_WINDOWS_CACHE:-1}" != 0 ] || rm -rf "$cache"
+compiler_id=$("$cxx" --version | head -n 1)
+
+# Prints the job with its key, unless a clean compile had that key.
+lookup() {
+    set -o pipefail
+    local target=$1 source=$2 key
+    mapfile -t options <"$tmp/$target.options"
+    if key=$({ printf '%s\n' "$compiler_id" "${options[@]}" &&
+        "$cxx" -E -P "${options[@]}" "$source" 2>/dev/null; } | sha1sum) && [ -e "$cache/${key%% *}" ]; then
+        touch "$clean/${key%% *}"
+    else
+        printf '%s %s %s\n' "$target" "$source" "${key%% *}"
+    fi
+}
+export -f lookup
+export tmp cxx cache clean compiler_id
+xargs -P "$(nproc)" -L 1 bash -c 'lookup "$0" "$1"' <"$tmp/jobs" >"$tmp/misses"
+
+# Most of a compile goes into Qt's headers, the same for every source: for
+# more than a few sources they are parsed once into a precompiled header (the
+# Qt headers the sources include), which each compiler then loads. It is made
+# with the options of the target that links most of Qt, less the macros that
+# some target does not define (a macro defined for the header must be defined
+# wherever it is used). A source that the header does not suit parses it as
+# text instead, with the same result. KC_WINDOWS_PCH=0 leaves it out.
 prefix=()
-if [ "${KC_WINDOWS_PCH:-1}" != 0 ]; then
-    cut -d' ' -f2 "$tmp/jobs" | xargs grep -ho '^#include <Q[A-Za-z/]*>' | sort -u >"$tmp/qt.h"
+if [ "${KC_WINDOWS_PCH:-1}" != 0 ] && [ "$(wc -l <"$tmp/misses")" -ge 12 ]; then
+    cut -d' ' -f2 "$tmp/misses" | xargs grep -ho '^#include <Q[A-Za-z/]*>' | sort -u >"$tmp/qt.h"
     pch_target=kcwindow
     [ -f "$tmp/$pch_target.options" ] || pch_target=$(head -n 1 "$tmp/jobs" | cut -d' ' -f1)
-    mapfile -t options <"$tmp/$pch_target.options"
+    options=()
+    while read -r option; do
+        case $option in
+        -D*) grep -LxF -e "$option" "$tmp"/*.options | grep -q . && continue ;;
+        esac
+        options+=("$option")
+    done <"$tmp/$pch_target.options"
     if "$cxx" -x c++-header "${options[@]}" "$tmp/qt.h" -o "$tmp/qt.h.gch" >"$tmp/log.0-pch" 2>&1; then
         prefix=(-include "$tmp/qt.h")
     else
@@ -64,18 +100,22 @@ fi
 # One compiler per source, as many at once as there are cores; each writes its
 # messages to a file of its own, named after the source.
 compile() {
-    local target=$1 source=$2 log
+    local target=$1 source=$2 key=$3 log
     log="$tmp/log.$(printf '%s' "$source" | tr '/' '_')"
     mapfile -t options <"$tmp/$target.options"
     if ! "$cxx" -fsyntax-only "${prefix[@]}" "${options[@]}" "$source" >"$log" 2>&1; then
         echo "FAIL $source" >>"$log"
+    elif [ ! -s "$log" ]; then
+        touch "$clean/$key"
     fi
 }
 export -f compile
-export tmp cxx
 # Arrays do not pass to the child shells: the prefix goes as words.
 export KC_PCH_PREFIX="${prefix[*]}"
-xargs -P "$(nproc)" -L 1 bash -c 'read -ra prefix <<<"$KC_PCH_PREFIX"; compile "$0" "$1"' <"$tmp/jobs"
+xargs -r -P "$(nproc)" -L 1 bash -c 'read -ra prefix <<<"$KC_PCH_PREFIX"; compile "$0" "$1" "$2"' \
+    <"$tmp/misses"
+rm -rf "$cache"
+mv "$clean" "$cache"
 
 count=$(wc -l <"$tmp/jobs")
 failed=0
@@ -86,5 +126,7 @@ for log in "$tmp"/log.*; do
         failed=$((failed + 1))
     fi
 done
-echo "windows compile: $count sources, $failed failed ($("$cxx" -dumpversion), $cxx)"
+compiled=$(wc -l <"$tmp/misses")
+echo "windows compile: $count sources ($compiled compiled, $((count - compiled)) as compiled clean before)," \
+    "$failed failed ($("$cxx" -dumpversion), $cxx)"
 [ "$failed" -eq 0 ]

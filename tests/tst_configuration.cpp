@@ -47,30 +47,6 @@ void setRadioType(MainWindow &window, int type)
     window.findChild<QComboBox *>(QStringLiteral("cmbDLType"))->setCurrentIndex(type);
 }
 
-// The lines of the window's transcript (kc.transcript) while one lives.
-class TranscriptCapture
-{
-public:
-    TranscriptCapture()
-    {
-        sLines.clear();
-        sPrevious = qInstallMessageHandler(&TranscriptCapture::handle);
-    }
-    ~TranscriptCapture() { qInstallMessageHandler(sPrevious); }
-    QStringList lines() const { return sLines; }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        if (qstrcmp(context.category, "kc.transcript") == 0)
-            sLines << text;
-        else if (sPrevious)
-            sPrevious(type, context, text);
-    }
-    static inline QtMessageHandler sPrevious = nullptr;
-    static inline QStringList sLines;
-};
-
 void showPage(MainWindow &window, int netMode)
 {
     window
@@ -229,17 +205,17 @@ void TestConfiguration::radioRateFound()
     WindowRig rig({options});
     QVERIFY(rig.ready());
 
-    const TranscriptCapture transcribed;
-    QVERIFY(rig.configure());
-    QCOMPARE(rig.log(), QStringList({"start", "grd:true", "end"}));
     // The diagnostics show the exchange as kcradio does, with port and rate.
     const QString port = rig.radio().portPath() + QStringLiteral(" (%1 baud): ");
-    QVERIFY(transcribed.lines().contains(port.arg(115200) + "> +++ at 115200 baud"));
-    QVERIFY(transcribed.lines().contains(port.arg(radioRate) + "> AT&W"));
-    const QRegularExpression answer('^' + QRegularExpression::escape(port.arg(radioRate)) +
-                                    "< OK \\(\\d+ ms\\)$");
+    QTest::ignoreMessage(QtInfoMsg, qPrintable(port.arg(115200) + "> +++ at 115200 baud"));
+    QTest::ignoreMessage(QtInfoMsg, qPrintable(port.arg(radioRate) + "> AT&W"));
     // The escape's answer and each command's but that of "ATA" (CONNECT).
-    QCOMPARE(transcribed.lines().filter(answer).size(), 7);
+    for (int answer = 0; answer < 7; ++answer)
+        QTest::ignoreMessage(
+            QtInfoMsg, QRegularExpression('^' + QRegularExpression::escape(port.arg(radioRate)) +
+                                          "< OK \\(\\d+ ms\\)$"));
+    QVERIFY(rig.configure());
+    QCOMPARE(rig.log(), QStringList({"start", "grd:true", "end"}));
 
     // Unanswered escapes at the other rates, then every command at the radio's.
     const QList<VirtualRadio::Received> transcript = rig.radio().transcript();

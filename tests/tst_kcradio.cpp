@@ -219,6 +219,12 @@ void TstKcRadio::initTestCase()
 
 void TstKcRadio::startScenario(Scenario &s, const QString &program)
 {
+    // As from a real radio, answers read at another rate are garbage: on a busy
+    // machine an escape's answer may be read only after entry moved on.
+    const auto real = [](VirtualRadio::Options options) {
+        options.garbledAtOtherSpeeds = true;
+        return options;
+    };
     if (!s.after.isEmpty()) {
         const Scenario *before = scenario(s.after);
         QVERIFY(before);
@@ -227,15 +233,15 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
     } else if (!s.fleet.isEmpty()) {
         s.dir = std::make_shared<QTemporaryDir>();
         for (const VirtualRadio::Options &options : s.fleet) {
-            s.ownRadios.push_back(std::make_unique<VirtualRadio>(options));
+            s.ownRadios.push_back(std::make_unique<VirtualRadio>(real(options)));
             QVERIFY(s.ownRadios.back()->start());
             s.radios << s.ownRadios.back().get();
         }
     } else {
-        s.groundRadio = std::make_unique<VirtualRadio>(s.ground);
+        s.groundRadio = std::make_unique<VirtualRadio>(real(s.ground));
         QVERIFY(s.groundRadio->start());
         if (s.secondRadio) {
-            s.airborneRadio = std::make_unique<VirtualRadio>(s.airborne);
+            s.airborneRadio = std::make_unique<VirtualRadio>(real(s.airborne));
             QVERIFY(s.airborneRadio->start());
         }
     }
@@ -444,7 +450,8 @@ void TstKcRadio::scenarios()
         QVERIFY(!radio.inCommandMode());
     // Refused at once: nothing after the refused command but "ATA".
     if (name == QLatin1String("refused"))
-        QCOMPARE(radio.commands().mid(4), (QList<QByteArray>{"ATS104=12345\r", "ATA\r"}));
+        QCOMPARE(radio.commands().mid(radio.commands().indexOf("ATS104=12345\r")),
+                 (QList<QByteArray>{"ATS104=12345\r", "ATA\r"}));
 }
 
 namespace {
@@ -480,15 +487,10 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     };
     Scenario *s =
         make(QStringLiteral("listing just before the wait ends"), Configure)->expect(0, configured);
-    // Answers heard at another rate are garbage, as from a real radio: an
-    // escape's answer that a busy machine reads after the move to the next
-    // rate takes entry back to the escape's rate.
     s->ground.replyDelayMs = 950;
-    s->ground.garbledAtOtherSpeeds = true;
     s = make(QStringLiteral("slow radio, every answer 1.5 s late"), Configure)
             ->expect(0, configured);
     s->ground.replyDelayMs = 1500;
-    s->ground.garbledAtOtherSpeeds = true;
     s = make(QStringLiteral("left in command mode"), Configure)->expect(0, configured);
     s->ground.startInCommandMode = true;
     s = make(QStringLiteral("escape answered by a bare OK"), Configure)->expect(0, configured);
@@ -515,9 +517,9 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
     };
     for (const QStringList &run :
          {QStringList{"read", "{g}", "--all"}, QStringList{"erase", "{g}"}}) {
-        s = make(run.first() + QStringLiteral(", 1.5 s late"), run)->expect(0, interrupted);
-        s->ground.replyDelayMs = 1500;
-        s->ground.garbledAtOtherSpeeds = true;
+        make(run.first() + QStringLiteral(", 1.5 s late"), run)
+            ->expect(0, interrupted)
+            ->ground.replyDelayMs = 1500;
         s = make(run.first() + QStringLiteral(", 2.5 s late"), run)->expect(1, tooLate);
         s->ground.replyDelayMs = 2500;
         s->ground.garbledAtOtherSpeeds = true;

@@ -404,9 +404,7 @@ void TstParamReader::listingSplitByTheRadio_data()
                 QTest::addRow("%d baud, pieces of %d, %s", rate, chunkSize,
                               lineEnd.size() == 2 ? "CR LF" : "LF")
                     << rate << chunkSize << lineEnd;
-    // Paced, a second "OK" to the escape arrives after "AT&V" was written,
-    // 50 ms after the piece that held the first: no listing ends before its
-    // entries.
+    // Paced, a second "OK" to the escape comes after "AT&V": no listing ends before its entries.
     QTest::newRow("paced: two OKs to the escape, pieces of 4 50 ms apart")
         << 115200 << 4 << QByteArray("\r\n");
 }

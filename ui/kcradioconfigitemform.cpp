@@ -145,6 +145,7 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
             [this](int index) {
                 ui->cmbSerialPort->setToolTip(
                     ui->cmbSerialPort->itemData(index, Qt::ToolTipRole).toString());
+                emit sigPortChosen();
             });
     connect(ui->leRadioID, &QLineEdit::textChanged, this,
             &KcRadioConfigItemForm::sigGrdRadioIDChanged);
@@ -326,6 +327,11 @@ bool KcRadioConfigItemForm::openSerialport()
 bool KcRadioConfigItemForm::closeSerialPort()
 {
     return mLink->closeSerialPort();
+}
+
+QString KcRadioConfigItemForm::selectedPortName() const
+{
+    return ui->cmbSerialPort->count() == 0 ? QString() : mPortList->selectedName();
 }
 
 void KcRadioConfigItemForm::onOpenFailed(const QString &portName, const QString &reason)
@@ -680,6 +686,8 @@ bool KcRadioConfigItemForm::isConfigurationStored() const
 
 void KcRadioConfigItemForm::onLinkReleased()
 {
+    if (!isWorking())
+        emit sigPortsReleased();
     if (!mStopping || isWorking())
         return;
     mStopping = false;

@@ -273,14 +273,22 @@ void KcConfigJob::abort()
     // only "ATA" (after an escape still in flight has been waited out).
     mAborting = true;
     mPacer->stop();
+    // What the radio now holds: the commands it acknowledged so far say.
+    QString reason = QStringLiteral("stopped");
+    if (!mReader) {
+        QStringList stored = KcConfigSequence::commands(mSettings);
+        stored.removeLast(); // "ATA", which the release sends
+        reason = KcConfigSequence::stoppedAfterText(
+            KcConfigSequence::lastAcknowledged(stored, mLink->replies()));
+    }
     KcRadioCommandLink *link = mLink;
     if (mReader) {
         mReader->abort();
         link = mReader->link();
     }
-    auto release = [this]() {
+    auto release = [this, reason]() {
         mLink->closeSerialPort();
-        finish(Outcome::Aborted, QStringLiteral("stopped"));
+        finish(Outcome::Aborted, reason);
     };
     if (!link->isReleasing() && !link->hasPort()) {
         release();

@@ -114,6 +114,36 @@ KcCommandVerdict judge(const QStringList &expected, const KcReplyTracker &replie
     return verdict;
 }
 
+QString lastAcknowledged(const QStringList &expected, const KcReplyTracker &replies)
+{
+    const KcCommandVerdict verdict = judge(expected, replies);
+    const int atFault = verdict.ok ? int(expected.size()) : int(expected.indexOf(verdict.command));
+    return atFault > 0 ? expected.at(atFault - 1) : QString();
+}
+
+bool isPreset(const QString &command)
+{
+    return command.startsWith(QLatin1String("AT&F"));
+}
+
+QString stoppedAfterText(const QString &command)
+{
+    if (command.isEmpty())
+        return QStringLiteral("stopped before the radio acknowledged a command: it holds its "
+                              "earlier settings");
+    if (command == QLatin1String(StoreCmd))
+        return QStringLiteral("stopped after %1: the radio holds the new settings").arg(command);
+    if (isPreset(command))
+        return QStringLiteral("stopped after %1: the radio holds that preset's settings, not its "
+                              "earlier ones")
+            .arg(command);
+    // Nothing was stored ("AT&W" was not acknowledged): what the radio runs
+    // now lasts until it is powered off.
+    return QStringLiteral("stopped after %1: until it is powered off the radio holds the preset's "
+                          "settings with those sent up to %1, not its earlier ones")
+        .arg(command);
+}
+
 QList<QPair<int, QString>> expectedRegisters(const KcRadioSettings &s)
 {
     QList<QPair<int, QString>> registers{

@@ -79,6 +79,17 @@ std::optional<QString> commandForStep(const KcRadioSettings &settings, int step)
 // the order they were written; the escape's window is ignored.
 KcCommandVerdict judge(const QStringList &expected, const KcReplyTracker &replies);
 
+// The last of the expected commands that the radio acknowledged in order
+// before the first one at fault (empty when the first was at fault): what a
+// configuration stopped part-way has changed in the radio.
+QString lastAcknowledged(const QStringList &expected, const KcReplyTracker &replies);
+// Whether the command loads one of the radio's presets ("AT&F10").
+bool isPreset(const QString &command);
+// What the radio holds after a configuration stopped once `command` was the
+// last one acknowledged (empty: none was): "stopped after AT&F10: the radio
+// holds that preset's settings, not its earlier ones".
+QString stoppedAfterText(const QString &command);
+
 // The registers a successful run leaves stored: S102 and S104, and S105 for a
 // star airborne radio.
 QList<QPair<int, QString>> expectedRegisters(const KcRadioSettings &settings);

@@ -253,6 +253,8 @@ void KcRadioCommandLink::startCommandModeEntry()
 {
     mEscapeRates.clear();
     mUnreadableDuringEntry = false;
+    mAnsweredRate = 0;
+    mBackFromCommandMode = false;
     if (mGuardedEntry) {
         if (!mCmdModeTimer) {
             mCmdModeTimer = new KcRadioTimer(this);
@@ -328,10 +330,8 @@ void KcRadioCommandLink::releasePort(int dataModeAnswerWaitMs)
     mDataModeAnswerWaitMs =
         dataModeAnswerWaitMs < 0 ? KcRadioTiming::replyWaitMs() : dataModeAnswerWaitMs;
     mDataModeRoundTimer->stop();
-    // The rates of unanswered escapes are kept where a radio left in command
-    // mode is looked for: one of them may still have landed.
-    if (!mRecoversCommandMode)
-        mEscapeRates.clear();
+    // The rates of unanswered escapes are kept: one of them may still have
+    // landed, and the radio then gets "ATA" there before the port goes.
     // An "ATA" written before still gets the whole wait.
     if (mLastCmd == QLatin1String(KcRadioProtocol::DataModeCmd) && !mDataModeAnswered &&
         mDataModeAnswerTimer->isActive())
@@ -491,6 +491,18 @@ void KcRadioCommandLink::onSendDLCmdModeCmd()
         if (reopened || mProfile.escapeAfterFailedReopen)
             sendEnterCmdModeCmd();
         emit entryAttempt(mCmdModeTryCount, mBaudRate);
+        if (!reopened && mSerialPort) {
+            // The port that was open a moment ago cannot be opened again
+            // (its node is gone, or another program took it): no escape can
+            // reach the radio any more, so entry ends as a lost port rather
+            // than going on to a give-up that would blame the radio.
+            mCmdModeTimer->stop();
+            mCmdModeTryCount = 0;
+            mLostReason = mSerialPort->errorString();
+            ++mPortsLost;
+            emit portLost(mPortName);
+            return;
+        }
     }
 
     switch (mProfile.owner) {
@@ -512,11 +524,19 @@ void KcRadioCommandLink::giveUp()
 {
     mCmdModeTryCount = 0;
     mProbes = 0;
-    mEscapeRates.clear();
     mRecvBuffer.clear();
     mReplies.reset();
     if (mProfile.countPositiveReplies)
         mOKCount = 0;
+    if (mReleasesOnGivingUp && isPortOpen()) {
+        // The owner hears of the failure first; the port then goes the safe
+        // way unless the owner has taken it over meanwhile.
+        emit gaveUp();
+        if (!isReleasing() && !isEntering())
+            releasePort();
+        return;
+    }
+    mEscapeRates.clear();
     closeSerialPort();
     emit gaveUp();
 }
@@ -591,6 +611,7 @@ bool KcRadioCommandLink::recognisesEntry(bool banner) const
 
 void KcRadioCommandLink::enterCommandMode()
 {
+    mAnsweredRate = mBaudRate;
     mCmdModeTryCount = 0;
     mProbes = 0;
     mProbing = false;
@@ -640,12 +661,22 @@ void KcRadioCommandLink::onSerialReadyRead()
             return;
         }
         if (mDataModeAnswered && mDataModeRoundTimer->isActive()) {
+            // "ATA" at the rate of an escape that went unanswered: the radio
+            // was in command mode after all.
+            mBackFromCommandMode = true;
+            if (mAnsweredRate == 0)
+                mAnsweredRate = mBaudRate;
             mDataModeRoundTimer->stop();
             sendBackToDataMode();
             return;
         }
     }
 
+    // The answer to an escape that came too late for entry, heard while the
+    // port is being given up: the radio is at this rate.
+    if (mRelease != Release::None && mAnsweredRate == 0 &&
+        (chunk.contains(KcRadioProtocol::NoCarrierToken) || banner))
+        mAnsweredRate = mBaudRate;
     if (recognisesEntry(banner)) {
         enterCommandMode();
         if (mRelease == Release::EscapeAnswer) {
@@ -682,6 +713,9 @@ void KcRadioCommandLink::onSerialError(QSerialPort::SerialPortError error)
         if (mSerialPort && mSerialPort == sender() && mSerialPort->isOpen()) {
             qCDebug(kcLinkLog) << qPrintable(tag() + QStringLiteral("::onSerialError")) << error
                                << mSerialPort->errorString();
+            // The error string of a stream of read errors says nothing
+            // reliable about the cause: the loss is told without it.
+            mLostReason.clear();
             mSerialPort->close();
             mInCommandMode = false;
             ++mPortsLost;

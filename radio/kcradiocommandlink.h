@@ -106,10 +106,21 @@ public:
     // Ports this link has lost so far (see portLost): an owner compares the
     // figure before and after a piece of work.
     int portsLost() const { return mPortsLost; }
+    // The system's words for the last port lost (empty when it gave none).
+    QString lostReason() const { return mLostReason; }
 
     // Whether the radio confirmed command mode and has not been sent "ATA"
     // since.
     bool inCommandMode() const { return mInCommandMode; }
+    // The rate the radio confirmed command mode at since entry last
+    // started, also when it did so too late for the owner (during a
+    // release); 0 when it did not.
+    int answeredRate() const { return mAnsweredRate; }
+    // Since entry last started, an "ATA" sent at the rate of an unanswered
+    // escape was answered: the radio had been in command mode (it entered
+    // it silently, answered too late, or was left there) and is back in
+    // data mode.
+    bool backFromCommandMode() const { return mBackFromCommandMode; }
 
     // Ends the work on this port the one safe way: entry stops; an escape
     // that may still be answered is waited out; a radio in command mode is
@@ -145,6 +156,13 @@ public:
     // command mode. A radio in data mode passes those bytes over the air.
     void setRecoversCommandMode(bool recovers) { mRecoversCommandMode = recovers; }
 
+    // After six unanswered escapes the link reports gaveUp() with the port
+    // still open and then releases it: each rate an escape went out at gets
+    // "ATA" before the port goes (portReleased() follows), so that an escape
+    // the radio took without a word does not leave it in command mode. The
+    // escapes stay the only way into command mode: nothing is probed.
+    void setReleasesOnGivingUp(bool releases) { mReleasesOnGivingUp = releases; }
+
     QString lastCmd() const { return mLastCmd; }
     void setLastCmd(const QString &command) { mLastCmd = command; }
     int sendStep() const { return mSendStep; }
@@ -169,16 +187,17 @@ signals:
     void chunkReceived(const QByteArray &chunk);
     // A command (or the escape) was handed to the port.
     void commandWritten(const QString &command);
-    // Six entry attempts went unanswered; the port is closed and the buffer
-    // cleared.
+    // Six entry attempts went unanswered; the buffer is cleared and the port
+    // closed, or being released (setReleasesOnGivingUp).
     void gaveUp();
     void openFailed(const QString &portName, const QString &errorString);
     // An entry attempt wrote the escape: attempt 1 to MaxEntryAttempts, at
     // this rate. The extra escape of an owner that starts with one is
     // attempt 0.
     void entryAttempt(int attempt, int rate);
-    // The open port failed or vanished (an adapter pulled): nothing written
-    // from now on reaches the radio. Emitted once per port object.
+    // The open port failed or vanished (an adapter pulled), or could not be
+    // opened again at the next rate during entry: nothing written from now
+    // on reaches the radio, and entry stops. Emitted once per port object.
     void portLost(const QString &portName);
     // releasePort() has closed the port.
     void portReleased();
@@ -234,13 +253,17 @@ private:
     int mPortsLost = 0;
     bool mInCommandMode = false;
     bool mRecoversCommandMode = false;
+    bool mReleasesOnGivingUp = false;
+    int mAnsweredRate = 0;
+    bool mBackFromCommandMode = false;
+    QString mLostReason;
     bool mGuardedEntry = false;
     bool mGuardTick = false; // the next entry tick ends the guard time
     bool mClearLine = false; // the next command starts with a lone CR
     QList<int> mEscapeRates; // rates an escape went out at since entry started
     bool mUnreadableDuringEntry = false;
-    int mProbes = 0;         // "AT" probes made after the escapes went unanswered
-    bool mProbing = false;   // the last "AT" asks whether the radio is in command mode
+    int mProbes = 0;       // "AT" probes made after the escapes went unanswered
+    bool mProbing = false; // the last "AT" asks whether the radio is in command mode
     bool mDataModeAnswered = false;
     KcRadioTimer *mEscapeAnswerTimer = nullptr;   // runs while an escape may be answered
     KcRadioTimer *mDataModeAnswerTimer = nullptr; // runs while "ATA" may be answered

@@ -25,7 +25,7 @@ KcRadioParamReader::KcRadioParamReader(QObject *parent)
     connect(mLink, &KcRadioCommandLink::gaveUp, this, &KcRadioParamReader::onCommandModeGivenUp);
     // Nothing more can be read from a port that is gone: fail now.
     connect(mLink, &KcRadioCommandLink::portLost, this, [this]() {
-        if (mState != State::Reading)
+        if (mState != State::Reading && mState != State::Entering)
             return;
         mVerdictTimer->stop();
         mLink->releasePort();

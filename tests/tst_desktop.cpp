@@ -296,15 +296,22 @@ void TestDesktop::tipKeepsWindowSize()
         // So do the reasons below it, with the longest values they carry.
         QLabel *reason = child<QLabel>(tip->parentWidget(), "labReason");
         const QString command = QStringLiteral("ATS104=4294967295");
-        const QList<QStringList> reasons{{"LabReasonNoEscapeAnswer", "115200", "230400", "9600"},
-                                         {"LabReasonRefused", command},
-                                         {"LabReasonUnanswered", command, "2"},
-                                         {"LabReasonNotSent", command},
-                                         {"LabReasonPortLost", "/dev/ttyUSB10"},
-                                         {"LabReasonNoRadioId"}};
+        const QList<QStringList> reasons{
+            {"LabReasonNoEscapeAnswer", "115200", "230400", "9600"},
+            {"LabReasonRefused", command},
+            {"LabReasonUnanswered", command, "2"},
+            {"LabReasonNotSent", command},
+            {"LabReasonPortLost", "/dev/ttyUSB10"},
+            {"LabReasonNoRadioId"},
+            {"LabReasonPortFailed", "/dev/ttyUSB10", "No such file or directory"},
+            {"LabReasonBackFromCommandMode"},
+            {"LabReasonStoppedBeforeAny"},
+            {"LabReasonStoppedAfterPreset", "AT&F10"},
+            {"LabReasonStoppedAfterRegister", command},
+            {"LabReasonStoppedAfterStore", "AT&W"}};
         for (const QStringList &entry : reasons) {
-            QString text = QCoreApplication::translate("KcRadioConfigItemForm",
-                                                       entry.first().toLatin1().constData());
+            QString text =
+                QCoreApplication::translate("KcRunReport", entry.first().toLatin1().constData());
             for (const QString &value : entry.mid(1))
                 text = text.arg(value);
             reason->setText(text);

@@ -146,16 +146,32 @@ void TestPanelReadErase::failedReadKeepsValues_data()
     QTest::addColumn<QString>("tip");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("progress"); // the bar's last words
-    VirtualRadio::Options silent, refusing, pulled, hanging, noId;
+    VirtualRadio::Options silent, refusing, pulled, hanging, noId, dead, late, left, okOnly;
     silent.escapeAnswer = VirtualRadio::EscapeAnswer::Silence;
+    dead.answerLimit = 0;
+    late.replyDelayMs = 2500;
+    late.garbledAtOtherSpeeds = true;
+    left.startInCommandMode = true;
+    okOnly.escapeAnswer = VirtualRadio::EscapeAnswer::OkOnly;
     refusing.refuseCommand = noId.refuseCommand = "AT&V";
     noId.refusal = "\r\nS101=0 S102=1\r\nOK\r\n";
     pulled.unplugAfterCommands = 2; // with "AT&V"
     hanging.answerLimit = 1;
     const QString last = "Command 3 of 3, about 1 s left";
-    QTest::newRow("silent radio") << silent << "Radio did not answer.\nCheck power, cable and port."
-                                  << "No answer to +++ at 115200, 230400 or 9600 baud"
-                                  << "Trying 9600 baud, attempt 7 of 7";
+    // The radios that did not answer their escape in a way that enters
+    // command mode are sent back to data mode before the port goes.
+    const QString noAnswer = "Radio did not answer.\nCheck power, cable and port.";
+    const QString back = "Was in command mode, now in data mode: configure again";
+    const QString returning = "Returning the radio to data mode";
+    QTest::newRow("dead radio") << dead << noAnswer
+                                << "No answer to +++ at 115200, 230400 or 9600 baud" << returning;
+    QTest::newRow("enters command mode silently") << silent << noAnswer << back << returning;
+    // Its escape answer reaches the second escape, at the same rate; the
+    // listing comes too late.
+    QTest::newRow("answers 2.5 s late") << late << "Could not read the radio ID"
+                                        << "No answer within 1 s to AT&V" << last;
+    QTest::newRow("left in command mode") << left << noAnswer << back << returning;
+    QTest::newRow("answers OK alone") << okOnly << noAnswer << back << returning;
     QTest::newRow("AT&V refused") << refusing << "Could not read the radio ID"
                                   << "The radio refused AT&V (ERROR)" << last;
     QTest::newRow("port lost") << pulled << "Could not read the radio ID"
@@ -183,6 +199,7 @@ void TestPanelReadErase::failedReadKeepsValues()
     child<QComboBox>(ground, "cmbBaudRate")->setCurrentIndex(1);
     const QString id = idOf(ground);
 
+    const int linesBefore = windowRecordLines().size();
     child<QPushButton>(ground, "btnRead")->click();
     // Seven escapes at most, then "AT&V" and "ATA" with their wait.
     QCOMPARE(child<QProgressBar>(ground, "barProgress")->maximum(), 9);
@@ -195,7 +212,12 @@ void TestPanelReadErase::failedReadKeepsValues()
     QCOMPARE(idOf(ground), id);
     QCOMPARE(child<QComboBox>(ground, "cmbBaudRate")->currentText(), QStringLiteral("115200"));
     if (options.escapeAnswer == VirtualRadio::EscapeAnswer::Silence)
-        QCOMPARE(rig.radio().commands(), escapes(7));
+        QCOMPARE(rig.radio().commands().mid(0, 7), escapes(7));
+    // Whatever the read came to, a radio it can still reach is in data mode,
+    // and the read is recorded once.
+    if (options.answerLimit < 0 && options.unplugAfterCommands < 0)
+        QVERIFY(!rig.radio().inCommandMode());
+    QCOMPARE(windowRecordLines().size(), linesBefore + 1);
 }
 
 void TestPanelReadErase::slowRadioBackInDataMode_data()
@@ -234,8 +256,9 @@ void TestPanelReadErase::eraseResult_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("echoing radio") << true << false << "MsgRadioEarseSuccessfully"
                                    << "";
+    // It took the first escape without a word: sent back to data mode.
     QTest::newRow("silent radio") << false << true << "MsgRadioEarseFailed"
-                                  << "LabReasonNoEscapeAnswer";
+                                  << "LabReasonBackFromCommandMode";
 }
 
 void TestPanelReadErase::eraseResult()
@@ -268,6 +291,7 @@ void TestPanelReadErase::eraseResult()
     QCOMPARE(ground->findChildren<KcRadioEraser *>().size(), 1);
     if (!silent)
         QCOMPARE(rig.radio().registers().value(102), QStringLiteral("7"));
+    QVERIFY(!rig.radio().inCommandMode());
 }
 
 QTEST_MAIN(TestPanelReadErase)

@@ -5,6 +5,8 @@
 #include "configharness.h"
 #include "kcradiocommandlink.h"
 #include "kcradioconfigitemform.h"
+#include "kcreplytracker.h"
+#include "kcrunreport.h"
 #include "virtualradio.h"
 
 #include <QComboBox>
@@ -23,6 +25,8 @@ private slots:
     void cleanupTestCase() { KcRadioConfigItemForm::setPortLister(nullptr); }
     void verdictByAcknowledgement_data();
     void verdictByAcknowledgement();
+    void runReasonWords_data();
+    void runReasonWords();
 };
 
 void TstVerdicts::verdictByAcknowledgement_data()
@@ -137,6 +141,76 @@ void TstVerdicts::verdictByAcknowledgement()
     if (success)
         QCOMPARE(radio.storedRegisters().value(104), QStringLiteral("3141592653"));
     QVERIFY(form.link()->replies().windows().isEmpty());
+}
+
+// A window run's reason in the record: kcradio's sentence for the same cause,
+// and for a stopped configuration what the acknowledged commands left.
+void TstVerdicts::runReasonWords_data()
+{
+    QTest::addColumn<int>("cause");
+    QTest::addColumn<QStringList>("acknowledged"); // StoppedAfter: the commands answered "OK"
+    QTest::addColumn<bool>("back");                // a closing "ATA" was answered
+    QTest::addColumn<QString>("english");
+    using C = KcRunReason::Cause;
+    const QString noAnswer = "no answer to the escape at 115200, 230400 or 9600";
+    QTest::newRow("silent") << int(C::NoEscapeAnswer) << QStringList() << false << noAnswer;
+    QTest::newRow("unreadable") << int(C::EscapeUnreadable) << QStringList() << false
+                                << noAnswer + "; what came was not readable at the rate it came at";
+    QTest::newRow("was in command mode")
+        << int(C::NoEscapeAnswer) << QStringList() << true
+        << noAnswer + "; the radio was in command mode and is back in data mode";
+    QTest::newRow("refused") << int(C::CommandRefused) << QStringList() << false
+                             << "ATS104=7 refused";
+    QTest::newRow("port failed") << int(C::PortFailed) << QStringList() << false
+                                 << "cannot open /dev/ttyUSB0: Permission denied";
+    QTest::newRow("stopped before any") << int(C::StoppedAfter) << QStringList() << false
+                                        << "stopped before the radio acknowledged a command: "
+                                           "it holds its earlier settings";
+    QTest::newRow("stopped after the preset")
+        << int(C::StoppedAfter) << QStringList{"AT&F10"} << false
+        << "stopped after AT&F10: the radio holds that preset's settings, not its earlier ones";
+    QTest::newRow("stopped after a register")
+        << int(C::StoppedAfter) << QStringList{"AT&F10", "ATS102=7"} << false
+        << "stopped after ATS102=7: until it is powered off the radio holds the preset's "
+           "settings with those sent up to ATS102=7, not its earlier ones";
+    QTest::newRow("a link test's own words")
+        << int(C::Custom) << QStringList() << false
+        << "airborne /dev/ttyUSB1 received 75.8 % of the frames from ground /dev/ttyUSB0";
+}
+
+void TstVerdicts::runReasonWords()
+{
+    QFETCH(int, cause);
+    QFETCH(QStringList, acknowledged);
+    QFETCH(bool, back);
+    QFETCH(QString, english);
+
+    KcRunReason reason;
+    reason.cause = KcRunReason::Cause(cause);
+    reason.port = QStringLiteral("/dev/ttyUSB0");
+    reason.systemError = QStringLiteral("Permission denied");
+    reason.command = QStringLiteral("ATS104=7");
+    reason.rates = {115200, 230400, 9600};
+    reason.backFromCommandMode = back;
+    if (reason.cause == KcRunReason::Cause::Custom) {
+        reason.english = english;
+        reason.words = QStringLiteral("Airborne received 75.8 % of the ground's frames");
+    }
+    if (reason.cause == KcRunReason::Cause::StoppedAfter) {
+        // The radio answers the commands it acknowledged and then nothing.
+        const QStringList sent{"AT&F10", "ATS102=7", "ATS103=0", "AT&W"};
+        KcReplyTracker replies;
+        for (const QString &command : sent) {
+            replies.commandWritten(command);
+            if (acknowledged.contains(command))
+                replies.bytesReceived("\r\nOK\r\n");
+        }
+        reason.command = KcConfigSequence::lastAcknowledged(sent, replies);
+    }
+    QCOMPARE(reason.englishText(), english);
+    // The window shows its own words, never the record's.
+    QVERIFY(!KcRunReport::text(reason).isEmpty());
+    QVERIFY(KcRunReport::text(reason) != english);
 }
 
 QTEST_MAIN(TstVerdicts)

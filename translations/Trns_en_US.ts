@@ -260,6 +260,13 @@ Check power, cable and port.</translation>
         <translation>Progress</translation>
     </message>
     <message>
+        <source>LabRecordUnwritable</source>
+        <translation>The record could not be written: %1</translation>
+    </message>
+</context>
+<context>
+    <name>KcRunReport</name>
+    <message>
         <source>LabProgressStarting</source>
         <translation>Starting</translation>
     </message>
@@ -280,10 +287,6 @@ Check power, cable and port.</translation>
         <translation>No answer within %2 s to %1</translation>
     </message>
     <message>
-        <source>LabRecordUnwritable</source>
-        <translation>The record could not be written: %1</translation>
-    </message>
-    <message>
         <source>LabReasonNotSent</source>
         <translation>%1 was not sent</translation>
     </message>
@@ -293,7 +296,7 @@ Check power, cable and port.</translation>
     </message>
     <message>
         <source>LabReasonEscapeUnreadable</source>
-        <translation>No readable answer to +++ at %1, %2 or %3 baud: what came was not readable at the rate it came at (an answer too late)</translation>
+        <translation>Late, unreadable answer to +++ at %1, %2 or %3 baud</translation>
     </message>
     <message>
         <source>LabReasonPortLost</source>
@@ -302,6 +305,34 @@ Check power, cable and port.</translation>
     <message>
         <source>LabReasonNoRadioId</source>
         <translation>The radio&apos;s settings hold no radio ID</translation>
+    </message>
+    <message>
+        <source>LabProgressReturning</source>
+        <translation>Returning the radio to data mode</translation>
+    </message>
+    <message>
+        <source>LabReasonBackFromCommandMode</source>
+        <translation>Was in command mode, now in data mode: configure again</translation>
+    </message>
+    <message>
+        <source>LabReasonPortFailed</source>
+        <translation>Cannot open %1: %2</translation>
+    </message>
+    <message>
+        <source>LabReasonStoppedBeforeAny</source>
+        <translation>Stopped before any command took: old settings kept</translation>
+    </message>
+    <message>
+        <source>LabReasonStoppedAfterPreset</source>
+        <translation>Stopped after %1: the radio holds that preset</translation>
+    </message>
+    <message>
+        <source>LabReasonStoppedAfterRegister</source>
+        <translation>Not stored: stopped after %1</translation>
+    </message>
+    <message>
+        <source>LabReasonStoppedAfterStore</source>
+        <translation>Stopped after %1: new settings stored</translation>
     </message>
 </context>
 <context>

@@ -260,6 +260,13 @@
         <translation>进度</translation>
     </message>
     <message>
+        <source>LabRecordUnwritable</source>
+        <translation>记录无法写入：%1</translation>
+    </message>
+</context>
+<context>
+    <name>KcRunReport</name>
+    <message>
         <source>LabProgressStarting</source>
         <translation>正在开始</translation>
     </message>
@@ -280,10 +287,6 @@
         <translation>%1 在 %2 秒内未得到应答</translation>
     </message>
     <message>
-        <source>LabRecordUnwritable</source>
-        <translation>记录无法写入：%1</translation>
-    </message>
-    <message>
         <source>LabReasonNotSent</source>
         <translation>%1 未能发出</translation>
     </message>
@@ -293,7 +296,7 @@
     </message>
     <message>
         <source>LabReasonEscapeUnreadable</source>
-        <translation>在 %1、%2、%3 波特率下 +++ 均未得到可识别的应答：收到的数据在当时的速率下无法识别（应答过晚）</translation>
+        <translation>在 %1、%2、%3 波特率下 +++ 的应答过晚，无法识别</translation>
     </message>
     <message>
         <source>LabReasonPortLost</source>
@@ -302,6 +305,34 @@
     <message>
         <source>LabReasonNoRadioId</source>
         <translation>电台参数中没有电台 ID</translation>
+    </message>
+    <message>
+        <source>LabProgressReturning</source>
+        <translation>正在使电台返回数据模式</translation>
+    </message>
+    <message>
+        <source>LabReasonBackFromCommandMode</source>
+        <translation>电台原处于命令模式，已返回数据模式：请重新配置</translation>
+    </message>
+    <message>
+        <source>LabReasonPortFailed</source>
+        <translation>无法打开 %1：%2</translation>
+    </message>
+    <message>
+        <source>LabReasonStoppedBeforeAny</source>
+        <translation>在电台确认任何命令前已停止：保留原设置</translation>
+    </message>
+    <message>
+        <source>LabReasonStoppedAfterPreset</source>
+        <translation>在 %1 之后停止：电台现为该预设，而非原设置</translation>
+    </message>
+    <message>
+        <source>LabReasonStoppedAfterRegister</source>
+        <translation>未保存：在 %1 之后停止</translation>
+    </message>
+    <message>
+        <source>LabReasonStoppedAfterStore</source>
+        <translation>在 %1 之后停止：电台已保存新设置</translation>
     </message>
 </context>
 <context>

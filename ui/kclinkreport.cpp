@@ -2,6 +2,7 @@
 
 #include "kclinkframes.h"
 #include "kclinktest.h"
+#include "kcrunreport.h"
 
 #include <QCoreApplication>
 
@@ -118,6 +119,17 @@ QString KcLinkReport::verdict() const
         return tr("LinkNoFrame").arg(roleWord(row.from), roleWord(row.to));
     return (row.to == 0 ? tr("LinkDeliveryGround") : tr("LinkDeliveryAirborne"))
         .arg(percent(row.tally.delivery()), percent(mTest->options().minDelivery));
+}
+
+KcRunReason KcLinkReport::reason() const
+{
+    KcRunReason reason;
+    if (passed())
+        return reason;
+    reason.cause = KcRunReason::Cause::Custom;
+    reason.english = mTest->reason();
+    reason.words = verdict();
+    return reason;
 }
 
 QJsonObject KcLinkReport::recordLine() const

@@ -6,11 +6,14 @@
 #include <QStringList>
 
 class KcLinkTest;
+struct KcRunReason;
 
-// The bookkeeping of a link test run from the window, without a widget: the
-// progress in words and as a count, one line per direction, the verdict and
-// the record's line. The link view feeds it the test's signals and shows
-// what it says; the words are those of the view's context ("KcLinkView").
+// What a link test run from the window has to say, without a widget: the
+// progress in words and as a count, one line per direction, the reason it
+// failed (in the window's words and kcradio's) and the record's line. The
+// link view feeds it the test's signals and hands progress and reason to the
+// run's KcRunReport, as the panels do; the words are those of the view's
+// context ("KcLinkView").
 class KcLinkReport
 {
     Q_DECLARE_TR_FUNCTIONS(KcLinkView)
@@ -32,6 +35,9 @@ public:
     bool passed() const;
     QStringList directionLines() const;
     QString verdict() const;
+    // What ended the run: none when the radios linked, else the test's own
+    // sentence with the window's words for it.
+    KcRunReason reason() const;
     // The record's line: the ground radio's ID, and "link-aborted" for a
     // test stopped before its verdict.
     QJsonObject recordLine() const;

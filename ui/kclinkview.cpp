@@ -3,6 +3,7 @@
 
 #include "kcenterclicks.h"
 #include "kclinktest.h"
+#include "kcrunreport.h"
 #include "kcwindowrecord.h"
 
 #include "kclogging.h"
@@ -17,23 +18,30 @@ KcLinkView::KcLinkView(QWidget *parent) : QWidget(parent), ui(new Ui::KcLinkView
     ui->setupUi(this);
     ui->barLink->setVisible(false);
     KcEnterClicks::install(this, {ui->btnTestLink});
-    ui->labLinkResult->setToolTip(tr("LinkLatencyTip"));
-    // Room for the verdict and the two lines of a result, measured in the
-    // language shown, so that the window does not jump when they come; the
-    // bar shows over the result's place while the test runs.
-    const QString line = tr("BtnTestLink");
-    auto heightOf = [](const QLabel *label, const QString &text) {
-        return label->fontMetrics().boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, 0), 0, text).height();
-    };
-    ui->labLinkStatus->setMinimumHeight(heightOf(ui->labLinkStatus, line));
-    ui->labLinkResult->setMinimumHeight(
-        heightOf(ui->labLinkResult, line + QLatin1Char('\n') + line));
+    mRun = new KcRunReport(this);
+    connect(mRun, &KcRunReport::progressChanged, this, &KcLinkView::showProgress);
+    connect(mRun, &KcRunReport::ended, this, &KcLinkView::showEnd);
+    // A line without words takes no room: an idle view is one button high,
+    // so that the window keeps within its bounds beside the panels' reasons.
+    setLine(ui->labLinkStatus, QString());
+    setLine(ui->labLinkResult, QString());
     updateButton();
 }
 
 KcLinkView::~KcLinkView()
 {
     delete ui;
+}
+
+void KcLinkView::setLine(QLabel *label, const QString &text)
+{
+    // The lines never widen the window: one cut short by a large font
+    // shows whole in its tooltip.
+    label->setText(text);
+    label->setToolTip(label == ui->labLinkResult && !text.isEmpty()
+                          ? text + QStringLiteral("\n\n") + tr("LinkLatencyTip")
+                          : text);
+    label->setVisible(!text.isEmpty());
 }
 
 void KcLinkView::setPorts(const QString &ground, const QString &airborne)
@@ -60,16 +68,16 @@ void KcLinkView::invite()
     if (mTest)
         return;
     clearResult();
-    ui->labLinkStatus->setText(tr("LinkInvite"));
+    setLine(ui->labLinkStatus, tr("LinkInvite"));
 }
 
 void KcLinkView::clearResult()
 {
     if (mTest)
         return;
-    ui->labLinkStatus->clear();
+    setLine(ui->labLinkStatus, QString());
     ui->labLinkStatus->setStyleSheet(QString());
-    ui->labLinkResult->clear();
+    setLine(ui->labLinkResult, QString());
 }
 
 void KcLinkView::on_btnTestLink_clicked()
@@ -85,30 +93,45 @@ void KcLinkView::on_btnTestLink_clicked()
     mReport.start(mTest);
     connect(mTest, &KcLinkTest::radioRead, this, [this](int radio) {
         mReport.radioRead(radio);
-        showProgress();
+        showStep();
     });
     connect(mTest, &KcLinkTest::trafficStarted, this, [this]() {
         mReport.trafficStarted();
-        showProgress();
+        showStep();
     });
     connect(mTest, &KcLinkTest::frames, this, [this](int from, int, int sent, int) {
         mReport.frames(from, sent);
-        showProgress();
+        showStep();
     });
     connect(mTest, &KcLinkTest::finished, this, &KcLinkView::onFinished);
     qCDebug(kcPanelLog) << "KcLinkView::on_btnTestLink_clicked" << mGroundPort << mAirbornePort;
     updateButton();
     ui->barLink->setVisible(true);
-    ui->labLinkResult->clear();
-    showProgress();
+    setLine(ui->labLinkResult, QString());
+    mRun->start(KcRunReport::Kind::Link, nullptr, 0);
+    showStep();
     mTest->start();
 }
 
-void KcLinkView::showProgress()
+void KcLinkView::showStep()
 {
-    ui->barLink->setRange(0, mReport.progressMaximum());
-    ui->barLink->setValue(mReport.progressValue());
-    ui->labLinkStatus->setText(mReport.progressText());
+    mRun->showStep(mReport.progressValue(), mReport.progressMaximum(), mReport.progressText());
+}
+
+void KcLinkView::showProgress(int value, int maximum, const QString &text)
+{
+    ui->barLink->setRange(0, maximum);
+    ui->barLink->setValue(value);
+    setLine(ui->labLinkStatus, text);
+}
+
+void KcLinkView::showEnd(const QString &reasonText)
+{
+    ui->barLink->setVisible(false);
+    setLine(ui->labLinkResult, mReport.directionLines().join(QLatin1Char('\n')));
+    const bool passed = reasonText.isEmpty();
+    setLine(ui->labLinkStatus, passed ? mReport.verdict() : reasonText);
+    ui->labLinkStatus->setStyleSheet(QString::fromLatin1(passed ? SuccessStyle : FailureStyle));
 }
 
 void KcLinkView::onFinished()
@@ -120,11 +143,7 @@ void KcLinkView::onFinished()
         qCWarning(kcPanelLog) << "KcLinkView: the record cannot be written:" << error;
     qCDebug(kcPanelLog) << "KcLinkView::onFinished" << KcLinkTest::outcomeName(test->outcome())
                         << test->reason();
-    ui->barLink->setVisible(false);
-    ui->labLinkResult->setText(mReport.directionLines().join(QLatin1Char('\n')));
-    ui->labLinkStatus->setText(mReport.verdict());
-    ui->labLinkStatus->setStyleSheet(
-        QString::fromLatin1(mReport.passed() ? SuccessStyle : FailureStyle));
+    mRun->end(mReport.reason());
     const bool linked = mReport.passed();
     test->deleteLater();
     mTest = nullptr;

@@ -5,6 +5,8 @@
 #include <QWidget>
 
 class KcLinkTest;
+class KcRunReport;
+class QLabel;
 
 namespace Ui {
 class KcLinkView;
@@ -14,8 +16,9 @@ class KcLinkView;
 // ground panel's port and the airborne panel's port (as "kcradio link"
 // does), a bar with the phase in words while it runs, then one line per
 // direction and the verdict, until either panel runs again. Each test adds
-// one line to the window's record. KcLinkReport keeps the words and figures;
-// this view only shows them.
+// one line to the window's record. KcLinkReport has the link's words and
+// figures, and the run's KcRunReport carries its progress and reason, as
+// for a panel's run; this view only shows them.
 class KcLinkView : public QWidget
 {
     Q_OBJECT
@@ -50,8 +53,11 @@ private slots:
     void on_btnTestLink_clicked();
 
 private:
+    void setLine(QLabel *label, const QString &text);
     void updateButton();
-    void showProgress();
+    void showStep();
+    void showProgress(int value, int maximum, const QString &text);
+    void showEnd(const QString &reasonText);
     void onFinished();
 
     Ui::KcLinkView *ui;
@@ -61,4 +67,5 @@ private:
     bool mStopping = false;
     KcLinkTest *mTest = nullptr; // the running test, a child
     KcLinkReport mReport;
+    KcRunReport *mRun = nullptr;
 };

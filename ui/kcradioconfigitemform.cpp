@@ -100,25 +100,15 @@ bool baudRateRowApplies(int radioType)
     return radioType == MR300 || radioType == MR300S;
 }
 
-// Fills the numbered places of a translated text. A key that has no
-// translation has no places and is shown as it stands.
-template <typename... Values> QString filled(const QString &text, const Values &...values)
-{
-    return text.contains(QLatin1Char('%')) ? text.arg(values...) : text;
-}
-
-int wholeSeconds(int ms)
-{
-    return (ms + 999) / 1000;
-}
-
 } // namespace
 
 KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
     : QWidget(parent), ui(new Ui::KcRadioConfigItemForm),
-      mLink(new KcRadioCommandLink(KcLinkProfile::panel(), this))
+      mLink(new KcRadioCommandLink(KcLinkProfile::panel(), this)), mReport(new KcRunReport(this))
 {
     ui->setupUi(this);
+    connect(mReport, &KcRunReport::progressChanged, this, &KcRadioConfigItemForm::showProgress);
+    connect(mReport, &KcRunReport::ended, ui->labReason, &QLabel::setText);
     mPortList = new KcPortList(
         ui->cmbSerialPort, [this](const KcPortEntry &port) { return portToolTip(port); },
         [this]() { return isPortListHeld(); }, this);
@@ -137,7 +127,12 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
             &KcRadioConfigItemForm::onCommandModeEntered);
     connect(mLink, &KcRadioCommandLink::gaveUp, this, &KcRadioConfigItemForm::onCommandModeGivenUp);
     connect(mLink, &KcRadioCommandLink::openFailed, this, &KcRadioConfigItemForm::onOpenFailed);
-    watchRunLink(mLink);
+    // A panel that gives up sends the radio back to data mode before the
+    // port goes: an escape it took without a word must not leave it in
+    // command mode.
+    mLink->setReleasesOnGivingUp(true);
+    mReport->watch(mLink);
+    connect(mLink, &KcRadioCommandLink::portReleased, this, &KcRadioConfigItemForm::onLinkReleased);
     connect(mLink, &KcRadioCommandLink::portLost, this, &KcRadioConfigItemForm::onPortLost);
 
     // The closed port list shows the chosen port's details on hover too.
@@ -272,7 +267,7 @@ void KcRadioConfigItemForm::fillPortList(const QList<KcPortEntry> &ports)
 // While the panel works on a radio (or waits for one), its port stays put.
 bool KcRadioConfigItemForm::isPortListHeld() const
 {
-    return mRun.kind != RunKind::None || !isEnabled();
+    return mReport->isRunning() || mAwaitedRelease || !isEnabled();
 }
 
 QString KcRadioConfigItemForm::portToolTip(const KcPortEntry &port) const
@@ -336,17 +331,20 @@ QString KcRadioConfigItemForm::selectedPortName() const
 
 void KcRadioConfigItemForm::onOpenFailed(const QString &portName, const QString &reason)
 {
+    mOpenError = reason;
     const QString advice =
         AdviseDialoutGroup ? tr("MsgOpenSerialPortFail") : tr("MsgOpenSerialPortFailGeneral");
     const QString text = QStringLiteral("%1 [%2]").arg(advice, portName);
-    // One box per panel: a port that keeps failing during the entry attempts
-    // updates the box instead of stacking new ones. The box is modal to the
-    // window but does not stop the event loop, so the radio timers keep time.
+    // One box per panel: a port that keeps failing updates the box instead
+    // of stacking new ones. The box stays above the window without blocking
+    // it: a modal box would make the window ignore a close from the window
+    // manager (and the radio timers keep time either way).
     if (!mOpenFailureBox) {
         mOpenFailureBox =
             new QMessageBox(QMessageBox::Critical, tr("MsgError"), text, QMessageBox::Ok, window());
         mOpenFailureBox->setAttribute(Qt::WA_DeleteOnClose);
-        mOpenFailureBox->open();
+        mOpenFailureBox->setWindowModality(Qt::NonModal);
+        mOpenFailureBox->show();
     }
     mOpenFailureBox->setText(text);
     // The system's own words: permission denied, busy, no such device.
@@ -362,7 +360,8 @@ void KcRadioConfigItemForm::on_btnConfig_clicked()
     bool goesOn = false;
     if (mConfigKind >= P2PGround && mConfigKind <= StarAirborne && prepareConfig()) {
         ensureSequenceTimer(mConfigKind);
-        startRun(RunKind::Config, mLink, KcConfigSequence::commands(mRunSettings).size() + 1);
+        startRun(KcRunReport::Kind::Config, mLink,
+                 int(KcConfigSequence::commands(mRunSettings).size()) + 1);
         startCmdModeTimer();
         goesOn = true;
     }
@@ -372,8 +371,18 @@ void KcRadioConfigItemForm::on_btnConfig_clicked()
 
 bool KcRadioConfigItemForm::prepareConfig()
 {
+    mOpenError.clear();
     if (!openSerialport()) {
         endConfigRefused();
+        // The system's words go to the record; an empty list names no port.
+        KcRunReason reason;
+        if (!mOpenError.isEmpty()) {
+            reason.cause = KcRunReason::Cause::PortFailed;
+            reason.port = mLink->portName();
+            reason.systemError = mOpenError;
+        }
+        mRecord.begin();
+        mReport->end(reason);
         recordRun(QStringLiteral("port-failed"), ui->leRadioID->text().trimmed());
         return false;
     }
@@ -428,10 +437,49 @@ void KcRadioConfigItemForm::onCommandModeEntered()
 void KcRadioConfigItemForm::onCommandModeGivenUp()
 {
     ui->labTipInfo->setText(tr("MsgDatalinkEnterCmdModeFailed"));
+    const KcRunReason reason = mReport->escapeReason();
+    if (endsAfterReturn(mLink, tr("MsgDatalinkEnterCmdModeFailed"), QStringLiteral("silent"),
+                        mRunSettings.radioId, reason, [this]() { emit sigRadioEndConfig(); }))
+        return;
     setEnabled(true);
-    endRun(escapeReason());
+    endRun(reason);
     recordRun(QStringLiteral("silent"), mRunSettings.radioId);
     emit sigRadioEndConfig();
+}
+
+bool KcRadioConfigItemForm::endsAfterReturn(KcRadioCommandLink *link, const QString &tip,
+                                            const QString &outcome, const QString &id,
+                                            const KcRunReason &reason, std::function<void()> then)
+{
+    if (!link->isPortOpen() || link->inCommandMode() || link->isReleasing())
+        return false;
+    ui->labTipInfo->setText(tip);
+    ui->labReason->setText(KcRunReport::text(reason));
+    afterRelease(link, [this, outcome, id, reason, then]() {
+        endReturnedRun(outcome, id, reason);
+        setEnabled(true);
+        if (then)
+            then();
+    });
+    return true;
+}
+
+void KcRadioConfigItemForm::afterRelease(KcRadioCommandLink *link,
+                                         std::function<void()> whenReleased)
+{
+    mAwaitedRelease = link;
+    mAfterRelease = std::move(whenReleased);
+    mReport->showReturning();
+}
+
+// A run whose radio went back to data mode at the end: the closing "ATA"s
+// tell whether it had been in command mode, and the rate it answered at.
+void KcRadioConfigItemForm::endReturnedRun(const QString &outcome, const QString &id,
+                                           KcRunReason reason)
+{
+    reason.backFromCommandMode = mAwaitedRelease && mAwaitedRelease->backFromCommandMode();
+    endRun(reason);
+    recordRun(outcome, id);
 }
 
 KcRadioTimer *KcRadioConfigItemForm::sequenceTimer(int kind) const
@@ -529,8 +577,8 @@ void KcRadioConfigItemForm::finishSequence(int kind)
         setEnabled(true);
         ui->labTipInfo->setText(tr("LabRadioConfigFail"));
     }
-    endRun(verdict.ok ? QString() : verdictReason(verdict));
-    recordRun(verdict.ok ? QStringLiteral("configured") : failedVerdictOutcome(verdict),
+    endRun(verdict.ok ? KcRunReason() : mReport->verdictReason(verdict));
+    recordRun(verdict.ok ? QStringLiteral("configured") : KcRunReport::verdictOutcome(verdict),
               mRunSettings.radioId);
 
     mLink->clearRecvBuffer();
@@ -569,12 +617,16 @@ void KcRadioConfigItemForm::on_btnRead_clicked()
         mParamReader = new KcRadioParamReader(this);
         connect(mParamReader, &KcRadioParamReader::sigRadioIDReady, this,
                 &KcRadioConfigItemForm::onRadioIDReady);
-        connect(mParamReader, &KcRadioParamReader::sigListingVerdict, this,
-                &KcRadioConfigItemForm::onRunVerdict);
-        watchRunLink(mParamReader->link());
+        connect(mParamReader, &KcRadioParamReader::sigListingVerdict, mReport,
+                &KcRunReport::setVerdict);
+        mParamReader->link()->setReleasesOnGivingUp(true);
+        mReport->watch(mParamReader->link());
+        connect(mParamReader->link(), &KcRadioCommandLink::portReleased, this,
+                &KcRadioConfigItemForm::onLinkReleased);
     }
     setEnabled(false);
-    startRun(RunKind::Read, mParamReader->link(), KcRadioParamReader::CommandsAfterEscape + 1);
+    startRun(KcRunReport::Kind::Read, mParamReader->link(),
+             KcRadioParamReader::CommandsAfterEscape + 1);
     mParamReader->readRadioParam(mPortList->selectedName());
 }
 
@@ -583,10 +635,14 @@ void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QStri
 {
     qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onRadioIDReady" << isSucc << resultStr << idStr
                         << baudRateFlag;
+    const KcRunReason reason = isSucc ? KcRunReason() : mReport->failureReason();
+    const QString outcome =
+        isSucc ? QStringLiteral("read") : QStringLiteral("read-") + mReport->failureOutcome();
+    if (!isSucc && endsAfterReturn(mParamReader->link(), resultStr, outcome, QString(), reason))
+        return;
     setEnabled(true);
-    endRun(isSucc ? QString() : failureReason());
-    recordRun(isSucc ? QStringLiteral("read") : QStringLiteral("read-") + failureOutcome(),
-              isSucc ? idStr : QString());
+    endRun(reason);
+    recordRun(outcome, isSucc ? idStr : QString());
     if (isSucc) {
         ui->leRadioID->setText(idStr);
         // Rates the list lacks leave the selection as it was.
@@ -604,30 +660,38 @@ void KcRadioConfigItemForm::on_btnEarse_clicked()
         mRadioEraser = new KcRadioEraser(this);
         connect(mRadioEraser, &KcRadioEraser::sigEarseRadioResult, this,
                 &KcRadioConfigItemForm::onEarseRadioResult);
-        connect(mRadioEraser, &KcRadioEraser::sigEraseVerdict, this,
-                &KcRadioConfigItemForm::onRunVerdict);
-        watchRunLink(mRadioEraser->link());
+        connect(mRadioEraser, &KcRadioEraser::sigEraseVerdict, mReport, &KcRunReport::setVerdict);
+        mRadioEraser->link()->setReleasesOnGivingUp(true);
+        mReport->watch(mRadioEraser->link());
+        connect(mRadioEraser->link(), &KcRadioCommandLink::portReleased, this,
+                &KcRadioConfigItemForm::onLinkReleased);
     }
     setEnabled(false);
-    startRun(RunKind::Erase, mRadioEraser->link(), KcRadioEraser::CommandsAfterEscape + 1);
+    startRun(KcRunReport::Kind::Erase, mRadioEraser->link(),
+             KcRadioEraser::CommandsAfterEscape + 1);
     mRadioEraser->earseRadio(mPortList->selectedName());
 }
 
 void KcRadioConfigItemForm::onEarseRadioResult(bool isSucc)
 {
-    setEnabled(true);
-    endRun(isSucc ? QString() : failureReason());
-    recordRun(isSucc ? QStringLiteral("erased") : QStringLiteral("erase-") + failureOutcome(),
-              QString());
     qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onEarseRadioResult" << isSucc;
-    ui->labTipInfo->setText(isSucc ? tr("MsgRadioEarseSuccessfully") : tr("MsgRadioEarseFailed"));
+    const QString tip = isSucc ? tr("MsgRadioEarseSuccessfully") : tr("MsgRadioEarseFailed");
+    const KcRunReason reason = isSucc ? KcRunReason() : mReport->failureReason();
+    const QString outcome =
+        isSucc ? QStringLiteral("erased") : QStringLiteral("erase-") + mReport->failureOutcome();
+    if (!isSucc && endsAfterReturn(mRadioEraser->link(), tip, outcome, QString(), reason))
+        return;
+    setEnabled(true);
+    endRun(reason);
+    recordRun(outcome, QString());
+    ui->labTipInfo->setText(tip);
 }
 
 // --- Stopping as the window closes -----------------------------------------
 
 bool KcRadioConfigItemForm::isWorking() const
 {
-    if (mRun.kind != RunKind::None)
+    if (mReport->isRunning() || mAwaitedRelease)
         return true;
     for (const KcRadioCommandLink *link : {mLink, mParamReader ? mParamReader->link() : nullptr,
                                            mRadioEraser ? mRadioEraser->link() : nullptr})
@@ -639,35 +703,48 @@ bool KcRadioConfigItemForm::isWorking() const
 void KcRadioConfigItemForm::stopRun()
 {
     mStopping = true;
-    const RunKind kind = mRun.kind;
-    if (kind != RunKind::None) {
+    const KcRunReport::Kind kind = mReport->kind();
+    // A run that is already sending its radio back to data mode ends by
+    // itself once the port is given up.
+    if (kind != KcRunReport::Kind::None && !mAwaitedRelease) {
         // The sequence's timer stops first, so that the release's "ATA" is
         // the only command still written; the last command stays known, so
         // that an escape in flight is waited out.
         if (KcRadioTimer *timer = sequenceTimer(mConfigKind))
             timer->stop();
         mLink->setSendStep(0);
+        KcRadioCommandLink *link = mReport->link();
         // The run ends for good: an escape left unanswered so far may still
         // put the radio in command mode (a radio that answers late), so each
         // rate one went out at gets "ATA" too before the port is given up.
-        mRun.link->setRecoversCommandMode(true);
-        endRun(QString());
+        link->setRecoversCommandMode(true);
         // kcradio records a run it was told to stop as "aborted". A radio
         // that acknowledged every command up to the final "ATA" (which the
-        // release sends) holds its configuration: that is what is recorded.
-        const QString aborted = QStringLiteral("aborted");
-        if (kind == RunKind::Config)
-            recordRun(isConfigurationStored() ? QStringLiteral("configured") : aborted,
+        // release sends) holds its configuration: that is what is recorded,
+        // else what the commands it acknowledged have left in it. Both are
+        // judged, and the line written, once the port is given up: by then
+        // every answer to a command written before has come, and an escape
+        // answered late has told the rate the radio was at.
+        afterRelease(link, [this, kind]() {
+            if (kind != KcRunReport::Kind::Config) {
+                endRun();
+                recordRun((kind == KcRunReport::Kind::Read ? QStringLiteral("read-")
+                                                           : QStringLiteral("erase-")) +
+                              QStringLiteral("aborted"),
+                          QString());
+                return;
+            }
+            const bool stored = isConfigurationStored();
+            endRun(stored ? KcRunReason() : stoppedReason());
+            recordRun(stored ? QStringLiteral("configured") : QStringLiteral("aborted"),
                       mRunSettings.radioId);
-        else
-            recordRun((kind == RunKind::Read ? QStringLiteral("read-") : QStringLiteral("erase-")) +
-                          aborted,
-                      QString());
+        });
+        ui->barProgress->hide();
         setEnabled(true);
-        if (kind == RunKind::Config) {
+        if (kind == KcRunReport::Kind::Config) {
             emit sigRadioEndConfig();
             mLink->releasePort();
-        } else if (kind == RunKind::Read) {
+        } else if (kind == KcRunReport::Kind::Read) {
             mParamReader->abort();
         } else {
             mRadioEraser->abort();
@@ -684,8 +761,24 @@ bool KcRadioConfigItemForm::isConfigurationStored() const
     return KcConfigSequence::judge(stored, mLink->replies()).ok;
 }
 
+KcRunReason KcRadioConfigItemForm::stoppedReason() const
+{
+    QStringList stored = KcConfigSequence::commands(mRunSettings);
+    stored.removeLast(); // "ATA", which the release sends
+    KcRunReason reason;
+    reason.cause = KcRunReason::Cause::StoppedAfter;
+    reason.command = KcConfigSequence::lastAcknowledged(stored, mLink->replies());
+    return reason;
+}
+
 void KcRadioConfigItemForm::onLinkReleased()
 {
+    if (mAwaitedRelease && !mAwaitedRelease->isReleasing() && !mAwaitedRelease->hasPort()) {
+        const std::function<void()> then = std::move(mAfterRelease);
+        mAfterRelease = nullptr;
+        then();
+        mAwaitedRelease = nullptr;
+    }
     if (!isWorking())
         emit sigPortsReleased();
     if (!mStopping || isWorking())
@@ -696,41 +789,22 @@ void KcRadioConfigItemForm::onLinkReleased()
 
 // --- Progress and reasons ---------------------------------------------------
 //
-// The links report each entry attempt, the entry into command mode, each
-// command written and a port that is lost; the verdicts come from the shared
-// judgement (KcConfigSequence::judge, through the reader and the eraser).
-// Here they only become the bar and the words of the running panel.
+// The run's report follows the links (entry attempts, command mode, commands
+// written) and turns them and the verdicts into progress and reasons; here
+// they only become the bar, the reason line and the record's line.
 
-void KcRadioConfigItemForm::watchRunLink(KcRadioCommandLink *link)
+void KcRadioConfigItemForm::startRun(KcRunReport::Kind kind, KcRadioCommandLink *link, int commands)
 {
-    connect(link, &KcRadioCommandLink::entryAttempt, this, &KcRadioConfigItemForm::onEntryAttempt);
-    connect(link, &KcRadioCommandLink::commandModeEntered, this,
-            &KcRadioConfigItemForm::onRunCommandModeEntered);
-    connect(link, &KcRadioCommandLink::commandWritten, this,
-            &KcRadioConfigItemForm::onRunCommandWritten);
-    connect(link, &KcRadioCommandLink::portReleased, this, &KcRadioConfigItemForm::onLinkReleased);
-}
-
-void KcRadioConfigItemForm::startRun(RunKind kind, KcRadioCommandLink *link, int commands)
-{
-    mRun = RunProgress();
-    mRun.kind = kind;
-    mRun.link = link;
-    // The reader and the eraser write an escape as entry starts (attempt 0).
-    mRun.firstAttempt = link->profile().escapeAtStart ? 0 : 1;
-    mRun.commands = commands;
-    mRun.portsLostBefore = link->portsLost();
     mRecord.begin();
     ui->labReason->clear();
-    showProgress(0, KcRadioCommandLink::MaxEntryAttempts + commands, tr("LabProgressStarting"));
+    mReport->start(kind, link, commands);
     ui->barProgress->show();
 }
 
-void KcRadioConfigItemForm::endRun(const QString &reason)
+void KcRadioConfigItemForm::endRun(const KcRunReason &reason)
 {
-    mRun.kind = RunKind::None;
     ui->barProgress->hide();
-    ui->labReason->setText(reason);
+    mReport->end(reason);
 }
 
 void KcRadioConfigItemForm::showProgress(int value, int maximum, const QString &text)
@@ -744,77 +818,11 @@ void KcRadioConfigItemForm::showProgress(int value, int maximum, const QString &
     bar->setAccessibleDescription(text);
 }
 
-// The bar counts intervals: those of the entry attempts so far, then one per
-// command after the answered escape and one for the verdict. Until command
-// mode is entered its end assumes that the last attempt will be answered.
-void KcRadioConfigItemForm::onEntryAttempt(int attempt, int rate)
-{
-    if (mRun.kind == RunKind::None)
-        return;
-    mRun.ticks = attempt;
-    mRun.tried = true;
-    const int attempts = KcRadioCommandLink::MaxEntryAttempts - mRun.firstAttempt + 1;
-    showProgress(attempt, KcRadioCommandLink::MaxEntryAttempts + mRun.commands,
-                 filled(tr("LabProgressEntry"), QString::number(rate),
-                        QString::number(attempt - mRun.firstAttempt + 1),
-                        QString::number(attempts)));
-}
-
-void KcRadioConfigItemForm::onRunCommandModeEntered()
-{
-    // The radio may confirm more than once before the first command.
-    if (mRun.kind == RunKind::None || mRun.written > 0)
-        return;
-    mRun.written = 1; // the escape it answered
-    showCommandProgress();
-}
-
-void KcRadioConfigItemForm::onRunCommandWritten(const QString &command)
-{
-    if (mRun.kind == RunKind::None)
-        return;
-    // The reader writes its listing command as it hears of command mode,
-    // before this panel does: the answered escape counts first.
-    if (mRun.written == 0 && command != QLatin1String(Escape) && mRun.link &&
-        mRun.link->inCommandMode())
-        mRun.written = 1;
-    if (mRun.written == 0)
-        return;
-    // A run that found the radio in command mode before its first escape
-    // writes the escape as a step of its own: one interval more.
-    if (command == QLatin1String(Escape))
-        ++mRun.ticks;
-    else
-        mRun.written = qMin(mRun.written + 1, mRun.commands);
-    showCommandProgress();
-}
-
-void KcRadioConfigItemForm::showCommandProgress()
-{
-    const int value = mRun.ticks + mRun.written - 1;
-    const int maximum = mRun.ticks + mRun.commands;
-    // The cadence is fixed: each command still to come and the verdict after
-    // the last take one interval each; a read ends one reply wait after it
-    // asked for the listing.
-    const int msLeft = mRun.kind == RunKind::Read
-                           ? KcRadioTiming::replyWaitMs()
-                           : (maximum - value) * KcRadioTiming::commandIntervalMs();
-    showProgress(value, maximum,
-                 filled(tr("LabProgressCommand"), QString::number(mRun.written),
-                        QString::number(mRun.commands), QString::number(wholeSeconds(msLeft))));
-}
-
-void KcRadioConfigItemForm::onRunVerdict(const KcCommandVerdict &verdict)
-{
-    mRun.judged = true;
-    mRun.verdict = verdict;
-}
-
 // Nothing written from now on reaches the radio: the configuration ends here
 // as a failed one. (The reader and the eraser end by themselves.)
 void KcRadioConfigItemForm::onPortLost(const QString &portName)
 {
-    if (mRun.kind != RunKind::Config)
+    if (mReport->kind() != KcRunReport::Kind::Config)
         return;
     qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onPortLost" << portName;
     mLink->stopCommandModeEntry();
@@ -826,7 +834,7 @@ void KcRadioConfigItemForm::onPortLost(const QString &portName)
     emitVerdict(false);
     setEnabled(true);
     ui->labTipInfo->setText(tr("LabRadioConfigFail"));
-    endRun(filled(tr("LabReasonPortLost"), portName));
+    endRun(mReport->portLostReason(portName));
     recordRun(QStringLiteral("port-lost"), mRunSettings.radioId);
 
     mLink->clearRecvBuffer();
@@ -834,42 +842,6 @@ void KcRadioConfigItemForm::onPortLost(const QString &portName)
     mLink->resetOkCount();
     mLink->releasePort();
     emit sigRadioEndConfig();
-}
-
-// The record's word for a command at fault, as kcradio's record has it: one
-// the radio refused, or one it left without an answer within its wait.
-QString KcRadioConfigItemForm::failedVerdictOutcome(const KcCommandVerdict &verdict)
-{
-    return verdict.fault == KcCommandVerdict::Fault::Unanswered ? QStringLiteral("unanswered")
-                                                                : QStringLiteral("refused");
-}
-
-// Why a read or an erase failed, from what ended it: the port went away, a
-// command was judged at fault (or a read found no radio ID in a listing the
-// radio gave), or no escape was answered. An open failure has its tip only.
-QString KcRadioConfigItemForm::failureReason() const
-{
-    // The reader and the eraser may report before this panel hears of the
-    // loss: the link's count tells.
-    if (mRun.link && mRun.link->portsLost() > mRun.portsLostBefore)
-        return filled(tr("LabReasonPortLost"), mRun.link->portName());
-    if (mRun.judged) {
-        if (!mRun.verdict.ok)
-            return verdictReason(mRun.verdict);
-        return mRun.kind == RunKind::Read ? tr("LabReasonNoRadioId") : QString();
-    }
-    return mRun.tried ? escapeReason() : QString();
-}
-
-// The record's word for what ended a failed read or erase, as failureReason()
-// tells it.
-QString KcRadioConfigItemForm::failureOutcome() const
-{
-    if (mRun.link && mRun.link->portsLost() > mRun.portsLostBefore)
-        return QStringLiteral("port-lost");
-    if (mRun.judged)
-        return mRun.verdict.ok ? QStringLiteral("no-id") : failedVerdictOutcome(mRun.verdict);
-    return mRun.tried ? QStringLiteral("silent") : QStringLiteral("port-failed");
 }
 
 void KcRadioConfigItemForm::recordRun(const QString &outcome, const QString &id)
@@ -884,51 +856,17 @@ void KcRadioConfigItemForm::recordRun(const QString &outcome, const QString &id)
     line.id = id;
     line.index = mConfigKind == StarAirborne ? ui->cmbAirborneIndex->currentText().toInt() : 0;
     // The rate is known once the radio answered an escape, whether the run
-    // then succeeded or not. A port that did not open ends a configuration
-    // before its run starts, so what the run holds is an earlier one's.
-    const bool answered = mRun.written > 0 && !outcome.endsWith(QLatin1String("port-failed"));
-    line.rate = answered ? (mRun.link ? mRun.link : mLink)->baudRate() : 0;
+    // then succeeded or not.
+    line.rate = outcome.endsWith(QLatin1String("port-failed")) ? 0 : mReport->rateFound();
     line.outcome = outcome;
-    line.reason = ui->labReason->text();
+    // Scripts read one language: the record keeps kcradio's English words.
+    line.reason = mReport->reason().englishText();
     QString error;
     // The radio work is done and told; a record that cannot be written is
     // said once on the reason line and never stops the window.
     if (!mRecord.append(line, &error) && KcWindowRecord::isFirstFailure()) {
-        const QString note = filled(tr("LabRecordUnwritable"), error);
-        ui->labReason->setText(line.reason.isEmpty() ? note
-                                                     : line.reason + QLatin1Char('\n') + note);
+        const QString note = tr("LabRecordUnwritable").arg(error);
+        const QString shown = ui->labReason->text();
+        ui->labReason->setText(shown.isEmpty() ? note : shown + QLatin1Char('\n') + note);
     }
-}
-
-QString KcRadioConfigItemForm::verdictReason(const KcCommandVerdict &verdict) const
-{
-    switch (verdict.fault) {
-    case KcCommandVerdict::Fault::Refused:
-        return filled(tr("LabReasonRefused"), verdict.command);
-    case KcCommandVerdict::Fault::Unanswered: {
-        // The time it had: up to the next command, or for a read the wait
-        // for its listing.
-        const int ms = mRun.kind == RunKind::Read ? KcRadioTiming::replyWaitMs()
-                                                  : KcRadioTiming::commandIntervalMs();
-        return filled(tr("LabReasonUnanswered"), verdict.command,
-                      QString::number(wholeSeconds(ms)));
-    }
-    case KcCommandVerdict::Fault::NotSent:
-        return filled(tr("LabReasonNotSent"), verdict.command);
-    case KcCommandVerdict::Fault::None:
-        break;
-    }
-    return QString();
-}
-
-QString KcRadioConfigItemForm::escapeReason() const
-{
-    const KcRadioCommandLink *link = mRun.link ? mRun.link : mLink;
-    const QList<int> rates = link->baudRateList();
-    // Bytes that were no text came: an answer sent at another rate, too late
-    // for the rate it was meant for. The radio did answer, only unreadably.
-    return filled(link->unreadableDuringEntry() ? tr("LabReasonEscapeUnreadable")
-                                                : tr("LabReasonNoEscapeAnswer"),
-                  QString::number(rates.value(0)), QString::number(rates.value(1)),
-                  QString::number(rates.value(2)));
 }

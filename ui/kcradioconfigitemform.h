@@ -2,6 +2,7 @@
 
 #include "kcconfigsequence.h"
 #include "kcportlistmerge.h"
+#include "kcrunreport.h"
 #include "kcwindowrecord.h"
 
 #include <QByteArray>
@@ -98,11 +99,7 @@ private slots:
     void onCommandModeGivenUp();
     void onOpenFailed(const QString &portName, const QString &reason);
 
-    void onEntryAttempt(int attempt, int rate);
-    void onRunCommandModeEntered();
-    void onRunCommandWritten(const QString &command);
     void onPortLost(const QString &portName);
-    void onRunVerdict(const KcCommandVerdict &verdict);
     void onLinkReleased();
 
 private:
@@ -125,39 +122,22 @@ private:
     // Every command of the running configuration before its final "ATA"
     // was acknowledged.
     bool isConfigurationStored() const;
-    QString failureOutcome() const;
-    static QString failedVerdictOutcome(const KcCommandVerdict &verdict);
+    // What a configuration stopped part-way leaves in the radio.
+    KcRunReason stoppedReason() const;
 
-    // What the running configuration, read or erase has done so far: the
-    // progress bar shows it, the reason line says why it failed.
-    enum class RunKind
-    {
-        None,
-        Config,
-        Read,
-        Erase
-    };
-    struct RunProgress
-    {
-        RunKind kind = RunKind::None;
-        KcRadioCommandLink *link = nullptr;
-        int firstAttempt = 1;    // the number the link gives its first entry attempt
-        int ticks = 0;           // intervals spent before command mode was entered
-        bool tried = false;      // an entry attempt wrote the escape
-        int commands = 0;        // commands of the run, the escape included
-        int written = 0;         // of these, written since command mode was entered
-        int portsLostBefore = 0; // the link's lost ports when the run started
-        bool judged = false;     // verdict holds the read's or the erase's verdict
-        KcCommandVerdict verdict;
-    };
-    void watchRunLink(KcRadioCommandLink *link);
-    void startRun(RunKind kind, KcRadioCommandLink *link, int commands);
-    void endRun(const QString &reason);
+    void startRun(KcRunReport::Kind kind, KcRadioCommandLink *link, int commands);
+    void endRun(const KcRunReason &reason = KcRunReason());
     void showProgress(int value, int maximum, const QString &text);
-    void showCommandProgress();
-    QString failureReason() const;
-    QString verdictReason(const KcCommandVerdict &verdict) const;
-    QString escapeReason() const;
+    // The radio is sent back to data mode before the port goes: the panel
+    // stays busy, and then runs whenReleased.
+    void afterRelease(KcRadioCommandLink *link, std::function<void()> whenReleased);
+    void endReturnedRun(const QString &outcome, const QString &id, KcRunReason reason);
+    // A run that gave up with its port still open: the link sends the radio
+    // back to data mode before the port goes. The tip and the reason show
+    // now; the run ends (and then follows) once the port is given up.
+    bool endsAfterReturn(KcRadioCommandLink *link, const QString &tip, const QString &outcome,
+                         const QString &id, const KcRunReason &reason,
+                         std::function<void()> then = nullptr);
 
     Ui::KcRadioConfigItemForm *ui;
     int mRadioType = 0;
@@ -173,7 +153,11 @@ private:
     KcRadioParamReader *mParamReader = nullptr;
     KcRadioEraser *mRadioEraser = nullptr;
     QPointer<QMessageBox> mOpenFailureBox;
-    RunProgress mRun;
+    QString mOpenError; // the system's words for the last port that did not open
+    KcRunReport *mReport = nullptr;
+    // A run that waits for its link to give the port up before it ends.
+    KcRadioCommandLink *mAwaitedRelease = nullptr;
+    std::function<void()> mAfterRelease;
     bool mStopping = false; // stopRun() waits for the ports to be given up
     KcPortList *mPortList = nullptr;
     KcWindowRecord mRecord;

@@ -134,6 +134,12 @@ void MainWindow::fitContents()
                         qMax(0, label->heightForWidth(label->width()) - label->minimumHeight());
             missing = qMax(missing, lacking);
         }
+        // The pair's link view steps aside while a panel needs more lines
+        // than it keeps (a long failure reason): the window then grows by
+        // what the panel lacks beyond the view's room, and stays within its
+        // bounds. A running test keeps its view.
+        if (auto *link = page->findChild<KcLinkView *>())
+            link->setVisible(missing == 0 || link->isWorking());
     }
     const QSize wanted = minimumSize() + QSize(0, missing);
     if (size() != wanted)

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -74,6 +75,12 @@ bool configure(KcRadioConfigItemForm *panel, QStringList *log)
     button->click();
     return VirtualClock::install().runUntil(
         [&]() { return log->count(QStringLiteral("end")) > endsBefore; });
+}
+
+QList<KcFleetRecordEntry> windowRecordLines()
+{
+    QFile record(qEnvironmentVariable("KC_WINDOW_RECORD"));
+    return KcFleetRecord::parse(record.open(QIODevice::ReadOnly) ? record.readAll() : "").entries;
 }
 
 QString tipOf(KcRadioConfigItemForm *panel)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kcfleetrecord.h"
 #include "kcradioconfigitemform.h"
 #include "mainwindow.h"
 #include "virtualclock.h"
@@ -45,6 +46,8 @@ template <typename T> T *child(QWidget *parent, const char *name)
 
 // The panel's tip line.
 QString tipOf(KcRadioConfigItemForm *panel);
+// The lines of the window's record that the test runs write to.
+QList<KcFleetRecordEntry> windowRecordLines();
 // The panel's radio ID text.
 QString idOf(KcRadioConfigItemForm *panel);
 // The message box on screen, if any.

@@ -83,7 +83,8 @@ QList<KcLinkFrameCoder::Decoded> KcLinkFrameCoder::feed(const QByteArray &bytes)
     return frames;
 }
 
-void KcLinkTally::received(quint32 sequence, qint64 sentAtMs, qint64 atMs, qint64 startMs)
+void KcLinkTally::received(quint32 sequence, qint64 sentAtMs, qint64 atMs, qint64 startMs,
+                           bool late)
 {
     if (sequence >= quint32(mSeen.size()))
         mSeen.resize(int(sequence) + 1);
@@ -96,6 +97,9 @@ void KcLinkTally::received(quint32 sequence, qint64 sentAtMs, qint64 atMs, qint6
         ++mOutOfOrder;
     mHighest = qMax(mHighest, qint64(sequence));
     ++mReceived;
+    if (late)
+        ++mLate;
+    mSpanMs = qMax(mSpanMs, atMs - startMs);
     mLatencies.append(qMax<qint64>(0, atMs - sentAtMs));
     if (mFirstFrameMs < 0)
         mFirstFrameMs = qMax<qint64>(0, atMs - startMs);
@@ -106,9 +110,18 @@ double KcLinkTally::delivery() const
     return mSent > 0 ? double(qMin(mReceived, mSent)) / double(mSent) : 0.0;
 }
 
-double KcLinkTally::goodputBytesPerSecond(qint64 durationMs) const
+int KcLinkTally::corruptFrames() const
 {
-    return durationMs > 0 ? double(mReceived) * mFrameBytes * 1000.0 / double(durationMs) : 0.0;
+    return mSent > 0 ? qMin(mCorrupt, qMax(0, mSent - mReceived)) : mCorrupt;
+}
+
+double KcLinkTally::goodputBytesPerSecond(int offeredBytesPerSecond) const
+{
+    const double bytes = double(mReceived) * mFrameBytes;
+    double spanMs = double(mSpanMs);
+    if (offeredBytesPerSecond > 0)
+        spanMs = qMax(spanMs, double(mSent) * mFrameBytes * 1000.0 / offeredBytesPerSecond);
+    return spanMs > 0 ? bytes * 1000.0 / spanMs : 0.0;
 }
 
 qint64 KcLinkTally::latencyPercentileMs(double p) const

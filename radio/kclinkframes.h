@@ -52,24 +52,33 @@ public:
         mFrameBytes = frameBytes;
     }
     // An intact frame, sent sentAtMs and received atMs on one clock;
-    // startMs is when the direction began.
-    void received(quint32 sequence, qint64 sentAtMs, qint64 atMs, qint64 startMs);
+    // startMs is when the direction began. late: it came after the receiver
+    // had stopped waiting for the direction (it still counts as received).
+    void received(quint32 sequence, qint64 sentAtMs, qint64 atMs, qint64 startMs,
+                  bool late = false);
     // A whole frame whose check failed: never counted as received.
     void corrupt() { ++mCorrupt; }
 
     int sent() const { return mSent; }
     int receivedFrames() const { return mReceived; }
-    int corruptFrames() const { return mCorrupt; }
+    // Every frame sent is received, corrupt or lost, exactly once: corrupt
+    // frames beyond those not received intact were copies, not frames.
+    int corruptFrames() const;
     int duplicated() const { return mDuplicated; }
     int outOfOrder() const { return mOutOfOrder; }
-    int lost() const { return qMax(0, mSent - mReceived); }
+    int late() const { return mLate; }
+    int lost() const { return qMax(0, mSent - mReceived - corruptFrames()); }
     // Intact distinct frames over frames sent; 0 with nothing sent.
     double delivery() const;
-    // Bytes of intact frames per second over durationMs.
-    double goodputBytesPerSecond(qint64 durationMs) const;
+    // Bytes of intact frames per second over the span the frames took: from
+    // the direction's start to the last arrival, and never less than the
+    // offered load needs for the frames sent, so that it never exceeds the
+    // load offered.
+    double goodputBytesPerSecond(int offeredBytesPerSecond) const;
     // Latency percentile p (0..100) by nearest rank; -1 with no frame.
     qint64 latencyPercentileMs(double p) const;
     qint64 firstFrameMs() const { return mFirstFrameMs; } // -1: none came
+    qint64 spanMs() const { return mSpanMs; }             // from the start to the last arrival
 
     // The nearest-rank percentile of values (0..100); -1 when empty.
     static qint64 percentile(QVector<qint64> values, double p);
@@ -81,7 +90,9 @@ private:
     int mCorrupt = 0;
     int mDuplicated = 0;
     int mOutOfOrder = 0;
+    int mLate = 0;
     qint64 mFirstFrameMs = -1;
+    qint64 mSpanMs = 0; // from the start to the last arrival
     qint64 mHighest = -1;
     QVector<bool> mSeen; // by sequence number
     QVector<qint64> mLatencies;

@@ -33,7 +33,15 @@ struct KcLinkRadio
 // time (rate search, listing, "ATA"); radios whose IDs differ end the test
 // with nothing sent. Every radio stays in data mode throughout: the test
 // itself only opens the ports at the rate S102 gives, writes frames that can
-// never form an escape, and reads. Every interval runs on the radio clock.
+// never form an escape, and reads. A radio that answers as a modem during
+// the traffic ("NO CARRIER", "OK": something put it in command mode) is sent
+// back with "ATA" and the test fails, saying so. Every interval runs on the
+// radio clock.
+//
+// After a direction has sent, the receivers wait for its last frames for as
+// long as frames keep coming (a quiet spell of QuietMs, or twice the slowest
+// latency seen if that is longer), up to DrainLimitMs. A frame that comes
+// later still, during the next direction, counts as received and late.
 class KcLinkTest : public QObject
 {
     Q_OBJECT
@@ -65,10 +73,11 @@ public:
         int from = 0; // index into radios()
         int to = 0;
         KcLinkTally tally;
-        qint64 durationMs = 0; // of sending, for the goodput
     };
 
-    static constexpr int DrainLimitMs = 1000;
+    static constexpr int DrainLimitMs = 10000;
+    static constexpr int QuietMs = 1000;
+    static constexpr int ReturnWaitMs = 1000; // for "CONNECT" after "ATA"
     static constexpr int TickMs = 20;
 
     // radios.first() is the ground radio.
@@ -86,10 +95,23 @@ public:
     const QList<KcLinkRadio> &radios() const { return mRadios; }
     const QList<Row> &rows() const { return mRows; }
     int bytesPerSecond() const { return mRate; }
+    const Options &options() const { return mOptions; }
+    // Frames each direction sends at the load of trafficStarted().
+    int plannedFrames() const;
+    // "airborne /dev/ttyUSB1 answered NO CARRIER", one per time it happened.
+    QStringList leftDataMode() const { return mLeftDataMode; }
 
     // radios, directions and the verdict, for a JSON result or a record.
     QJsonObject toJson() const;
-    static QJsonObject rowJson(const Row &row, const QList<KcLinkRadio> &radios);
+    // The record's line of this test, as kcradio fleet and the window write
+    // it: toJson() with kind "link", the radios' ID, the time and the version.
+    QJsonObject recordLine(const QString &id) const;
+    // The direction (an index into rows()) that failed the test; -1 when none did.
+    int failedRow() const { return mFailedRow; }
+    // The radio (an index into radios()) whose read or port failed the test; -1 when none.
+    int failedRadio() const { return mFailedRadio; }
+    static QJsonObject rowJson(const Row &row, const QList<KcLinkRadio> &radios,
+                               int bytesPerSecond);
     // One row per direction, with a header line.
     QString table() const;
 
@@ -113,6 +135,9 @@ private:
     void sendDue();
     void onReadable(int index);
     void endSending();
+    void waitForLastFrames();
+    void noticeAnswers(int index, const QByteArray &bytes);
+    Row *rowOf(int from, int to);
     void endPhase();
     void reportPhase();
     bool phaseComplete() const;
@@ -125,6 +150,8 @@ private:
     int mRate = 0;
     Outcome mOutcome = Outcome::Running;
     QString mReason;
+    int mFailedRow = -1;
+    int mFailedRadio = -1;
 
     struct Reading
     {
@@ -141,10 +168,25 @@ private:
     QList<Row> mRows;
     int mPhase = -1; // 0: ground to every airborne radio; k: airborne k to ground
     bool mSending = false;
-    qint64 mPhaseStart = 0;
-    QVector<qint64> mSentAt; // by sequence number, in the running phase
+    qint64 mSendingEnded = 0;
+    qint64 mWaitLimit = 0;            // for the running direction's last frames
+    QVector<qint64> mPhaseStarts;     // by phase
+    QVector<QVector<qint64>> mSentAt; // by phase, then sequence number
     KcRadioTimer *mTick = nullptr;
     KcRadioTimer *mPhaseTimer = nullptr;
     KcRadioTimer *mReportTimer = nullptr;
+    KcRadioTimer *mReturnTimer = nullptr;
     bool mAborting = false;
+    bool mJudging = false;
+    bool mReturnWaitOver = false;
+
+    enum class Return
+    {
+        None,
+        Sent, // "ATA" written, "CONNECT" not seen yet
+        Back
+    };
+    QVector<Return> mReturns;         // by radio
+    QVector<QByteArray> mAnswerTails; // by radio: the last bytes, for answers split in two
+    QStringList mLeftDataMode;
 };

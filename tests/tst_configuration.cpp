@@ -4,6 +4,7 @@
 // selection controls.
 #include "configharness.h"
 #include "kcfleetrecord.h"
+#include "kclinkview.h"
 #include "kcradiocommandlink.h"
 #include "kcradioconfigitemform.h"
 #include "kcradioid.h"
@@ -12,12 +13,15 @@
 #include "kcwindowrecord.h"
 #include "mainwindow.h"
 #include "translationloader.h"
+#include "virtualair.h"
 #include "virtualradio.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
@@ -85,6 +89,8 @@ private slots:
     void windowRecord();
     void closeDuringRun_data();
     void closeDuringRun();
+    void linkTest_data();
+    void linkTest();
 };
 
 void TestConfiguration::pairConfiguredEndToEnd_data()
@@ -723,6 +729,118 @@ void TestConfiguration::closeDuringRun()
     QCOMPARE(radio.commands().last(), QByteArray("ATA\r"));
     QCOMPARE(radio.commands().count("ATA\r"), 1);
     QCOMPARE(windowRecordLines().size(), linesBefore + 1);
+}
+
+void TestConfiguration::linkTest_data()
+{
+    QTest::addColumn<int>("netMode");
+    QTest::addColumn<QString>("airborneId"); // the ground radio holds 5
+    QTest::addColumn<double>("loss");        // of the air
+    // "dead": the ground stops hearing the air once the airborne radio sends;
+    // "reads", "traffic": the window closes then.
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("outcome"); // the record's
+    QTest::addColumn<QString>("verdict"); // how the status line starts
+    QTest::newRow("a pair that links") << 0 << "5" << 0.0 << ""
+                                       << "linked"
+                                       << "The radios talk";
+    QTest::newRow("different IDs, nothing sent") << 0 << "6" << 0.0 << ""
+                                                 << "different-ids"
+                                                 << "Different radio IDs: ground 5, airborne 6";
+    QTest::newRow("20 % loss") << 0 << "5" << 0.2 << ""
+                               << "not-linked"
+                               << "Airborne received ";
+    QTest::newRow("a dead direction") << 0 << "5" << 0.0 << "dead"
+                                      << "not-linked"
+                                      << "No frame from the airborne radio reached the ground";
+    QTest::newRow("close during the reads") << 0 << "5" << 0.0 << "reads"
+                                            << "link-aborted"
+                                            << "";
+    QTest::newRow("close during the traffic") << 0 << "5" << 0.0 << "traffic"
+                                              << "link-aborted"
+                                              << "";
+    QTest::newRow("star, the index panel's radio") << 1 << "5" << 0.0 << ""
+                                                   << "linked"
+                                                   << "The radios talk";
+}
+
+void TestConfiguration::linkTest()
+{
+    QFETCH(int, netMode);
+    QFETCH(QString, airborneId);
+    QFETCH(double, loss);
+    QFETCH(QString, event);
+    QFETCH(QString, outcome);
+    QFETCH(QString, verdict);
+    QTranslator words;
+    QMap<QString, QString> files;
+    QVERIFY(loadTranslationFrom(*qApp, words, files, qEnvironmentVariable("KC_DICT_DIR"),
+                                QStringLiteral("en_US")));
+    WindowRig rig({VirtualRadio::Options(), VirtualRadio::Options()});
+    QVERIFY(rig.ready());
+    VirtualAir::Options airOptions;
+    airOptions.seed = 30;
+    airOptions.lossProbability = loss;
+    VirtualAir air(airOptions);
+    VirtualRadio &ground = rig.radio(0), &airborne = rig.radio(1);
+    for (VirtualRadio *radio : {&ground, &airborne}) {
+        air.attach(radio);
+        radio->setRegister(102, QStringLiteral("1"));
+    }
+    ground.setRegister(104, QStringLiteral("5"));
+    airborne.setRegister(104, airborneId);
+    MainWindow &window = rig.window();
+    showPage(window, netMode);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QSize size = window.size();
+    child<QComboBox>(rig.panel(netMode, 1), "cmbSerialPort")->setCurrentText(airborne.portPath());
+    auto *view = pairForm(window, netMode)->findChild<KcLinkView *>();
+    auto *button = child<QPushButton>(view, "btnTestLink");
+    QVERIFY(button->isEnabled());
+    auto links = []() {
+        QFile record(qEnvironmentVariable("KC_WINDOW_RECORD"));
+        return KcFleetRecord::parse(record.open(QIODevice::ReadOnly) ? record.readAll() : "").links;
+    };
+    const int linesBefore = links().size();
+
+    button->click();
+    QCOMPARE(enabledSelectionControls(window), 0);
+    QVERIFY(!rig.panel(netMode, 0)->isEnabled() && !button->isEnabled());
+    if (event == QLatin1String("dead")) {
+        QVERIFY(rig.clock().runUntil([&] { return airborne.rawReceived().contains('#'); }));
+        air.detach(&ground);
+    } else if (!event.isEmpty()) {
+        QVERIFY(rig.clock().runUntil([&] {
+            return event == QLatin1String("reads") ? ground.commands().contains("AT&V\r")
+                                                   : airborne.airBytesPassedOut() > 10 * 32;
+        }));
+        window.close();
+        QVERIFY(rig.clock().runUntil([&] { return !window.isVisible(); }));
+        QVERIFY(!ground.inCommandMode() && !airborne.inCommandMode());
+    }
+    QVERIFY(rig.clock().runUntil([&] { return !view->isWorking(); }));
+    QCOMPARE(links().size(), linesBefore + 1);
+    const QJsonObject line = links().last();
+    QCOMPARE(line["outcome"].toString(), outcome);
+    QCOMPARE(line["source"].toString(), QStringLiteral("window"));
+    QCOMPARE(line["radios"][1]["port"].toString(), airborne.portPath());
+    if (!event.isEmpty() && event != QLatin1String("dead"))
+        return;
+    const QString status = child<QLabel>(view, "labLinkStatus")->text();
+    QVERIFY2(status.startsWith(verdict), qPrintable(status));
+    const QString result = child<QLabel>(view, "labLinkResult")->text();
+    QCOMPARE(result.isEmpty() ? 0 : result.count(QLatin1Char('\n')) + 1,
+             line["directions"].toArray().size());
+    if (airborneId != QLatin1String("5"))
+        QCOMPARE(ground.airBytesPassedOut() + airborne.airBytesPassedOut(), 0);
+    // The delivery shows in the line of each direction.
+    for (const QJsonValue &d : line["directions"].toArray())
+        QVERIFY2(result.contains(QString::number(d["delivery"].toDouble() * 100, 'f', 1)),
+                 qPrintable(result));
+    QCOMPARE(enabledSelectionControls(window), 4);
+    QVERIFY(rig.panel(netMode, 0)->isEnabled() && button->isEnabled());
+    QCOMPARE(window.width(), size.width());
 }
 
 QTEST_MAIN(TestConfiguration)

@@ -352,8 +352,8 @@ void TestDesktop::everyControlHasAccessibleName()
         if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QComboBox *>(widget) ||
             qobject_cast<QLineEdit *>(widget))
             controls << widget;
-    // The window's five, and ten in each of the four panels.
-    QCOMPARE(controls.size(), 45);
+    // The window's five, ten in each of the four panels, and each pair's link test.
+    QCOMPARE(controls.size(), 47);
     for (QWidget *control : controls) {
         const QString name = control->accessibleName();
         const QString where = control->parentWidget()->objectName() + "/" + control->objectName();
@@ -372,10 +372,20 @@ void TestDesktop::tabOrder_data()
     QTest::addColumn<QStringList>("expected");
 
     // The airborne panel waits, disabled, for the ground radio.
-    QTest::newRow("P2P") << 0 << QStringList{"cmbDLType",          "btnP2P",    "btnStar",
-                                             "cmbSerialPort",      "btnSearch", "leRadioID",
-                                             "btnGenerateRadioID", "btnRead",   "cmbBaudRate",
-                                             "btnConfig",          "btnMin",    "btnClose"};
+    QTest::newRow("P2P") << 0
+                         << QStringList{"cmbDLType",
+                                        "btnP2P",
+                                        "btnStar",
+                                        "cmbSerialPort",
+                                        "btnSearch",
+                                        "leRadioID",
+                                        "btnGenerateRadioID",
+                                        "btnRead",
+                                        "cmbBaudRate",
+                                        "btnConfig",
+                                        "btnTestLink",
+                                        "btnMin",
+                                        "btnClose"};
     QTest::newRow("Star") << 1 << QStringList{"cmbDLType",
                                               "btnP2P",
                                               "btnStar",
@@ -384,6 +394,7 @@ void TestDesktop::tabOrder_data()
                                               "leRadioID",
                                               "btnGenerateRadioID",
                                               "btnConfig",
+                                              "btnTestLink",
                                               "btnMin",
                                               "btnClose"};
 }

@@ -61,6 +61,7 @@ struct Scenario
     // With air options, every radio of the scenario shares one air.
     std::optional<VirtualAir::Options> air;
     int interruptAtAirPacket = -1; // SIGINT once this many packets crossed the air
+    int knockAtAirPacket = -1;     // the airborne radio put in command mode then
     // Starts once every scenario that is not late has ended, so that its
     // processes and traffic do not slow the timing of the others.
     std::unique_ptr<VirtualAir> sharedAir;
@@ -314,6 +315,15 @@ void TstKcRadio::startScenario(Scenario &s, const QString &program)
                 [process, packets, at = s.interruptAtAirPacket]() {
                     if (++*packets == at)
                         ::kill(pid_t(process->processId()), SIGINT);
+                });
+    }
+    if (s.knockAtAirPacket > 0) {
+        VirtualRadio *radio = s.airborneRadio.get();
+        auto packets = std::make_shared<int>(0);
+        connect(s.sharedAir.get(), &VirtualAir::packetArrived, this,
+                [radio, packets, at = s.knockAtAirPacket]() {
+                    if (++*packets == at)
+                        radio->leaveDataMode();
                 });
     }
     if (!s.killWhenLastHears.isEmpty()) {
@@ -611,6 +621,14 @@ void TstKcRadio::addRadioLeftBehindScenarios(const Make &make)
             ->expect(2, usageError(QStringLiteral("twice")));
     s = make(QStringLiteral("link with one port twice"), {"link", "{g}", "{g}"})
             ->expect(2, usageError(QStringLiteral("twice")));
+    for (const QStringList &run :
+         {QStringList{"link", "{g}", "{a}"},
+          QStringList{"pair", "{g}", "{a}", "--model", "MR300", "--mode", "p2p", "--link-test"}}) {
+        s = make(run.first() + QStringLiteral(" --min-delivery nan"),
+                 run + QStringList{"--min-delivery", "nan"});
+        s->secondRadio = true;
+        s->expect(2, usageError(QStringLiteral("--min-delivery")));
+    }
     s = make(QStringLiteral("index 0"), {"configure", "{g}", "--model", "MR300", "--mode", "star",
                                          "--role", "airborne", "--id", "1", "--index", "0"})
             ->expect(2, usageError(QStringLiteral("--index")));
@@ -1047,6 +1065,19 @@ void TstKcRadio::addLinkScenarios(const Make &make)
             leftInDataMode(*s.groundRadio);
             leftInDataMode(*s.airborneRadio);
         });
+    // Frames slower than the wait after sending once was: all of them come,
+    // none is taken for lost.
+    air.delayMs = 3500;
+    pairOnAir(QStringLiteral("link: 3.5 s on the air"), link, "35", "35")
+        ->expect(0, [](const Scenario &s, const QString &) {
+            for (const QJsonValue &d : directionsOf(s.result)) {
+                QCOMPARE(d["framesReceived"].toInt(), d["framesSent"].toInt());
+                QVERIFY(d["latencyMs"]["p50"].toInt() >= 3500);
+                // Measured over the span the frames took: never above the load.
+                QVERIFY(d["goodputBytesPerSecond"].toInt() <= s.result["bytesPerSecond"].toInt());
+            }
+        });
+    air.delayMs = VirtualAir::Options().delayMs;
     pairOnAir(QStringLiteral("link: different IDs"), link, "111", "222")
         ->expect(1, [](const Scenario &s, const QString &) {
             const QString reason = s.result["reason"].toString();
@@ -1068,12 +1099,14 @@ void TstKcRadio::addLinkScenarios(const Make &make)
         QVERIFY(s.result["reason"].toString().contains(QStringLiteral("of the frames")));
     });
     air.lossProbability = 1.0;
-    pairOnAir(QStringLiteral("link: nothing arrives"), link, "6", "6")
-        ->expect(1, [](const Scenario &s, const QString &) {
-            QCOMPARE(s.result["reason"].toString(),
-                     QStringLiteral("no frame from ground %1 reached airborne %2 (IDs 6 and 6)")
-                         .arg(s.groundRadio->portPath(), s.airborneRadio->portPath()));
-        });
+    for (const QStringList &run : {link, link + QStringList{"--min-delivery", "0"}})
+        pairOnAir(QStringLiteral("link: nothing arrives") + run.mid(3).join(' ').prepend(' '), run,
+                  "6", "6")
+            ->expect(1, [](const Scenario &s, const QString &) {
+                QCOMPARE(s.result["reason"].toString(),
+                         QStringLiteral("no frame from ground %1 reached airborne %2 (IDs 6 and 6)")
+                             .arg(s.groundRadio->portPath(), s.airborneRadio->portPath()));
+            });
     air.lossProbability = 0;
     air.corruptionProbability = 0.3;
     pairOnAir(QStringLiteral("link: corruption"), link + QStringList{"--min-delivery", "0.3"}, "9",
@@ -1081,8 +1114,9 @@ void TstKcRadio::addLinkScenarios(const Make &make)
         ->expect(0, [](const Scenario &s, const QString &) {
             for (const QJsonValue &d : directionsOf(s.result)) {
                 QVERIFY(d["framesCorrupt"].toInt() > 0);
-                QVERIFY(d["framesReceived"].toInt() + d["framesCorrupt"].toInt() <=
-                        d["framesSent"].toInt());
+                QCOMPARE(d["framesReceived"].toInt() + d["framesCorrupt"].toInt() +
+                             d["framesLost"].toInt(),
+                         d["framesSent"].toInt());
             }
         });
     air.corruptionProbability = 0;
@@ -1110,6 +1144,15 @@ void TstKcRadio::addLinkScenarios(const Make &make)
             QCOMPARE(directions[i]["from"].toString().startsWith("ground"), i < 3);
             QCOMPARE(directions[i]["delivery"].toDouble(), 1.0);
         }
+    });
+    // Knocked into command mode while the ground's frames reach it.
+    s = pairOnAir(QStringLiteral("link: airborne knocked into command mode"), link, "8", "8");
+    s->knockAtAirPacket = 10;
+    s->expect(1, [](const Scenario &s, const QString &) {
+        QVERIFY2(s.result["reason"].toString().startsWith("left data mode during the traffic"),
+                 qPrintable(s.result["reason"].toString()));
+        QCOMPARE(s.result["leftDataMode"].toArray().size(), 1);
+        leftInDataMode(*s.airborneRadio);
     });
     s = pairOnAir(QStringLiteral("link: SIGINT mid-traffic"), link + QStringList{"--seconds", "30"},
                   "3", "3");

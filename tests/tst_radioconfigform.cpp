@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QVBoxLayout>
 #include <QtTest>
 
 #include <memory>
@@ -104,8 +105,13 @@ void TestRadioConfigForm::widgetTree()
     QCOMPARE(mForm->size(), QSize(404, 155));
     QCOMPARE(mForm->windowTitle(), QString("Form"));
 
-    auto *layout = qobject_cast<QHBoxLayout *>(mForm->layout());
+    // The panels' row, with the link view under it.
+    auto *column = qobject_cast<QVBoxLayout *>(mForm->layout());
+    QVERIFY(column);
+    QCOMPARE(column->count(), 2);
+    auto *layout = qobject_cast<QHBoxLayout *>(column->itemAt(0)->layout());
     QVERIFY(layout);
+    QCOMPARE(column->itemAt(1)->widget()->objectName(), QString("wgtLinkView"));
     QCOMPARE(layout->objectName(), QString("horizontalLayout"));
     QCOMPARE(layout->count(), 3);
     QCOMPARE(layout->itemAt(0)->widget(), grd());

@@ -346,25 +346,38 @@ void TestRadioProtocol::linkFrames()
 void TestRadioProtocol::linkFigures_data()
 {
     // Frames sent, then the (sequence, sent at, received at) of each arrival,
-    // the direction having started at 0 ms.
+    // the direction having started at 0 ms; a fourth value 1 marks it late,
+    // a sequence of -1 is a corrupt frame.
     QTest::addColumn<int>("sent");
     QTest::addColumn<QList<QList<int>>>("arrivals");
     QTest::addColumn<QList<double>>("expected"); // received, lost, duplicated,
-                                                 // out of order, delivery, p50, p95, max, first
+                                                 // out of order, delivery, p50, p95, max, first,
+                                                 // corrupt, late, goodput at 1000 B/s offered
     QTest::newRow("all in order")
         << 4 << QList<QList<int>>{{0, 0, 10}, {1, 100, 120}, {2, 200, 230}, {3, 300, 340}}
-        << QList<double>{4, 0, 0, 0, 1.0, 20, 40, 40, 10};
+        << QList<double>{4, 0, 0, 0, 1.0, 20, 40, 40, 10, 0, 0, 376};
     QTest::newRow("one lost, one twice, one late")
         << 5
         << QList<QList<int>>{{0, 0, 50}, {2, 200, 210}, {1, 100, 260}, {2, 200, 270}, {4, 400, 405}}
-        << QList<double>{4, 1, 1, 1, 0.8, 10, 160, 160, 50};
+        << QList<double>{4, 1, 1, 1, 0.8, 10, 160, 160, 50, 0, 0, 316};
     QTest::newRow("nothing came") << 7 << QList<QList<int>>{}
-                                  << QList<double>{0, 7, 0, 0, 0.0, -1, -1, -1, -1};
+                                  << QList<double>{0, 7, 0, 0, 0.0, -1, -1, -1, -1, 0, 0, 0};
+    // Sent = received + corrupt + lost: a corrupt frame is not lost as well.
+    QTest::newRow("two corrupt, one lost")
+        << 6 << QList<QList<int>>{{0, 0, 5}, {-1}, {2, 64, 69}, {-1}, {5, 160, 165}}
+        << QList<double>{3, 1, 0, 0, 0.5, 5, 5, 5, 5, 2, 0, 500};
+    QTest::newRow("late frames are received")
+        << 3 << QList<QList<int>>{{0, 0, 1500, 1}, {1, 32, 1532, 1}, {2, 64, 1564, 1}}
+        << QList<double>{3, 0, 0, 0, 1.0, 1500, 1500, 1500, 1500, 0, 3, 61};
+    // One frame ahead of the load: 4 frames in 96 ms still make 1000 B/s.
+    QTest::newRow("at the offered load")
+        << 4 << QList<QList<int>>{{0, 0, 2}, {1, 0, 34}, {2, 32, 66}, {3, 96, 98}}
+        << QList<double>{4, 0, 0, 0, 1.0, 2, 34, 34, 2, 0, 0, 1000};
     QList<QList<int>> twenty;
     for (int i = 0; i < 20; ++i)
         twenty.append({i, i * 10, i * 10 + i + 1});
     QTest::newRow("twenty, latencies 1..20")
-        << 20 << twenty << QList<double>{20, 0, 0, 0, 1.0, 10, 19, 20, 1};
+        << 20 << twenty << QList<double>{20, 0, 0, 0, 1.0, 10, 19, 20, 1, 0, 0, 1000};
 }
 
 void TestRadioProtocol::linkFigures()
@@ -374,8 +387,13 @@ void TestRadioProtocol::linkFigures()
     QFETCH(QList<double>, expected);
     KcLinkTally tally;
     tally.setSent(sent, KcLinkFrameCoder::FrameBytes);
-    for (const QList<int> &arrival : arrivals)
-        tally.received(quint32(arrival.at(0)), arrival.at(1), arrival.at(2), 0);
+    for (const QList<int> &arrival : arrivals) {
+        if (arrival.at(0) < 0)
+            tally.corrupt();
+        else
+            tally.received(quint32(arrival.at(0)), arrival.at(1), arrival.at(2), 0,
+                           arrival.value(3) == 1);
+    }
     const QList<double> figures{double(tally.receivedFrames()),
                                 double(tally.lost()),
                                 double(tally.duplicated()),
@@ -384,9 +402,12 @@ void TestRadioProtocol::linkFigures()
                                 double(tally.latencyPercentileMs(50)),
                                 double(tally.latencyPercentileMs(95)),
                                 double(tally.latencyPercentileMs(100)),
-                                double(tally.firstFrameMs())};
+                                double(tally.firstFrameMs()),
+                                double(tally.corruptFrames()),
+                                double(tally.late()),
+                                double(qRound(tally.goodputBytesPerSecond(1000)))};
     QCOMPARE(figures, expected);
-    QCOMPARE(tally.goodputBytesPerSecond(1000), expected.at(0) * KcLinkFrameCoder::FrameBytes);
+    QCOMPARE(tally.receivedFrames() + tally.corruptFrames() + tally.lost(), sent);
 }
 
 QTEST_APPLESS_MAIN(TestRadioProtocol)

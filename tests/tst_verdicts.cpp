@@ -173,6 +173,9 @@ void TstVerdicts::runReasonWords_data()
         << int(C::StoppedAfter) << QStringList{"AT&F10", "ATS102=7"} << false
         << "stopped after ATS102=7: until it is powered off the radio holds the preset's "
            "settings with those sent up to ATS102=7, not its earlier ones";
+    QTest::newRow("a link test's own words")
+        << int(C::Custom) << QStringList() << false
+        << "airborne /dev/ttyUSB1 received 75.8 % of the frames from ground /dev/ttyUSB0";
 }
 
 void TstVerdicts::runReasonWords()
@@ -189,6 +192,10 @@ void TstVerdicts::runReasonWords()
     reason.command = QStringLiteral("ATS104=7");
     reason.rates = {115200, 230400, 9600};
     reason.backFromCommandMode = back;
+    if (reason.cause == KcRunReason::Cause::Custom) {
+        reason.english = english;
+        reason.words = QStringLiteral("Airborne received 75.8 % of the ground's frames");
+    }
     if (reason.cause == KcRunReason::Cause::StoppedAfter) {
         // The radio answers the commands it acknowledged and then nothing.
         const QStringList sent{"AT&F10", "ATS102=7", "ATS103=0", "AT&W"};

@@ -10,9 +10,11 @@
 
 #include "designfont.h"
 #include "highdpi.h"
+#include "kclinkview.h"
 #include "kcradioconfigitemform.h"
 #include "mainwindow.h"
 #include "translationloader.h"
+#include "virtualair.h"
 #include "virtualclock.h"
 #include "virtualradio.h"
 
@@ -146,6 +148,30 @@ public:
             return false;
         }
         settle();
+        return true;
+    }
+
+    // Presses the pair form's Test link and waits for the verdict.
+    bool testLink(int netMode, const QString &grabWhileRunning, int grabAfterMs)
+    {
+        auto *stack = mWindow.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+        auto *view = stack ? stack->widget(netMode)->findChild<KcLinkView *>() : nullptr;
+        auto *button = child<QPushButton>(view, "btnTestLink");
+        // Enabled once the panels have given their ports up.
+        (void)VirtualClock::install().runUntil([&]() { return button && button->isEnabled(); });
+        if (!view || !click(view, "btnTestLink"))
+            return false;
+        VirtualClock::install().advanceBy(grabAfterMs);
+        settle();
+        save(grabWhileRunning);
+        if (!VirtualClock::install().runUntil([&]() { return !view->isWorking(); }, 60000)) {
+            out() << "the link test did not end\n";
+            return false;
+        }
+        settle();
+        out() << "  link: \"" << child<QLabel>(view, "labLinkStatus")->text() << "\" / \""
+              << child<QLabel>(view, "labLinkResult")->text().replace(QLatin1Char('\n'), " | ")
+              << "\"\n";
         return true;
     }
 
@@ -334,13 +360,31 @@ int main(int argc, char *argv[])
     VirtualRadio::Options unpluggedOptions;
     unpluggedOptions.unplugAfterCommands = 4;
     auto unplugged = startRadio(unpluggedOptions);
-    if (!ground || !airborne || !silent || !pulled || !refusing || !unplugged) {
+    // Two more on an air that loses a fifth of its packets, for a link
+    // test that fails; the first two share a clean air.
+    auto lossyGround = startRadio(VirtualRadio::Options());
+    auto lossyAirborne = startRadio(VirtualRadio::Options());
+    if (!ground || !airborne || !silent || !pulled || !refusing || !unplugged || !lossyGround ||
+        !lossyAirborne) {
         out() << "cannot start the virtual radios\n";
         return 1;
     }
     const QString pulledPath = pulled->portPath();
-    const QStringList ports{ground->portPath(), airborne->portPath(), silent->portPath(),
-                            pulledPath,         refusing->portPath(), unplugged->portPath()};
+    const QStringList ports{ground->portPath(),      airborne->portPath(),
+                            silent->portPath(),      pulledPath,
+                            refusing->portPath(),    unplugged->portPath(),
+                            lossyGround->portPath(), lossyAirborne->portPath()};
+    VirtualAir cleanAir(VirtualAir::Options{});
+    cleanAir.attach(ground.get());
+    cleanAir.attach(airborne.get());
+    VirtualAir::Options lossy;
+    lossy.lossProbability = 0.2;
+    lossy.seed = 31;
+    VirtualAir lossyAir(lossy);
+    for (VirtualRadio *radio : {lossyGround.get(), lossyAirborne.get()}) {
+        radio->setRegister(104, QStringLiteral("2026"));
+        lossyAir.attach(radio);
+    }
     out() << "ports " << ports.join(QLatin1Char(' ')) << "\n";
     KcRadioConfigItemForm::setPortLister([ports]() {
         QList<KcPortEntry> entries;
@@ -376,6 +420,18 @@ int main(int argc, char *argv[])
     ok = op.configure(p2pAir) && ok;
     op.save(QStringLiteral("04-p2p-airborne-ok"));
     ok = Operator::expectTip(p2pAir, Panel, "LabRadioSetSuccessful") && ok;
+
+    // The pair just configured passes its link test; a pair on the lossy air
+    // does not. (Numbered after the other scenes, whose names stay.)
+    ok = op.testLink(NetModeP2P, QStringLiteral("15-link-running"), 3000) && ok;
+    op.save(QStringLiteral("16-link-passes"));
+    ok = op.choosePort(p2pGround, lossyGround->portPath()) && ok;
+    ok = op.choosePort(p2pAir, lossyAirborne->portPath()) && ok;
+    ok = op.testLink(NetModeP2P, QStringLiteral("17-link-running-lossy"), 3000) && ok;
+    op.save(QStringLiteral("18-link-fails"));
+
+    ok = op.choosePort(p2pGround, ground->portPath()) && ok;
+    ok = op.choosePort(p2pAir, airborne->portPath()) && ok;
 
     // Star: the same two radios, the airborne one as number 5.
     ok = op.click(&window, "btnStar") && ok;

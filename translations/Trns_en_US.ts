@@ -2,6 +2,97 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US">
 <context>
+    <name>KcLinkView</name>
+    <message>
+        <source>LabAccTestLink</source>
+        <translation>Test the link of this pair of radios</translation>
+    </message>
+    <message>
+        <source>BtnTestLink</source>
+        <translation>Test link</translation>
+    </message>
+    <message>
+        <source>LinkInvite</source>
+        <translation>Test the link of this pair</translation>
+    </message>
+    <message>
+        <source>LinkGroundRadio</source>
+        <translation>ground</translation>
+    </message>
+    <message>
+        <source>LinkAirborneRadio</source>
+        <translation>airborne</translation>
+    </message>
+    <message>
+        <source>LinkReadingBoth</source>
+        <translation>Reading the ground and airborne radios</translation>
+    </message>
+    <message>
+        <source>LinkReadingOne</source>
+        <translation>Reading the %1 radio</translation>
+    </message>
+    <message>
+        <source>LinkSendingGroundToAirborne</source>
+        <translation>Ground to airborne: %1 of %2 frames, %3 s left</translation>
+    </message>
+    <message>
+        <source>LinkSendingAirborneToGround</source>
+        <translation>Airborne to ground: %1 of %2 frames, %3 s left</translation>
+    </message>
+    <message>
+        <source>LinkRowGroundToAirborne</source>
+        <translation>Ground → airborne: %1 %, %2 lost, %3 corrupt, latency %4/%5 ms</translation>
+    </message>
+    <message>
+        <source>LinkRowAirborneToGround</source>
+        <translation>Airborne → ground: %1 %, %2 lost, %3 corrupt, latency %4/%5 ms</translation>
+    </message>
+    <message>
+        <source>LinkLatencyTip</source>
+        <translation>Frames delivered intact, lost and corrupt; latency in ms: median / 95th percentile</translation>
+    </message>
+    <message>
+        <source>LinkPasses</source>
+        <translation>The radios talk to each other</translation>
+    </message>
+    <message>
+        <source>LinkDifferentIds</source>
+        <translation>Different radio IDs: ground %1, airborne %2; nothing was sent</translation>
+    </message>
+    <message>
+        <source>LinkSilent</source>
+        <translation>The %1 radio on %2 did not answer</translation>
+    </message>
+    <message>
+        <source>LinkUnreadable</source>
+        <translation>The %1 radio on %2 listed no ID</translation>
+    </message>
+    <message>
+        <source>LinkPortFailed</source>
+        <translation>The port %1 could not be opened or was lost</translation>
+    </message>
+    <message>
+        <source>LinkStopped</source>
+        <translation>The test was stopped; the radios are in data mode</translation>
+    </message>
+    <message>
+        <source>LinkLeftDataMode</source>
+        <translation>A radio left data mode during the test; it was sent back</translation>
+    </message>
+    <message>
+        <source>LinkNoFrame</source>
+        <translation>No frame from the %1 radio reached the %2 radio</translation>
+    </message>
+    <message>
+        <source>LinkDeliveryGround</source>
+        <translation>Ground received %1 % of the airborne radio's frames (%2 % needed)</translation>
+    </message>
+    <message>
+        <source>LinkDeliveryAirborne</source>
+        <translation>Airborne received %1 % of the ground's frames (%2 % needed)</translation>
+    </message>
+</context>
+<context>
     <name>KcRadioConfigForm</name>
     <message>
         <source>Form</source>

@@ -2,6 +2,97 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>KcLinkView</name>
+    <message>
+        <source>LabAccTestLink</source>
+        <translation>测试这一对电台的链路</translation>
+    </message>
+    <message>
+        <source>BtnTestLink</source>
+        <translation>测试链路</translation>
+    </message>
+    <message>
+        <source>LinkInvite</source>
+        <translation>测试这一对电台的链路</translation>
+    </message>
+    <message>
+        <source>LinkGroundRadio</source>
+        <translation>地面</translation>
+    </message>
+    <message>
+        <source>LinkAirborneRadio</source>
+        <translation>机载</translation>
+    </message>
+    <message>
+        <source>LinkReadingBoth</source>
+        <translation>正在读取地面电台和机载电台</translation>
+    </message>
+    <message>
+        <source>LinkReadingOne</source>
+        <translation>正在读取%1电台</translation>
+    </message>
+    <message>
+        <source>LinkSendingGroundToAirborne</source>
+        <translation>地面到机载：已发 %1 帧，共 %2 帧，剩余 %3 秒</translation>
+    </message>
+    <message>
+        <source>LinkSendingAirborneToGround</source>
+        <translation>机载到地面：已发 %1 帧，共 %2 帧，剩余 %3 秒</translation>
+    </message>
+    <message>
+        <source>LinkRowGroundToAirborne</source>
+        <translation>地面 → 机载：送达 %1 %，丢失 %2，损坏 %3，时延 %4/%5 ms</translation>
+    </message>
+    <message>
+        <source>LinkRowAirborneToGround</source>
+        <translation>机载 → 地面：送达 %1 %，丢失 %2，损坏 %3，时延 %4/%5 ms</translation>
+    </message>
+    <message>
+        <source>LinkLatencyTip</source>
+        <translation>完整送达、丢失和损坏的帧；时延（毫秒）：中位数 / 95 % 分位</translation>
+    </message>
+    <message>
+        <source>LinkPasses</source>
+        <translation>两台电台通信正常</translation>
+    </message>
+    <message>
+        <source>LinkDifferentIds</source>
+        <translation>电台 ID 不同：地面 %1，机载 %2；未发送任何数据</translation>
+    </message>
+    <message>
+        <source>LinkSilent</source>
+        <translation>%2 上的%1电台没有应答</translation>
+    </message>
+    <message>
+        <source>LinkUnreadable</source>
+        <translation>%2 上的%1电台未列出 ID</translation>
+    </message>
+    <message>
+        <source>LinkPortFailed</source>
+        <translation>端口 %1 无法打开或已断开</translation>
+    </message>
+    <message>
+        <source>LinkStopped</source>
+        <translation>测试已停止；电台处于数据模式</translation>
+    </message>
+    <message>
+        <source>LinkLeftDataMode</source>
+        <translation>测试期间有电台离开了数据模式，已将其切回</translation>
+    </message>
+    <message>
+        <source>LinkNoFrame</source>
+        <translation>%1电台的帧没有一帧到达%2电台</translation>
+    </message>
+    <message>
+        <source>LinkDeliveryGround</source>
+        <translation>地面电台只收到机载电台 %1 % 的帧（需要 %2 %）</translation>
+    </message>
+    <message>
+        <source>LinkDeliveryAirborne</source>
+        <translation>机载电台只收到地面电台 %1 % 的帧（需要 %2 %）</translation>
+    </message>
+</context>
+<context>
     <name>KcRadioConfigForm</name>
     <message>
         <source>Form</source>

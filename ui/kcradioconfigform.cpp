@@ -1,6 +1,8 @@
 #include "kcradioconfigform.h"
 #include "ui_kcradioconfigform.h"
 
+#include "kclinkview.h"
+
 #include <QLabel>
 
 namespace {
@@ -67,6 +69,60 @@ KcRadioConfigForm::KcRadioConfigForm(QWidget *parent)
             &KcRadioConfigForm::onRadioConfigStart);
     connect(air, &KcRadioConfigItemForm::sigRadioStartConfig, this,
             &KcRadioConfigForm::onRadioConfigStart);
+
+    KcLinkView *link = ui->wgtLinkView;
+    for (KcRadioConfigItemForm *panel : {grd, air}) {
+        connect(panel, &KcRadioConfigItemForm::sigPortChosen, this,
+                &KcRadioConfigForm::updateLinkPorts);
+        // A panel's run takes the last link result away and holds the test
+        // until both panels have given their ports up.
+        connect(panel, &KcRadioConfigItemForm::sigRadioStartConfig, link, [link]() {
+            link->clearResult();
+            link->setAllowed(false);
+        });
+        connect(panel, &KcRadioConfigItemForm::sigRadioEndConfig, this,
+                &KcRadioConfigForm::updateLinkAllowed);
+        connect(panel, &KcRadioConfigItemForm::sigPortsReleased, this,
+                &KcRadioConfigForm::updateLinkAllowed);
+    }
+    connect(link, &KcLinkView::sigLinkTestStarted, this, &KcRadioConfigForm::onLinkTestStarted);
+    connect(link, &KcLinkView::sigLinkTestEnded, this, &KcRadioConfigForm::onLinkTestEnded);
+    updateLinkPorts();
+}
+
+KcLinkView *KcRadioConfigForm::linkView() const
+{
+    return ui->wgtLinkView;
+}
+
+void KcRadioConfigForm::updateLinkPorts()
+{
+    ui->wgtLinkView->setPorts(ui->wgtGrdRadio->selectedPortName(),
+                              ui->wgtAirRadio->selectedPortName());
+}
+
+void KcRadioConfigForm::updateLinkAllowed()
+{
+    ui->wgtLinkView->setAllowed(!ui->wgtGrdRadio->isWorking() && !ui->wgtAirRadio->isWorking());
+}
+
+void KcRadioConfigForm::onLinkTestStarted()
+{
+    // The main window locks its selection first, as for a panel's run.
+    emit sigRadioStartConfig();
+    mGrdEnabled = ui->wgtGrdRadio->isEnabled();
+    mAirEnabled = ui->wgtAirRadio->isEnabled();
+    mArrowEnabled = ui->labArrow->isEnabled();
+    ui->wgtGrdRadio->setEnabled(false);
+    ui->wgtAirRadio->setEnabled(false);
+}
+
+void KcRadioConfigForm::onLinkTestEnded()
+{
+    ui->wgtGrdRadio->setEnabled(mGrdEnabled);
+    ui->wgtAirRadio->setEnabled(mAirEnabled);
+    ui->labArrow->setEnabled(mArrowEnabled);
+    emit sigRadioEndConfig();
 }
 
 KcRadioConfigForm::~KcRadioConfigForm()
@@ -80,6 +136,7 @@ void KcRadioConfigForm::setupPanels(int radioType, int netMode)
     // generates here reaches the airborne panel at once.
     ui->wgtGrdRadio->setupRole(radioType, netMode, 0);
     ui->wgtAirRadio->setupRole(radioType, netMode, 1);
+    updateLinkPorts();
 }
 
 void KcRadioConfigForm::setRadioType(int radioType)
@@ -101,8 +158,11 @@ void KcRadioConfigForm::onGrdRadioConfigComplete(bool ok)
     ui->wgtAirRadio->setEnabled(ok);
 }
 
-void KcRadioConfigForm::onAirRadioConfigComplete(bool)
+void KcRadioConfigForm::onAirRadioConfigComplete(bool ok)
 {
+    // The pair is configured: the link view asks for its test.
+    if (ok)
+        ui->wgtLinkView->invite();
     ui->labArrow->setEnabled(true);
     ui->wgtGrdRadio->setEnabled(true);
     ui->wgtAirRadio->setEnabled(true);

@@ -142,6 +142,7 @@ KcRadioConfigItemForm::KcRadioConfigItemForm(QWidget *parent)
             [this](int index) {
                 ui->cmbSerialPort->setToolTip(
                     ui->cmbSerialPort->itemData(index, Qt::ToolTipRole).toString());
+                emit sigPortChosen();
             });
     connect(ui->leRadioID, &QLineEdit::textChanged, this,
             &KcRadioConfigItemForm::sigGrdRadioIDChanged);
@@ -322,6 +323,11 @@ bool KcRadioConfigItemForm::openSerialport()
 bool KcRadioConfigItemForm::closeSerialPort()
 {
     return mLink->closeSerialPort();
+}
+
+QString KcRadioConfigItemForm::selectedPortName() const
+{
+    return ui->cmbSerialPort->count() == 0 ? QString() : mPortList->selectedName();
 }
 
 void KcRadioConfigItemForm::onOpenFailed(const QString &portName, const QString &reason)
@@ -776,6 +782,8 @@ void KcRadioConfigItemForm::onLinkReleased()
         then();
         mAwaitedRelease = nullptr;
     }
+    if (!isWorking())
+        emit sigPortsReleased();
     if (!mStopping || isWorking())
         return;
     mStopping = false;

@@ -48,6 +48,8 @@ public:
     static KcPortWatch *portWatch();
 
     int configKind() const { return mConfigKind; }
+    // The port selected in the panel's list; empty while the list is empty.
+    QString selectedPortName() const;
     int radioType() const { return mRadioType; }
     KcRadioCommandLink *link() const { return mLink; }
 
@@ -70,6 +72,10 @@ signals:
     void sigGrdRadioConfigComplete(bool ok);
     void sigAirRadioConfigComplete(bool ok);
     void sigRunStopped();
+    // Another port was selected in the list.
+    void sigPortChosen();
+    // The panel has given up its last port: it works no more.
+    void sigPortsReleased();
 
 public slots:
     void onGrdRadioIDChanged(QString idStr);

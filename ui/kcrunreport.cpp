@@ -130,7 +130,7 @@ QString KcRunReport::text(const KcRunReason &reason)
             return filled(tr("LabReasonStoppedAfterPreset"), reason.command);
         return filled(tr("LabReasonStoppedAfterRegister"), reason.command);
     case KcRunReason::Cause::Custom:
-        return reason.english;
+        return reason.words.isEmpty() ? reason.english : reason.words;
     }
     return QString();
 }

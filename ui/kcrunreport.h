@@ -35,6 +35,7 @@ struct KcRunReason
     int waitMs = 0;
     QList<int> rates;
     QString english; // Custom: the sentence as it stands
+    QString words;   // Custom: the same in the window's language, when the job has them
     // The closing "ATA" after a failed entry was answered: the radio had
     // been in command mode and is back in data mode.
     bool backFromCommandMode = false;

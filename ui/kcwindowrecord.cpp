@@ -34,6 +34,8 @@ struct WaitingLine
 {
     QString path;
     KcFleetRecordEntry entry;
+    QJsonObject link; // a link test's line instead of the entry
+    QJsonObject json() const { return link.isEmpty() ? entry.toJson() : link; }
 };
 
 struct RecordState
@@ -80,7 +82,7 @@ bool writeWaitingFor(const QString &path, int lockWaitMs, bool makeFolder, QStri
             ++it;
             continue;
         }
-        if (!writer.append(it->entry)) {
+        if (!(it->link.isEmpty() ? writer.append(it->entry) : writer.appendLine(it->link))) {
             *error = writer.errorString();
             return false;
         }
@@ -124,6 +126,22 @@ void scheduleRetry()
         record.retry->start(KcWindowRecord::RetryIntervalMs);
 }
 
+// Appends the line after those that wait, and tries to write them all.
+bool queueLine(const WaitingLine &line, QString *error)
+{
+    const QString file = line.path;
+    state().waiting.append(line);
+    QString failure;
+    const bool written = writeWaitingFor(file, 0, true, &failure);
+    RecordState &record = state();
+    record.failureIsNew = !written && !record.failing;
+    record.failing = !written;
+    scheduleRetry();
+    if (!written && error)
+        *error = failure;
+    return written;
+}
+
 } // namespace
 
 bool KcWindowRecord::append(KcWindowRecordLine line, QString *error)
@@ -145,18 +163,13 @@ bool KcWindowRecord::append(KcWindowRecordLine line, QString *error)
     entry.version = QStringLiteral(KC_VERSION);
     entry.source = QStringLiteral("window");
     mClock.invalidate();
+    return queueLine({path(), entry, QJsonObject()}, error);
+}
 
-    const QString file = path();
-    state().waiting.append({file, entry});
-    QString failure;
-    const bool written = writeWaitingFor(file, 0, true, &failure);
-    RecordState &record = state();
-    record.failureIsNew = !written && !record.failing;
-    record.failing = !written;
-    scheduleRetry();
-    if (!written && error)
-        *error = failure;
-    return written;
+bool KcWindowRecord::appendLink(QJsonObject line, QString *error)
+{
+    line.insert(QStringLiteral("source"), QStringLiteral("window"));
+    return queueLine({path(), KcFleetRecordEntry(), line}, error);
 }
 
 bool KcWindowRecord::isFirstFailure()
@@ -175,7 +188,7 @@ void KcWindowRecord::writeWaitingAtExit()
     err << "KcRadioConfig: " << state().waiting.size()
         << " line(s) of the window's record could not be written (" << error << "):\n";
     for (const WaitingLine &line : state().waiting)
-        err << QJsonDocument(line.entry.toJson()).toJson(QJsonDocument::Compact) << '\n';
+        err << QJsonDocument(line.json()).toJson(QJsonDocument::Compact) << '\n';
 }
 
 QSet<quint64> KcWindowRecord::recordedIds()

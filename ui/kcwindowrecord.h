@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QSet>
 #include <QString>
 
@@ -21,8 +22,8 @@ struct KcWindowRecordLine
     double seconds = 0;
 };
 
-// The window's record: one JSON Lines line per configuration, read and erase,
-// in the form of a fleet's record (so "kcradio fleet --record" reads it and
+// The window's record: one JSON Lines line per configuration, read, erase and
+// link test, in the form of a fleet's record (so "kcradio fleet --record" reads it and
 // its ID checks see the window's IDs), with "source" "window". Each line is
 // written whole, synced and locked by the fleet record's writer; the lock is
 // held only while lines are written. A kcradio fleet given the same record
@@ -44,6 +45,9 @@ public:
     // Appends the line, with the seconds since begin(), after any that wait.
     // False with error while lines wait; the window goes on regardless.
     bool append(KcWindowRecordLine line, QString *error);
+    // Appends a link test's line (KcLinkTest::recordLine) with "source"
+    // "window", as append() does.
+    static bool appendLink(QJsonObject line, QString *error);
 
     // True when the last append failed and the one before it did not: the
     // window says once that its record cannot be written, not after every

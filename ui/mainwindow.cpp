@@ -3,6 +3,7 @@
 
 #include "kcenterclicks.h"
 #include "kcinterrupt.h"
+#include "kclinkview.h"
 #include "kcradioconfigform.h"
 #include "kcradioconfigitemform.h"
 
@@ -133,6 +134,12 @@ void MainWindow::fitContents()
                         qMax(0, label->heightForWidth(label->width()) - label->minimumHeight());
             missing = qMax(missing, lacking);
         }
+        // The pair's link view steps aside while a panel needs more lines
+        // than it keeps (a long failure reason): the window then grows by
+        // what the panel lacks beyond the view's room, and stays within its
+        // bounds. A running test keeps its view.
+        if (auto *link = page->findChild<KcLinkView *>())
+            link->setVisible(missing == 0 || link->isWorking());
     }
     const QSize wanted = minimumSize() + QSize(0, missing);
     if (size() != wanted)
@@ -185,23 +192,30 @@ void MainWindow::closeOnInterrupt()
     KcInterrupt::onInterrupt(this, [this]() { close(); });
 }
 
-// Nothing to confirm or save. A panel at work on a radio ends its run first
-// (the radio back in data mode, the run recorded); the window closes once
-// every panel has given its port up, a wait the links' release bounds.
+// Nothing to confirm or save. A panel or link view at work on a radio ends
+// its run first (the radios back in data mode, the run recorded); the window
+// closes once every one has given its ports up, a wait the links' release
+// bounds.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    const QList<KcRadioConfigItemForm *> working = workingPanels();
+    const QList<QWidget *> working = workingPanels();
     if (working.isEmpty())
         return;
     event->ignore();
     if (mWindingDown)
         return; // the same request, under way
     mWindingDown = true;
-    for (KcRadioConfigItemForm *panel : working) {
-        // Queued: the close that follows comes after this event, not inside it.
-        connect(panel, &KcRadioConfigItemForm::sigRunStopped, this, &MainWindow::onPanelRunStopped,
-                Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
-        panel->stopRun();
+    // Queued: the close that follows comes after this event, not inside it.
+    const auto queued = Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection);
+    for (QWidget *view : working) {
+        if (auto *panel = qobject_cast<KcRadioConfigItemForm *>(view)) {
+            connect(panel, &KcRadioConfigItemForm::sigRunStopped, this,
+                    &MainWindow::onPanelRunStopped, queued);
+            panel->stopRun();
+        } else if (auto *link = qobject_cast<KcLinkView *>(view)) {
+            connect(link, &KcLinkView::sigRunStopped, this, &MainWindow::onPanelRunStopped, queued);
+            link->stopRun();
+        }
     }
     // Nothing new starts meanwhile.
     ui->stackedWidget->setEnabled(false);
@@ -216,12 +230,15 @@ void MainWindow::onPanelRunStopped()
     close();
 }
 
-QList<KcRadioConfigItemForm *> MainWindow::workingPanels() const
+QList<QWidget *> MainWindow::workingPanels() const
 {
-    QList<KcRadioConfigItemForm *> working;
+    QList<QWidget *> working;
     for (KcRadioConfigItemForm *panel : findChildren<KcRadioConfigItemForm *>())
         if (panel->isWorking())
             working.append(panel);
+    for (KcLinkView *link : findChildren<KcLinkView *>())
+        if (link->isWorking())
+            working.append(link);
     return working;
 }
 

@@ -57,12 +57,13 @@ private:
     void showNetMode(int netMode);
     void setSelectionEnabled(bool enabled);
     void fitContents();
-    QList<KcRadioConfigItemForm *> workingPanels() const;
+    // The panels and link views at work on a radio.
+    QList<QWidget *> workingPanels() const;
 
     Ui::MainWindow *ui;
     QList<KcRadioConfigForm *> mRadioConfigForms; // P2P form first, then Star
     bool mDragging = false;
     QPoint mDragOffset;
-    QPixmap mTitleImage; // loaded once rather than at every paint
+    QPixmap mTitleImage;       // loaded once rather than at every paint
     bool mWindingDown = false; // a close waits for the panels to stop their runs
 };

@@ -2,8 +2,6 @@
 
 #include "kcclicommand.h"
 
-#include <QDateTime>
-
 namespace {
 
 QStringList portsOf(const QJsonArray &radios)
@@ -72,13 +70,8 @@ void KcFleetLinkTests::testNext()
             KcLinkTest *test = mTest;
             mTest = nullptr;
             test->deleteLater();
-            QJsonObject line = test->toJson();
-            line.insert(QStringLiteral("kind"), QStringLiteral("link"));
+            QJsonObject line = test->recordLine(network.id);
             line.insert(QStringLiteral("network"), network.name);
-            line.insert(QStringLiteral("id"), network.id);
-            line.insert(QStringLiteral("time"),
-                        QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
-            line.insert(QStringLiteral("version"), QStringLiteral(KC_VERSION));
             mResults.append(line);
             mExitCode = qMax(mExitCode, kcCliLinkExitCode(*test));
             mSummary +=

@@ -11,12 +11,15 @@ namespace {
 
 const char LinkOptionsHelp[] =
     R"(  --seconds S           how long each direction sends, in whole seconds,
-                        1 to 3600 (default 2), then up to 1 s more for the
-                        last frames to arrive
+                        1 to 3600 (default 2); then the receivers wait while
+                        frames keep coming (until 1 s, or twice the slowest
+                        latency, passes without one), up to 10 s more; a
+                        frame that comes later still is counted as late
   --rate BYTES_PER_S    offered load (default 1000), never more than half
                         what the slower serial line carries
   --min-delivery F      share of frames each direction must deliver intact
-                        to pass, 0 to 1 (default 0.99)
+                        to pass, 0 to 1 (default 0.99); a direction that
+                        delivers no frame never passes
 )";
 
 class LinkCommand : public KcCliCommand
@@ -67,18 +70,19 @@ void kcCliShowLinkProgress(KcLinkTest *test, KcRadioCli *cli)
         cli->progress(who(radio),
                       QStringLiteral("ID %1, serial rate %2").arg(read.id).arg(read.rate));
     });
-    QObject::connect(test, &KcLinkTest::trafficStarted, cli, [cli](int bytesPerSecond, int seconds) {
-        cli->progress(QStringLiteral("link"), QStringLiteral("%1 bytes/s for %2 s each way")
-                                                  .arg(bytesPerSecond)
-                                                  .arg(seconds));
-    });
-    QObject::connect(test, &KcLinkTest::frames, cli,
-                     [cli, who](int from, int to, int sent, int received) {
-                         cli->progress(who(from), QStringLiteral("to %1: %2 frames sent, %3 received")
-                                                      .arg(who(to))
-                                                      .arg(sent)
-                                                      .arg(received));
-                     });
+    QObject::connect(
+        test, &KcLinkTest::trafficStarted, cli, [cli](int bytesPerSecond, int seconds) {
+            cli->progress(
+                QStringLiteral("link"),
+                QStringLiteral("%1 bytes/s for %2 s each way").arg(bytesPerSecond).arg(seconds));
+        });
+    QObject::connect(
+        test, &KcLinkTest::frames, cli, [cli, who](int from, int to, int sent, int received) {
+            cli->progress(who(from), QStringLiteral("to %1: %2 frames sent, %3 received")
+                                         .arg(who(to))
+                                         .arg(sent)
+                                         .arg(received));
+        });
 }
 
 int kcCliLinkExitCode(const KcLinkTest &test)
@@ -100,8 +104,15 @@ int kcCliLinkExitCode(const KcLinkTest &test)
 QString kcCliLinkSummary(const KcLinkTest &test)
 {
     QString text = test.rows().isEmpty() ? QString() : test.table() + QLatin1Char('\n');
-    if (test.outcome() == KcLinkTest::Outcome::Linked)
-        return text + QStringLiteral("link passes: every direction delivered its frames");
+    if (test.outcome() == KcLinkTest::Outcome::Linked) {
+        double lowest = 1.0;
+        for (const KcLinkTest::Row &row : test.rows())
+            lowest = qMin(lowest, row.tally.delivery());
+        return text + QStringLiteral("link passes: every direction delivered at least %1 % of "
+                                     "its frames (%2 % needed)")
+                          .arg(lowest * 100.0, 0, 'f', 1)
+                          .arg(test.options().minDelivery * 100.0, 0, 'f', 1);
+    }
     if (test.outcome() == KcLinkTest::Outcome::Interrupted)
         return text + QStringLiteral("link test interrupted; the radios are left in data mode");
     return text + QStringLiteral("link fails: ") + test.reason();
@@ -122,7 +133,8 @@ QString kcCliReadLinkOptions(const QCommandLineParser &parser, KcLinkTest::Optio
     }
     if (parser.isSet(QStringLiteral("min-delivery"))) {
         options.minDelivery = parser.value(QStringLiteral("min-delivery")).toDouble(&ok);
-        if (!ok || options.minDelivery < 0.0 || options.minDelivery > 1.0)
+        // Written so that "nan" fails too: it compares false with anything.
+        if (!ok || !(options.minDelivery >= 0.0 && options.minDelivery <= 1.0))
             return QStringLiteral("--min-delivery must be 0 to 1");
     }
     return QString();

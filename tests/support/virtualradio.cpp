@@ -700,6 +700,12 @@ bool VirtualRadio::answering() const
     return mOptions.answerLimit < 0 || mCommandsSeen < mOptions.answerLimit;
 }
 
+void VirtualRadio::leaveDataMode()
+{
+    mCommandMode = true;
+    reply(escapeAnswerBytes());
+}
+
 void VirtualRadio::handleCommand(const QByteArray &command, int lineSpeed)
 {
     Q_UNUSED(lineSpeed)

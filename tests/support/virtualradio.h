@@ -97,6 +97,9 @@ public:
     void setTelemetryBytesPerSecond(int bytesPerSecond);
 
     bool inCommandMode() const { return mCommandMode; }
+    // Put in command mode from outside (another tool on the line, a power
+    // glitch): answers as it does an escape.
+    void leaveDataMode();
     // Register values as last set ("102" -> "1"); presets load defaults.
     QMap<int, QString> registers() const { return mRegisters; }
     void setRegister(int reg, const QString &value) { mRegisters[reg] = value; }

@@ -441,6 +441,10 @@ void KcRadioCommandLink::cancelRelease()
     mRelease = Release::None;
     mReleaseTimer->stop();
     mDrainTimer->stop();
+    // A round of "ATA" at the rates of unanswered escapes belongs to the port
+    // it was started on: one cut short (the port lost, taken over or closed)
+    // must not come back later and take over the next run's port.
+    mDataModeRoundTimer->stop();
 }
 
 void KcRadioCommandLink::sendEnterCmdModeCmd()

@@ -337,7 +337,9 @@ void TestDesktop::windowShrinksBackAfterLongTip()
     tip->setText(QStringLiteral("A tip\nfar longer\nthan any\nthe panels show"));
     settleLayout();
     QCOMPARE(window.width(), windowSize.width());
-    QVERIFY(window.height() > windowSize.height());
+    // Shown whole: the window grows, or the link test steps aside for it.
+    QVERIFY(window.height() >= windowSize.height());
+    QVERIFY(tip->heightForWidth(tip->width()) <= tip->height());
     tip->setText(QString());
     settleLayout();
     QCOMPARE(window.size(), windowSize);

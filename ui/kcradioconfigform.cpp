@@ -76,10 +76,12 @@ KcRadioConfigForm::KcRadioConfigForm(QWidget *parent)
                 &KcRadioConfigForm::updateLinkPorts);
         // A panel's run takes the last link result away and holds the test
         // until both panels have given their ports up.
-        connect(panel, &KcRadioConfigItemForm::sigRadioStartConfig, link, [link]() {
+        auto holdTest = [link]() {
             link->clearResult();
             link->setAllowed(false);
-        });
+        };
+        connect(panel, &KcRadioConfigItemForm::sigRadioStartConfig, link, holdTest);
+        connect(panel, &KcRadioConfigItemForm::sigRunStarted, link, holdTest);
         connect(panel, &KcRadioConfigItemForm::sigRadioEndConfig, this,
                 &KcRadioConfigForm::updateLinkAllowed);
         connect(panel, &KcRadioConfigItemForm::sigPortsReleased, this,

@@ -621,6 +621,10 @@ void KcRadioConfigItemForm::on_btnRead_clicked()
         connect(mParamReader, &KcRadioParamReader::sigListingVerdict, mReport,
                 &KcRunReport::setVerdict);
         mParamReader->link()->setReleasesOnGivingUp(true);
+        // The reader reports a port that does not open on the tip line; the
+        // system's words go to the record.
+        connect(mParamReader->link(), &KcRadioCommandLink::openFailed, this,
+                [this](const QString &, const QString &reason) { mOpenError = reason; });
         mReport->watch(mParamReader->link());
         KcLinkTranscript::follow(mParamReader->link());
         connect(mParamReader->link(), &KcRadioCommandLink::portReleased, this,
@@ -629,6 +633,7 @@ void KcRadioConfigItemForm::on_btnRead_clicked()
     setEnabled(false);
     startRun(KcRunReport::Kind::Read, mParamReader->link(),
              KcRadioParamReader::CommandsAfterEscape + 1);
+    mOpenError.clear();
     mParamReader->readRadioParam(mPortList->selectedName());
 }
 
@@ -637,9 +642,14 @@ void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QStri
 {
     qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onRadioIDReady" << isSucc << resultStr << idStr
                         << baudRateFlag;
-    const KcRunReason reason = isSucc ? KcRunReason() : mReport->failureReason();
+    KcRunReason reason = isSucc ? KcRunReason() : mReport->failureReason();
     const QString outcome =
         isSucc ? QStringLiteral("read") : QStringLiteral("read-") + mReport->failureOutcome();
+    if (outcome == QLatin1String("read-port-failed") && !mOpenError.isEmpty()) {
+        reason.cause = KcRunReason::Cause::PortFailed;
+        reason.port = mParamReader->link()->portName();
+        reason.systemError = mOpenError;
+    }
     if (!isSucc && endsAfterReturn(mParamReader->link(), resultStr, outcome, QString(), reason))
         return;
     setEnabled(true);
@@ -802,6 +812,7 @@ void KcRadioConfigItemForm::startRun(KcRunReport::Kind kind, KcRadioCommandLink 
     ui->labReason->clear();
     mReport->start(kind, link, commands);
     ui->barProgress->show();
+    emit sigRunStarted();
 }
 
 void KcRadioConfigItemForm::endRun(const KcRunReason &reason)
@@ -825,7 +836,9 @@ void KcRadioConfigItemForm::showProgress(int value, int maximum, const QString &
 // as a failed one. (The reader and the eraser end by themselves.)
 void KcRadioConfigItemForm::onPortLost(const QString &portName)
 {
-    if (mReport->kind() != KcRunReport::Kind::Config)
+    // A run that is returning its radio to data mode ends (and is recorded)
+    // once the release is over, which the loss cuts short.
+    if (mReport->kind() != KcRunReport::Kind::Config || mAwaitedRelease)
         return;
     qCDebug(kcPanelLog) << "KcRadioConfigItemForm::onPortLost" << portName;
     mLink->stopCommandModeEntry();

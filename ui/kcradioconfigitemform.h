@@ -76,6 +76,8 @@ signals:
     void sigPortChosen();
     // The panel has given up its last port: it works no more.
     void sigPortsReleased();
+    // A configuration, read or erase starts on this panel.
+    void sigRunStarted();
 
 public slots:
     void onGrdRadioIDChanged(QString idStr);

@@ -287,7 +287,9 @@ void MainWindow::onRadioStartConfig()
 
 void MainWindow::onRadioEndConfig()
 {
-    setSelectionEnabled(true);
+    // While the window winds down nothing new may start.
+    if (!mWindingDown)
+        setSelectionEnabled(true);
 }
 
 void MainWindow::setSelectionEnabled(bool enabled)

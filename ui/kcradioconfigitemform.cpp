@@ -645,7 +645,9 @@ void KcRadioConfigItemForm::onRadioIDReady(bool isSucc, QString resultStr, QStri
     KcRunReason reason = isSucc ? KcRunReason() : mReport->failureReason();
     const QString outcome =
         isSucc ? QStringLiteral("read") : QStringLiteral("read-") + mReport->failureOutcome();
-    if (outcome == QLatin1String("read-port-failed") && !mOpenError.isEmpty()) {
+    // An empty list names no port: nothing to say beyond the tip.
+    if (outcome == QLatin1String("read-port-failed") && !mOpenError.isEmpty() &&
+        !mParamReader->link()->portName().isEmpty()) {
         reason.cause = KcRunReason::Cause::PortFailed;
         reason.port = mParamReader->link()->portName();
         reason.systemError = mOpenError;

@@ -407,6 +407,10 @@ void TstParamReader::listingSplitByTheRadio_data()
     // Paced, a second "OK" to the escape comes after "AT&V": no listing ends before its entries.
     QTest::newRow("paced: two OKs to the escape, pieces of 4 50 ms apart")
         << 115200 << 4 << QByteArray("\r\n");
+    // The same at the window's fixed cadence, where "AT&V" follows the
+    // "NO CARRIER" at once.
+    QTest::newRow("fixed: two OKs to the escape, pieces of 4 50 ms apart")
+        << 115200 << 4 << QByteArray("\r\n");
 }
 
 void TstParamReader::listingSplitByTheRadio()
@@ -418,15 +422,16 @@ void TstParamReader::listingSplitByTheRadio()
     options.chunkSize = chunkSize;
     options.lineEnd = lineEnd;
     const bool paced = QByteArray(QTest::currentDataTag()).startsWith("paced");
-    options.chunkGapMs = paced ? 50 : 0;
-    options.afterEscapeAnswer = paced ? "\r\nOK\r\n" : "";
+    const bool twoOks = QByteArray(QTest::currentDataTag()).contains("two OKs");
+    options.chunkGapMs = twoOks ? 50 : 0;
+    options.afterEscapeAnswer = twoOks ? "\r\nOK\r\n" : "";
     VirtualRadio radio(options);
     QVERIFY(radio.start());
     radio.setRegister(104, QStringLiteral("1234567"));
     radio.setRegister(102, QStringLiteral("7"));
     KcRadioParamReader reader(nullptr);
     reader.setCadence(paced ? KcCadence::Acknowledged : KcCadence::Fixed);
-    reader.setListingWaitMs(paced ? Tick : -1); // a listing at 80 bytes a second
+    reader.setListingWaitMs(twoOks ? Tick : -1); // a listing at 80 bytes a second
     ResultProbe probe(&reader);
 
     reader.readRadioParam(radio.portPath());
